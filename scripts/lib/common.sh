@@ -1,0 +1,54 @@
+# Shared by the scripts: the Debian packages and the build steps.
+# shellcheck shell=bash
+
+QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+QUORVEL_BUILD_PACKAGES=(
+  build-essential cmake ninja-build pkg-config libpcap-dev libcap2-bin
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+)
+QUORVEL_TEST_PACKAGES=(
+  libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump
+  xvfb xauth
+)
+QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time)
+QUORVEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+# Installs the given packages with apt-get when any of them is missing.
+quorvel_install_packages() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  # tshark asks whether non-root users may capture; answer for it.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" |
+    "${sudo[@]}" debconf-set-selections 2>/dev/null || true
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# quorvel_configure BUILD_DIR [cmake options...]
+quorvel_configure() {
+  local dir="$1"
+  shift
+  cmake -S "$QUORVEL_ROOT" -B "$QUORVEL_ROOT/$dir" -G Ninja "$@" >/dev/null
+}
+
+# Grants capture rights to built programs, as capture tools do, so that
+# nothing has to run as root.
+quorvel_grant_capture_rights() {
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  local program
+  for program in "$@"; do
+    [ -f "$program" ] &&
+      "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+eip "$program"
+  done
+}

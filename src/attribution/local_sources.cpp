@@ -1,0 +1,147 @@
+#include "attribution/local_sources.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "attribution/protocol_names.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::uint16_t kTcp = 6;
+constexpr std::uint16_t kUdp = 17;
+
+std::string OwnerText(const SocketOwner& owner) {
+  char text[320];
+  if (owner.processFound) {
+    std::snprintf(text, sizeof text, "%s(%d): %d", owner.name.c_str(), owner.pid,
+                  static_cast<int>(owner.port));
+  } else {
+    std::snprintf(text, sizeof text, "Process ID# %d", owner.pid);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string ProtocolSourceText(std::uint32_t localPort, std::uint16_t protocol) {
+  if (protocol != kTcp && protocol != kUdp) return ProtocolName(protocol);
+  char text[32];
+  std::snprintf(text, sizeof text, protocol == kTcp ? "TCP protocol: %u" : "UDP protocol: %u",
+                localPort);
+  return text;
+}
+
+void LocalSources::AutoResetEvent::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    set_ = true;
+  }
+  signalled_.notify_one();
+}
+
+bool LocalSources::AutoResetEvent::WaitFor(std::int64_t milliseconds) {
+  std::unique_lock lock(mutex_);
+  if (!signalled_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return set_; })) {
+    return false;
+  }
+  set_ = false;
+  return true;
+}
+
+LocalSources::LocalSources(OwnerSource& owners, Clock& clock) : owners_(owners), clock_(clock) {}
+
+LocalSources::~LocalSources() { Stop(); }
+
+void LocalSources::Start() {
+  if (thread_.joinable()) return;
+  connectionTableFlag_.Set(true);
+  threadRunning_ = true;
+  thread_ = std::thread([this] { ConnectionTableThread(); });
+}
+
+void LocalSources::Stop() {
+  connectionTableFlag_.Set(false);
+  refreshRequest_.Set();
+  if (thread_.joinable()) thread_.join();
+  threadRunning_ = false;
+}
+
+std::uint64_t LocalSources::Generation() const { return generation_.load(std::memory_order_acquire); }
+
+bool LocalSources::RunPass() {
+  if (!owners_.ReadOwners(scratch_)) return false;
+  std::lock_guard lock(portMapMutex_);
+  for (const SocketOwner& owner : scratch_) {
+    std::string text = OwnerText(owner);
+    Owner& entry = portOwnerMap_[owner.port];
+    if (entry.text != text || entry.path != owner.path) {
+      entry.text = std::move(text);
+      entry.path = owner.path;
+      generation_.fetch_add(1, std::memory_order_release);
+    }
+  }
+  return true;
+}
+
+void LocalSources::ConnectionTableThread() {
+  while (connectionTableFlag_.IsSet()) {
+    if (!RunPass()) break;  // the tables are gone for good: lookups fall back at once
+    refreshDone_.Set();
+    refreshRequest_.WaitFor(kPassPeriodMilliseconds);
+  }
+  threadRunning_ = false;
+  // Release a lookup that may be waiting for a pass that will never come.
+  refreshDone_.Set();
+}
+
+bool LocalSources::FindOwner(std::uint32_t port, std::string& text, std::string* path) {
+  std::lock_guard lock(portMapMutex_);
+  const auto it = portOwnerMap_.find(port);
+  if (it == portOwnerMap_.end()) return false;
+  text = it->second.text;
+  if (path) *path = it->second.path;
+  return true;
+}
+
+std::int64_t LocalSources::TakeWaitAllowance() {
+  std::lock_guard lock(budgetMutex_);
+  const std::int64_t now = clock_.SteadyMilliseconds();
+  if (budgetUpdated_ >= 0 && now > budgetUpdated_) {
+    const auto earned = static_cast<std::int64_t>(static_cast<double>(now - budgetUpdated_) * kWaitShare);
+    waitBudget_ = std::min(kMaxWaitMilliseconds, waitBudget_ + earned);
+  }
+  budgetUpdated_ = now;
+  const std::int64_t allowance = std::min(kMaxWaitMilliseconds, waitBudget_);
+  if (allowance > 0) waitBudget_ -= allowance;
+  return std::max<std::int64_t>(allowance, 0);
+}
+
+void LocalSources::ReturnWaitAllowance(std::int64_t unused) {
+  if (unused <= 0) return;
+  std::lock_guard lock(budgetMutex_);
+  waitBudget_ = std::min(kMaxWaitMilliseconds, waitBudget_ + unused);
+}
+
+std::string LocalSources::LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,
+                                            std::string* path) {
+  if (protocol != kTcp && protocol != kUdp) return ProtocolName(protocol);
+  std::string text;
+  if (FindOwner(localPort, text, path)) return text;
+  if (threadRunning_.load()) {
+    // Ask for a fresh pass; wait for it only within the waiting budget, so
+    // that a scan of many unknown ports cannot stall the caller.
+    refreshRequest_.Set();
+    const std::int64_t allowance = TakeWaitAllowance();
+    if (allowance > 0) {
+      const std::int64_t started = clock_.SteadyMilliseconds();
+      refreshDone_.WaitFor(allowance);
+      ReturnWaitAllowance(allowance - (clock_.SteadyMilliseconds() - started));
+      if (FindOwner(localPort, text, path)) return text;
+    }
+  }
+  return ProtocolSourceText(localPort, protocol);
+}
+
+}  // namespace quorvel

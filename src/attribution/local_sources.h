@@ -1,0 +1,94 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/owner_source.h"
+
+namespace quorvel {
+
+// Names the local end of flows: a map from local port to owner text and
+// executable path, rebuilt by ConnectionTableThread every 300 ms or on request.
+class LocalSources {
+ public:
+  LocalSources(OwnerSource& owners, Clock& clock);
+  ~LocalSources();
+  LocalSources(const LocalSources&) = delete;
+  LocalSources& operator=(const LocalSources&) = delete;
+
+  // Starts ConnectionTableThread; lookups give protocol texts until then.
+  void Start();
+  // Clears the connection-table flag and waits for the thread to end.
+  void Stop();
+
+  // "%s(%d): %d" or "Process ID# %d" for a known owner, else "TCP protocol: %u",
+  // "UDP protocol: %u" or the protocol's name. `path` receives the owner's full
+  // path when one is known and is left unchanged otherwise. A miss may wait
+  // for one fresh pass (at most 1 s, and within a waiting budget); any thread.
+  std::string LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,
+                                std::string* path = nullptr);
+
+  // Changes whenever an owner entry is added or changed; lock-free, so the
+  // capture thread can keep its own cache of texts.
+  std::uint64_t Generation() const;
+
+  // One pass over the owner source, as the thread makes it; false when the
+  // tables could not be read. For tests and the thread itself.
+  bool RunPass();
+
+  // Share of elapsed time that lookups may spend waiting for passes.
+  static constexpr double kWaitShare = 0.2;
+  static constexpr std::int64_t kMaxWaitMilliseconds = 1000;
+  static constexpr std::int64_t kPassPeriodMilliseconds = 300;
+
+ private:
+  struct Owner {
+    std::string text;
+    std::string path;
+  };
+  // An auto-reset event: Set wakes one waiter, a wait consumes the signal.
+  class AutoResetEvent {
+   public:
+    void Set();
+    bool WaitFor(std::int64_t milliseconds);  // true when signalled
+   private:
+    std::mutex mutex_;
+    std::condition_variable signalled_;
+    bool set_ = false;
+  };
+
+  void ConnectionTableThread();
+  bool FindOwner(std::uint32_t port, std::string& text, std::string* path);
+  std::int64_t TakeWaitAllowance();
+  void ReturnWaitAllowance(std::int64_t unused);
+
+  OwnerSource& owners_;
+  Clock& clock_;
+
+  mutable std::mutex portMapMutex_;
+  std::unordered_map<std::uint32_t, Owner> portOwnerMap_;
+  std::atomic<std::uint64_t> generation_{0};
+
+  AutoResetEvent refreshRequest_;
+  AutoResetEvent refreshDone_;
+  RunFlag connectionTableFlag_;
+  std::atomic<bool> threadRunning_{false};
+  std::thread thread_;
+
+  std::mutex budgetMutex_;
+  std::int64_t waitBudget_ = kMaxWaitMilliseconds;  // milliseconds of waiting allowed now
+  std::int64_t budgetUpdated_ = -1;                 // steady ms of the last refill
+  std::vector<SocketOwner> scratch_;
+};
+
+// The fallback texts for TCP, UDP and other protocols.
+std::string ProtocolSourceText(std::uint32_t localPort, std::uint16_t protocol);
+
+}  // namespace quorvel

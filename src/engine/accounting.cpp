@@ -1,0 +1,101 @@
+#include "engine/accounting.h"
+
+#include <mutex>
+
+namespace quorvel {
+namespace {
+
+bool IsMulticast(Ipv4Address address) {
+  const std::uint8_t first = FirstOctet(address);
+  return first >= 224 && first <= 239;
+}
+
+std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
+                                Direction direction) {
+  return direction == Direction::kOutgoing ? upload : download;
+}
+
+}  // namespace
+
+Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
+    : state_(state), localSources_(localSources), clock_(clock), proxy_(state, clock) {}
+
+const std::string& Accountant::LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol) {
+  const std::uint64_t generation = localSources_.Generation();
+  if (generation != cacheGeneration_) {
+    sourceCache_.clear();
+    cacheGeneration_ = generation;
+  }
+  const std::uint32_t cacheKey = (static_cast<std::uint32_t>(protocol) << 16) | (localPort & 0xFFFF);
+  auto it = sourceCache_.find(cacheKey);
+  if (it == sourceCache_.end()) {
+    it = sourceCache_.emplace(cacheKey, localSources_.LookupLocalSource(localPort, protocol)).first;
+  }
+  return it->second;
+}
+
+void Accountant::AccountPacket(const PacketFacts& packet) {
+  const EngineSettings& settings = state_.settings;
+  const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
+
+  Direction direction;
+  if (packet.source == interfaceAddress) {
+    direction = Direction::kOutgoing;
+  } else if (packet.destination == interfaceAddress || IsMulticast(packet.destination)) {
+    direction = Direction::kIncoming;
+  } else {
+    return;  // traffic between other hosts, broadcasts
+  }
+
+  if (proxy_.InspectProxyPacket(packet, direction)) return;
+
+  if (settings.hideLanFlows.load(std::memory_order_relaxed)) {
+    if (IsMulticast(packet.destination)) return;
+    const std::uint32_t mask = settings.networkMask.load(std::memory_order_relaxed);
+    if ((mask & packet.source) == (mask & packet.destination)) return;
+  }
+
+  const bool outgoing = direction == Direction::kOutgoing;
+  const std::uint32_t localPort = outgoing ? packet.sourcePort : packet.destinationPort;
+  const Ipv4Address remoteAddress = outgoing ? packet.destination : packet.source;
+  const std::uint32_t remotePort = outgoing ? packet.destinationPort : packet.sourcePort;
+  // Named outside statMutex: a lookup miss may wait for the connection table,
+  // and the one-second timer must not wait behind it.
+  const std::string& localSource = LocalSourceFor(localPort, packet.protocol);
+  const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
+  const std::int64_t now = clock_.NowSeconds();
+
+  bool queueEvent = false;
+  {
+    std::lock_guard lock(state_.statMutex);
+    TrafficStats& stats = state_.stats;
+    auto flow = stats.flows.find(key);
+    if (flow == stats.flows.end()) {
+      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{remoteAddress}).first;
+    }
+    DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
+    DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
+
+    RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
+    if (remote.displayName.empty()) remote.displayName = Ipv4ToText(remoteAddress);
+    remote.bytes += packet.length;
+
+    if (flow->second.lastQueuedSecond != now) {
+      flow->second.lastQueuedSecond = now;
+      queueEvent = true;
+    }
+  }
+
+  if (state_.spy.Active()) {
+    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload,
+                              packet.length, packet.receivedEnd});
+  }
+
+  if (queueEvent) {
+    PacketEvent event{key.ToKey(), packet.protocol, now};
+    std::lock_guard lock(state_.queueMutex);
+    state_.events.push_back(std::move(event));
+  }
+}
+
+}  // namespace quorvel

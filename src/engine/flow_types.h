@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "common/ipv4.h"
+
+namespace quorvel {
+
+enum class Direction : std::uint32_t { kOutgoing = 1, kIncoming = 2 };
+
+// The identity of a flow: its local source text, local port, remote address
+// and remote port. Ports are host order, the address wire order.
+struct FlowKey {
+  std::string localSource;
+  std::uint32_t localPort = 0;
+  Ipv4Address remoteAddress = 0;
+  std::uint32_t remotePort = 0;
+
+  friend bool operator==(const FlowKey&, const FlowKey&) = default;
+};
+
+// A key that borrows its text: lookups on the packet path build no string.
+struct FlowKeyView {
+  std::string_view localSource;
+  std::uint32_t localPort = 0;
+  Ipv4Address remoteAddress = 0;
+  std::uint32_t remotePort = 0;
+
+  FlowKeyView() = default;
+  FlowKeyView(std::string_view source, std::uint32_t lport, Ipv4Address address, std::uint32_t rport)
+      : localSource(source), localPort(lport), remoteAddress(address), remotePort(rport) {}
+  FlowKeyView(const FlowKey& key)  // NOLINT(google-explicit-constructor): a view of a key
+      : FlowKeyView(key.localSource, key.localPort, key.remoteAddress, key.remotePort) {}
+  FlowKey ToKey() const { return {std::string(localSource), localPort, remoteAddress, remotePort}; }
+};
+
+// Strict order: local source by bytes, then local port, the remote address
+// as the number whose least significant byte is its first octet, remote port.
+bool FlowKeyLess(const FlowKeyView& a, const FlowKeyView& b);
+
+struct FlowKeyHash {
+  using is_transparent = void;
+  std::size_t operator()(const FlowKeyView& key) const;
+};
+
+struct FlowKeyEqual {
+  using is_transparent = void;
+  bool operator()(const FlowKeyView& a, const FlowKeyView& b) const {
+    return a.localPort == b.localPort && a.remoteAddress == b.remoteAddress &&
+           a.remotePort == b.remotePort && a.localSource == b.localSource;
+  }
+};
+
+struct TrafficFlow {
+  Ipv4Address remoteAddress = 0;
+  std::uint64_t upload = 0;    // sum of IPv4 total lengths sent
+  std::uint64_t download = 0;  // sum of IPv4 total lengths received
+  // Wall-clock second of the last event queued for this flow: at most one
+  // event per flow and second is queued, since a second one shows nothing new.
+  std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();
+};
+
+using FlowTable = std::unordered_map<FlowKey, TrafficFlow, FlowKeyHash, FlowKeyEqual>;
+
+// Queued for the worker: the flow's key, its protocol and when it was seen.
+struct PacketEvent {
+  FlowKey key;
+  std::uint16_t protocol = 0;
+  std::int64_t time = 0;  // seconds since 1970 UTC
+};
+
+// Bytes of one remote address in one direction, with its shown name.
+struct RemoteTotal {
+  std::string displayName;  // the address text until a host name is known
+  std::uint64_t bytes = 0;
+};
+
+// Keyed by the remote address (one entry per dotted address text).
+using RemoteMap = std::unordered_map<Ipv4Address, RemoteTotal>;
+
+// One packet exchanged with the HTTP proxy, under the host last requested
+// from its local port.
+struct ProxyEvent {
+  std::string host;
+  std::uint32_t localPort = 0;
+  std::int64_t time = 0;
+  std::uint64_t length = 0;  // bytes; events of one second are merged
+  Direction direction = Direction::kOutgoing;
+};
+
+// A flow seen through the proxy, identified by (host, local source).
+struct ProxyFlow {
+  std::uint32_t localPort = 0;
+  std::string host;
+  std::string localSource;
+  std::uint64_t upload = 0;
+  std::uint64_t download = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,130 @@
+#include "engine/monitor.h"
+
+#include "engine/accounting.h"
+#include "engine/capture_loop.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::int64_t kStatsPeriodMilliseconds = 1000;
+
+bool IsLoopback(Ipv4Address address) { return FirstOctet(address) == 127; }
+
+}  // namespace
+
+Monitor::Monitor(EngineState& state, const Platform& platform, MonitorObserver& observer)
+    : state_(state), platform_(platform), observer_(observer),
+      localSources_(platform.owners, platform.clock) {}
+
+Monitor::~Monitor() { Stop(); }
+
+std::optional<Ipv4Address> Monitor::ChooseInterfaceAddress() {
+  const std::string host = platform_.names.HostName();
+  if (!host.empty()) {
+    const auto addresses = platform_.names.ResolveIpv4(host);
+    if (!addresses.empty() && !IsLoopback(addresses.front())) return addresses.front();
+  }
+  if (const auto routed = platform_.interfaces.DefaultRouteAddress()) return routed;
+  for (const InterfaceInfo& info : platform_.interfaces.List()) {
+    if (!info.up || info.loopback) continue;
+    if (const auto address = ParseIpv4(info.address); address && *address != 0) return address;
+  }
+  return std::nullopt;
+}
+
+void Monitor::Start() {
+  localSources_.Start();
+  if (state_.settings.interfaceAddress.load() == 0) {
+    const auto chosen = ChooseInterfaceAddress();
+    if (!chosen) {
+      observer_.OnCaptureProblem(
+          "No IPv4 network interface was found. Choose one in Options when one is available.");
+      return;
+    }
+    state_.settings.interfaceAddress = *chosen;
+  }
+  StartCapture();
+}
+
+void Monitor::StartCapture() {
+  captureRun_.Set(true);
+  const Ipv4Address address = state_.settings.interfaceAddress.load();
+  captureThread_ = std::thread([this, address] { CaptureThread(address); });
+}
+
+void Monitor::StopCapture() {
+  captureRun_.Set(false);
+  {
+    std::lock_guard lock(statusMutex_);
+    if (source_) source_->Interrupt();
+  }
+  if (captureThread_.joinable()) captureThread_.join();
+}
+
+bool Monitor::ChangeInterface(Ipv4Address address) {
+  if (address == state_.settings.interfaceAddress.load() && captureThread_.joinable()) return false;
+  StopCapture();
+  state_.settings.interfaceAddress = address;
+  StartCapture();
+  return true;
+}
+
+void Monitor::Stop() {
+  localSources_.Stop();
+  StopCapture();
+}
+
+void Monitor::WaitForCaptureEnd() {
+  if (captureThread_.joinable()) captureThread_.join();
+}
+
+CaptureStatus Monitor::Status() const {
+  std::lock_guard lock(statusMutex_);
+  return status_;
+}
+
+void Monitor::CaptureThread(Ipv4Address address) {
+  observer_.OnWindowTitle("Quorvel - " + platform_.names.HostName() + "(" + Ipv4ToText(address) + ")");
+  OpenedCapture opened = platform_.packets.Open(address);
+  if (!opened.source) {
+    observer_.OnCaptureProblem(opened.error);
+    return;
+  }
+  if (opened.promiscuousFailed) observer_.OnCaptureProblem("Can't set promiscuous mode");
+
+  Accountant accountant(state_, localSources_, platform_.clock);
+  CaptureLoop loop(accountant);
+  {
+    std::lock_guard lock(statusMutex_);
+    source_ = opened.source.get();
+    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, true};
+  }
+
+  // Statistics are read on this thread: the capture handle is not shared.
+  auto publishStatus = [&] {
+    const CaptureStats stats = opened.source->Stats();
+    std::lock_guard lock(statusMutex_);
+    status_.packetsSeen = loop.PacketsSeen();
+    status_.kernelDropped = stats.dropped;
+  };
+  std::int64_t nextStats = platform_.clock.SteadyMilliseconds();
+  std::string error;
+  while (captureRun_.IsSet()) {
+    const PacketSource::Next next = opened.source->Dispatch(loop, error);
+    if (next == PacketSource::Next::kEnd) break;
+    if (next == PacketSource::Next::kError) {
+      observer_.OnCaptureProblem("Capture on " + opened.source->Name() + " stopped: " + error);
+      break;
+    }
+    if (platform_.clock.SteadyMilliseconds() >= nextStats) {
+      publishStatus();
+      nextStats = platform_.clock.SteadyMilliseconds() + kStatsPeriodMilliseconds;
+    }
+  }
+  publishStatus();
+  std::lock_guard lock(statusMutex_);
+  source_ = nullptr;
+  status_.running = false;
+}
+
+}  // namespace quorvel

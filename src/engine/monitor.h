@@ -1,0 +1,84 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "attribution/local_sources.h"
+#include "engine/engine_state.h"
+#include "platform/platform.h"
+
+namespace quorvel {
+
+// How the monitor tells the user what happened; called from engine threads.
+class MonitorObserver {
+ public:
+  virtual ~MonitorObserver() = default;
+  // "Quorvel - %s(%s)": host name and interface address, once per capture start.
+  virtual void OnWindowTitle(const std::string& title) = 0;
+  // A problem worth a message box: "Can't set promiscuous mode", a capture
+  // that cannot be opened, no interface at all.
+  virtual void OnCaptureProblem(const std::string& message) = 0;
+};
+
+// What the status bar shows about the running capture.
+struct CaptureStatus {
+  std::string interfaceName;       // empty while nothing captures
+  Ipv4Address address = 0;
+  std::uint64_t packetsSeen = 0;   // buffers received since this capture started
+  std::uint64_t kernelDropped = 0; // packets the kernel dropped for this capture
+  bool running = false;
+};
+
+// Owns the engine threads: starts them, restarts capture on an interface
+// change and stops them in order.
+class Monitor {
+ public:
+  Monitor(EngineState& state, const Platform& platform, MonitorObserver& observer);
+  ~Monitor();
+  Monitor(const Monitor&) = delete;
+  Monitor& operator=(const Monitor&) = delete;
+
+  // The interface address to monitor: the first IPv4 address of the host name;
+  // where that is loopback or missing, the default-route interface's address,
+  // else the first non-loopback interface that is up.
+  std::optional<Ipv4Address> ChooseInterfaceAddress();
+
+  // Starts the connection table and the capture (and the worker, once attached).
+  // Uses the address already set in the settings, or chooses one; with none
+  // at all it reports so and keeps running without capture.
+  void Start();
+  // Restarts capture on another address; the old loop has ended before the
+  // new one captures. Returns false when the address is the current one.
+  bool ChangeInterface(Ipv4Address address);
+  // Exit order: connection table, capture, worker.
+  void Stop();
+  // Waits until the capture loop has ended by itself (end of an offline file).
+  void WaitForCaptureEnd();
+
+  CaptureStatus Status() const;
+  LocalSources& localSources() { return localSources_; }
+
+ private:
+  void StartCapture();
+  void StopCapture();
+  void CaptureThread(Ipv4Address address);
+
+  EngineState& state_;
+  Platform platform_;
+  MonitorObserver& observer_;
+  LocalSources localSources_;
+
+  RunFlag captureRun_;
+  std::thread captureThread_;
+
+  mutable std::mutex statusMutex_;
+  PacketSource* source_ = nullptr;  // the running loop's source, for Interrupt
+  CaptureStatus status_;
+};
+
+}  // namespace quorvel

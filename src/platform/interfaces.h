@@ -1,0 +1,30 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/ipv4.h"
+
+namespace quorvel {
+
+// One network interface with its first IPv4 address.
+struct InterfaceInfo {
+  std::string name;         // system name, e.g. "eth0"
+  std::string description;  // text shown to the user
+  std::string address;      // dotted text of the first IPv4 address
+  std::string mask;         // dotted text of its mask
+  bool up = false;
+  bool loopback = false;
+};
+
+class InterfaceLister {
+ public:
+  virtual ~InterfaceLister() = default;
+  // Interfaces with an IPv4 address, in the order the system reports them.
+  virtual std::vector<InterfaceInfo> List() = 0;
+  // Address of the interface that holds the default route, if any.
+  virtual std::optional<Ipv4Address> DefaultRouteAddress() = 0;
+};
+
+}  // namespace quorvel

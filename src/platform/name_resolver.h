@@ -1,0 +1,22 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/ipv4.h"
+
+namespace quorvel {
+
+class NameResolver {
+ public:
+  virtual ~NameResolver() = default;
+  // This computer's host name; empty when unknown.
+  virtual std::string HostName() = 0;
+  // IPv4 addresses of a host name, in resolver order; empty on failure.
+  virtual std::vector<Ipv4Address> ResolveIpv4(const std::string& host) = 0;
+  // Official host name of an address; nullopt when there is no reverse entry.
+  virtual std::optional<std::string> ReverseLookup(Ipv4Address address) = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+// One local TCP or UDP endpoint with the process that owns it.
+struct SocketOwner {
+  std::uint16_t port = 0;    // local port, host order
+  bool udp = false;
+  int pid = 0;
+  bool processFound = false; // false: the pid is known but the process is gone
+  std::string name;          // executable file name
+  std::string path;          // full executable path; empty when unreadable
+};
+
+// The machine's socket tables joined with the process list.
+class OwnerSource {
+ public:
+  virtual ~OwnerSource() = default;
+  // Fills `owners` with all TCP endpoints, then all UDP endpoints, each in
+  // table order. Returns false when the tables cannot be read at all.
+  virtual bool ReadOwners(std::vector<SocketOwner>& owners) = 0;
+};
+
+}  // namespace quorvel

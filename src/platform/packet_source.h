@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/ipv4.h"
+
+namespace quorvel {
+
+// Receives each captured packet as one buffer that starts at its IPv4 header.
+class PacketSink {
+ public:
+  virtual ~PacketSink() = default;
+  // `data` is valid only during the call; `received` is the number of bytes captured.
+  virtual void OnPacket(const std::uint8_t* data, std::size_t received) = 0;
+};
+
+struct CaptureStats {
+  std::uint64_t received = 0;  // packets the kernel handed to the capture
+  std::uint64_t dropped = 0;   // packets the kernel dropped for lack of buffer space
+};
+
+// One opened capture: live on an interface, or an offline file.
+class PacketSource {
+ public:
+  enum class Next { kPackets, kTimeout, kEnd, kError };
+
+  virtual ~PacketSource() = default;
+  // Hands every waiting packet to `sink`; blocks at most about 100 ms when none
+  // wait. kEnd: an offline file is finished. kError: `error` says why.
+  virtual Next Dispatch(PacketSink& sink, std::string& error) = 0;
+  // Thread-safe: makes a blocked Dispatch return soon.
+  virtual void Interrupt() = 0;
+  virtual CaptureStats Stats() const = 0;
+  // Interface name or file name, for messages.
+  virtual std::string Name() const = 0;
+};
+
+struct OpenedCapture {
+  std::unique_ptr<PacketSource> source;  // null when the capture could not be opened
+  std::string error;                     // why not, naming the interface and the system's reason
+  bool promiscuousFailed = false;        // opened, but promiscuous mode was refused
+};
+
+// Opens the capture for an interface address (the interface holding it).
+class PacketSourceFactory {
+ public:
+  virtual ~PacketSourceFactory() = default;
+  virtual OpenedCapture Open(Ipv4Address interfaceAddress) = 0;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "attribution/local_sources.h"
+#include "support/fake_platform.h"
+
+namespace quorvel {
+namespace {
+
+using Millis = std::chrono::milliseconds;
+
+// Waits (bounded) until the connection table has made `passes` passes.
+bool AwaitPasses(const testing::FakeOwnerSource& owners, int passes) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (owners.Passes() < passes) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(Millis(1));
+  }
+  return true;
+}
+
+template <typename F>
+Millis Timed(F&& body) {
+  const auto started = std::chrono::steady_clock::now();
+  body();
+  return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - started);
+}
+
+TEST(ConnectionTableThread, PendingSignalGivesTheProtocolTextAtOnceThenAFreshPassNamesIt) {
+  testing::FakeOwnerSource owners;
+  SystemClock clock;
+  LocalSources sources(owners, clock);
+  sources.Start();
+  ASSERT_TRUE(AwaitPasses(owners, 1));
+  // The first pass left its completion signal; nobody waited for it.
+  owners.Hold(true);
+  owners.SetOwners({{7000, false, 42, true, "late", "/bin/late"}});
+  std::string text;
+  EXPECT_LT(Timed([&] { text = sources.LookupLocalSource(7000, 6); }).count(), 500);
+  EXPECT_EQ(text, "TCP protocol: 7000");
+  owners.Hold(false);
+  // The next miss waits for the fresh pass it asked for.
+  EXPECT_EQ(sources.LookupLocalSource(7000, 6), "late(42): 7000");
+  sources.Stop();
+}
+
+TEST(ConnectionTableThread, EndedThreadNeverMakesLookupsWait) {
+  testing::FakeOwnerSource owners;
+  owners.Fail(true);
+  SystemClock clock;
+  LocalSources sources(owners, clock);
+  sources.Start();
+  ASSERT_TRUE(AwaitPasses(owners, 1));
+  std::this_thread::sleep_for(Millis(20));  // let the thread finish ending
+  std::string text;
+  EXPECT_LT(Timed([&] {
+              for (int port = 1; port <= 100; ++port) text = sources.LookupLocalSource(port, 17);
+            }).count(),
+            500);
+  EXPECT_EQ(text, "UDP protocol: 100");
+}
+
+TEST(ConnectionTableThread, MissesUnderAScanWaitWithinABudget) {
+  testing::FakeOwnerSource owners;
+  SystemClock clock;
+  LocalSources sources(owners, clock);
+  sources.Start();
+  ASSERT_TRUE(AwaitPasses(owners, 1));
+  owners.Hold(true);  // the requested passes never finish
+  // Without a budget each of these misses would wait a full second.
+  const Millis spent = Timed([&] {
+    for (int port = 20000; port < 20030; ++port) sources.LookupLocalSource(port, 6);
+  });
+  EXPECT_LT(spent.count(), 2500);
+  owners.Hold(false);
+  sources.Stop();
+}
+
+TEST(ConnectionTableThread, StopReleasesAWaitingLookup) {
+  testing::FakeOwnerSource owners;
+  SystemClock clock;
+  LocalSources sources(owners, clock);
+  sources.Start();
+  ASSERT_TRUE(AwaitPasses(owners, 1));
+  sources.LookupLocalSource(1, 6);  // consume the pending signal
+  owners.Hold(true);
+  std::thread lookup([&] { sources.LookupLocalSource(2, 6); });
+  std::this_thread::sleep_for(Millis(50));
+  owners.Hold(false);
+  sources.Stop();
+  lookup.join();
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,189 @@
+#include "engine/accounting.h"
+
+#include <gtest/gtest.h>
+
+#include "attribution/local_sources.h"
+#include "engine/engine_state.h"
+#include "support/fake_platform.h"
+#include "support/packet_builder.h"
+
+namespace quorvel {
+namespace {
+
+using testing::BuildIpv4Packet;
+using testing::FakePlatform;
+using testing::PacketSpec;
+
+const Ipv4Address kLocal = MakeIpv4(192, 168, 1, 2);
+const Ipv4Address kNeighbour = MakeIpv4(192, 168, 1, 5);
+const Ipv4Address kRemote = MakeIpv4(203, 0, 113, 9);
+const Ipv4Address kOther = MakeIpv4(203, 0, 113, 10);
+const Ipv4Address kGroup = MakeIpv4(239, 1, 2, 3);
+const Ipv4Address kBroadcast = MakeIpv4(255, 255, 255, 255);
+
+class AccountingTest : public ::testing::Test {
+ protected:
+  AccountingTest() : sources(fakes.owners, fakes.clock), accountant(state, sources, fakes.clock) {
+    state.settings.interfaceAddress = kLocal;
+  }
+
+  void Account(const PacketSpec& spec) {
+    const auto bytes = BuildIpv4Packet(spec);
+    const auto facts = ParsePacket(bytes.data(), bytes.size());
+    ASSERT_TRUE(facts);
+    accountant.AccountPacket(*facts);
+  }
+
+  const TrafficFlow* Flow(const std::string& source, std::uint32_t localPort, Ipv4Address remote,
+                          std::uint32_t remotePort) {
+    const auto it = state.stats.flows.find(FlowKeyView(source, localPort, remote, remotePort));
+    return it == state.stats.flows.end() ? nullptr : &it->second;
+  }
+
+  FakePlatform fakes;
+  EngineState state;
+  LocalSources sources;
+  Accountant accountant;
+};
+
+struct DirectionCase {
+  const char* name;
+  PacketSpec spec;
+  bool hideLan;
+  std::uint32_t mask;
+  bool counted;
+  bool upload;
+};
+
+TEST_F(AccountingTest, DirectionMulticastAndLocalNetwork) {
+  const std::uint32_t kClassC = MakeIpv4(255, 255, 255, 0);
+  const DirectionCase cases[] = {
+      {"outgoing", {kLocal, kRemote, 6, 5000, 80, 5, "x"}, false, 0xFFFFFFFF, true, true},
+      {"incoming", {kRemote, kLocal, 6, 80, 5000, 5, "x"}, false, 0xFFFFFFFF, true, false},
+      {"third-party traffic", {kRemote, kOther, 6, 80, 5000, 5, ""}, false, 0xFFFFFFFF, false, false},
+      {"broadcast from another host", {kNeighbour, kBroadcast, 17, 68, 67, 5, ""}, false, 0xFFFFFFFF,
+       false, false},
+      {"incoming multicast", {kNeighbour, kGroup, 17, 5353, 5353, 5, ""}, false, 0xFFFFFFFF, true, false},
+      {"incoming multicast, LAN hidden", {kNeighbour, kGroup, 17, 5353, 5353, 5, ""}, true, 0xFFFFFFFF,
+       false, false},
+      {"outgoing multicast, LAN hidden", {kLocal, kGroup, 17, 5353, 5353, 5, ""}, true, 0xFFFFFFFF, false,
+       false},
+      {"neighbour with /24 mask, LAN hidden", {kNeighbour, kLocal, 6, 80, 5000, 5, ""}, true, kClassC,
+       false, false},
+      {"neighbour with default mask, LAN hidden", {kNeighbour, kLocal, 6, 80, 5000, 5, ""}, true,
+       0xFFFFFFFF, true, false},
+      {"neighbour with /24 mask, LAN shown", {kNeighbour, kLocal, 6, 80, 5000, 5, ""}, false, kClassC,
+       true, false},
+      {"to itself with default mask, LAN hidden", {kLocal, kLocal, 6, 80, 5000, 5, ""}, true, 0xFFFFFFFF,
+       false, false},
+  };
+  for (const DirectionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    state.stats = TrafficStats{};
+    state.events.clear();
+    state.settings.hideLanFlows = c.hideLan;
+    state.settings.networkMask = c.mask;
+    Account(c.spec);
+    const std::uint64_t length = BuildIpv4Packet(c.spec).size();
+    EXPECT_EQ(state.stats.flows.size(), c.counted ? 1u : 0u);
+    EXPECT_EQ(state.events.size(), c.counted ? 1u : 0u);
+    EXPECT_EQ(state.stats.tickUpload, c.counted && c.upload ? length : 0u);
+    EXPECT_EQ(state.stats.tickDownload, c.counted && !c.upload ? length : 0u);
+    if (!c.counted) continue;
+    const TrafficFlow& flow = state.stats.flows.begin()->second;
+    EXPECT_EQ(flow.upload, c.upload ? length : 0u);
+    EXPECT_EQ(flow.download, c.upload ? 0u : length);
+    const RemoteMap& remotes = c.upload ? state.stats.uploadRemotes : state.stats.downloadRemotes;
+    const Ipv4Address remote = c.upload ? c.spec.destination : c.spec.source;
+    ASSERT_EQ(remotes.count(remote), 1u);
+    EXPECT_EQ(remotes.at(remote).displayName, Ipv4ToText(remote));
+    EXPECT_EQ(remotes.at(remote).bytes, length);
+  }
+}
+
+TEST_F(AccountingTest, BothDirectionsOfOneConnectionShareAFlow) {
+  Account({kLocal, kRemote, 6, 5000, 443, 5, "hello"});
+  Account({kRemote, kLocal, 6, 443, 5000, 5, "welcome!"});
+  ASSERT_EQ(state.stats.flows.size(), 1u);
+  const TrafficFlow* flow = Flow("TCP protocol: 5000", 5000, kRemote, 443);
+  ASSERT_NE(flow, nullptr);
+  EXPECT_EQ(flow->upload, 45u);
+  EXPECT_EQ(flow->download, 48u);
+  EXPECT_EQ(flow->remoteAddress, kRemote);
+}
+
+TEST_F(AccountingTest, IcmpOfOneRemoteIsOneFlowWithoutPorts) {
+  Account({kRemote, kLocal, 1, 0, 0, 5, "echo"});
+  Account({kLocal, kRemote, 1, 0, 0, 5, "echo"});
+  ASSERT_NE(Flow("ICMP protocol", 0, kRemote, 0), nullptr);
+  EXPECT_EQ(state.stats.flows.size(), 1u);
+}
+
+TEST_F(AccountingTest, CountersDoNotWrapAt4GiB) {
+  for (int i = 0; i < 70000; ++i) Account({kRemote, kLocal, 17, 53, 40000, 5, "", 65535});
+  EXPECT_EQ(state.stats.tickDownload, 70000ull * 65535);
+  EXPECT_EQ(Flow("UDP protocol: 40000", 40000, kRemote, 53)->download, 70000ull * 65535);
+  EXPECT_EQ(state.stats.downloadRemotes.at(kRemote).bytes, 70000ull * 65535);
+}
+
+TEST_F(AccountingTest, OneEventPerFlowAndSecond) {
+  for (int i = 0; i < 5; ++i) Account({kLocal, kRemote, 6, 5000, 80, 5, ""});
+  Account({kLocal, kOther, 6, 5000, 80, 5, ""});
+  ASSERT_EQ(state.events.size(), 2u);
+  fakes.clock.Advance(1000);
+  Account({kLocal, kRemote, 6, 5000, 80, 5, ""});
+  ASSERT_EQ(state.events.size(), 3u);
+  EXPECT_EQ(state.events[0].key.remoteAddress, kRemote);
+  EXPECT_EQ(state.events[1].key.remoteAddress, kOther);
+  EXPECT_EQ(state.events[2].time, state.events[0].time + 1);
+  EXPECT_EQ(state.events[0].key, (FlowKey{"TCP protocol: 5000", 5000, kRemote, 80}));
+  EXPECT_EQ(state.events[0].protocol, 6);
+  // Every packet is still counted.
+  EXPECT_EQ(Flow("TCP protocol: 5000", 5000, kRemote, 80)->upload, 6u * 40);
+}
+
+TEST_F(AccountingTest, ClearedTableQueuesTheNextPacketAgain) {
+  Account({kLocal, kRemote, 6, 5000, 80, 5, ""});
+  state.stats.ClearFlows();
+  Account({kLocal, kRemote, 6, 5000, 80, 5, ""});
+  EXPECT_EQ(state.events.size(), 2u);
+}
+
+TEST_F(AccountingTest, OwnerTextsNameTheFlow) {
+  fakes.owners.SetOwners({{5000, false, 1234, true, "app", "/usr/bin/app"}});
+  ASSERT_TRUE(sources.RunPass());
+  Account({kLocal, kRemote, 6, 5000, 80, 5, ""});
+  EXPECT_NE(Flow("app(1234): 5000", 5000, kRemote, 80), nullptr);
+  // A later owner of the port renames new packets' flows.
+  fakes.owners.SetOwners({{5000, true, 99, true, "other", "/bin/other"}});
+  ASSERT_TRUE(sources.RunPass());
+  Account({kLocal, kRemote, 6, 5000, 80, 5, ""});
+  EXPECT_NE(Flow("other(99): 5000", 5000, kRemote, 80), nullptr);
+  EXPECT_EQ(state.stats.flows.size(), 2u);
+}
+
+TEST_F(AccountingTest, SpyFeedSeesAccountedPacketsWithinTheirBytes) {
+  struct Recorder : SpyListener {
+    void OnSpyPacket(const SpyPacket& packet) override {
+      sources.emplace_back(packet.localSource);
+      ASSERT_LE(packet.data, packet.receivedEnd);
+      lengths.push_back(packet.length);
+      available.push_back(packet.receivedEnd - packet.data);
+    }
+    std::vector<std::string> sources;
+    std::vector<int> lengths;
+    std::vector<std::ptrdiff_t> available;
+  } recorder;
+  state.spy.Register(&recorder);
+  Account({kLocal, kRemote, 6, 5000, 80, 5, "GET / HTTP/1.0\r\n"});
+  Account({kRemote, kOther, 6, 80, 5000, 5, "not ours"});
+  Account({kRemote, kLocal, 1, 0, 0, 5, "ping"});
+  state.spy.Unregister();
+  Account({kLocal, kRemote, 6, 5000, 80, 5, "after"});
+  EXPECT_EQ(recorder.sources, (std::vector<std::string>{"TCP protocol: 5000", "ICMP protocol"}));
+  EXPECT_EQ(recorder.lengths, (std::vector<int>{56, 24}));
+  EXPECT_EQ(recorder.available, (std::vector<std::ptrdiff_t>{16, 24}));
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,149 @@
+#include "engine/monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/fake_platform.h"
+#include "support/packet_builder.h"
+
+namespace quorvel {
+namespace {
+
+using testing::BuildIpv4Packet;
+
+const Ipv4Address kFirst = MakeIpv4(198, 18, 0, 1);
+const Ipv4Address kSecond = MakeIpv4(198, 18, 1, 1);
+const Ipv4Address kRemote = MakeIpv4(198, 18, 0, 2);
+
+class RecordingObserver final : public MonitorObserver {
+ public:
+  void OnWindowTitle(const std::string& title) override {
+    std::lock_guard lock(mutex);
+    titles.push_back(title);
+  }
+  void OnCaptureProblem(const std::string& message) override {
+    std::lock_guard lock(mutex);
+    problems.push_back(message);
+  }
+  std::vector<std::string> Problems() {
+    std::lock_guard lock(mutex);
+    return problems;
+  }
+  std::vector<std::string> Titles() {
+    std::lock_guard lock(mutex);
+    return titles;
+  }
+
+ private:
+  std::mutex mutex;
+  std::vector<std::string> titles;
+  std::vector<std::string> problems;
+};
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+class MonitorTest : public ::testing::Test {
+ protected:
+  std::uint64_t Downloaded() {
+    std::lock_guard lock(state.statMutex);
+    return state.stats.tickDownload;
+  }
+  std::vector<std::uint8_t> IncomingFrom(Ipv4Address local, std::uint16_t port) {
+    return BuildIpv4Packet({kRemote, local, 17, 53, port, 5, "answer"});  // 34 bytes
+  }
+
+  testing::FakePlatform fakes;
+  EngineState state;
+  RecordingObserver observer;
+};
+
+TEST_F(MonitorTest, RestartEndsTheOldLoopBeforeTheNewOneCaptures) {
+  testing::FakePacketSource& first = fakes.packets.SourceFor(kFirst);
+  testing::FakePacketSource& second = fakes.packets.SourceFor(kSecond);
+  state.settings.interfaceAddress = kFirst;
+  Monitor monitor(state, fakes.Bundle(), observer);
+  monitor.Start();
+  first.Push(IncomingFrom(kFirst, 1000));
+  ASSERT_TRUE(Eventually([&] { return Downloaded() == 34; }));
+
+  EXPECT_FALSE(monitor.ChangeInterface(kFirst));  // the same interface: no restart
+  EXPECT_TRUE(monitor.ChangeInterface(kSecond));
+  EXPECT_EQ(state.settings.interfaceAddress.load(), kSecond);
+  // The old loop is gone: what reaches the old interface is never accounted.
+  first.Push(IncomingFrom(kSecond, 1001));
+  second.Push(IncomingFrom(kSecond, 1002));
+  ASSERT_TRUE(Eventually([&] { return Downloaded() == 68; }));
+  monitor.Stop();
+  EXPECT_EQ(first.Delivered(), 1u);
+  EXPECT_EQ(fakes.packets.Opened(), (std::vector<Ipv4Address>{kFirst, kSecond}));
+  EXPECT_EQ(observer.Titles(), (std::vector<std::string>{"Quorvel - testhost(198.18.0.1)",
+                                                         "Quorvel - testhost(198.18.1.1)"}));
+  EXPECT_TRUE(observer.Problems().empty());
+}
+
+TEST_F(MonitorTest, CaptureProblemsAreReported) {
+  fakes.packets.SourceFor(kFirst);
+  fakes.packets.RefusePromiscuous(true);
+  state.settings.interfaceAddress = kFirst;
+  {
+    Monitor monitor(state, fakes.Bundle(), observer);
+    monitor.Start();
+    ASSERT_TRUE(Eventually([&] { return !observer.Problems().empty(); }));
+    EXPECT_TRUE(monitor.ChangeInterface(kSecond));  // no source for it: cannot be opened
+    ASSERT_TRUE(Eventually([&] { return observer.Problems().size() == 2; }));
+  }
+  EXPECT_EQ(observer.Problems(),
+            (std::vector<std::string>{"Can't set promiscuous mode", "No interface holds 198.18.1.1"}));
+}
+
+TEST_F(MonitorTest, InterfaceChoice) {
+  struct Case {
+    const char* name;
+    std::vector<Ipv4Address> hostAddresses;
+    std::optional<Ipv4Address> defaultRoute;
+    std::vector<InterfaceInfo> interfaces;
+    std::optional<Ipv4Address> chosen;
+  };
+  const InterfaceInfo loopback{"lo", "lo", "127.0.0.1", "255.0.0.0", true, true};
+  const InterfaceInfo down{"eth1", "eth1", "198.18.5.5", "255.255.255.0", false, false};
+  const InterfaceInfo up{"eth0", "eth0", "198.18.9.9", "255.255.255.0", true, false};
+  const Case cases[] = {
+      {"host name address", {kFirst, kSecond}, kRemote, {up}, kFirst},
+      {"loopback host name: default route", {MakeIpv4(127, 0, 1, 1)}, kRemote, {up}, kRemote},
+      {"no host address, no route: first up interface", {}, std::nullopt, {loopback, down, up},
+       MakeIpv4(198, 18, 9, 9)},
+      {"nothing at all", {}, std::nullopt, {loopback, down}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fakes.names.SetForward("testhost", c.hostAddresses);
+    fakes.interfaces.defaultRoute = c.defaultRoute;
+    fakes.interfaces.interfaces = c.interfaces;
+    Monitor monitor(state, fakes.Bundle(), observer);
+    EXPECT_EQ(monitor.ChooseInterfaceAddress(), c.chosen);
+  }
+}
+
+TEST_F(MonitorTest, WithoutAnyInterfaceItReportsAndKeepsRunning) {
+  Monitor monitor(state, fakes.Bundle(), observer);
+  monitor.Start();
+  EXPECT_FALSE(monitor.Status().running);
+  ASSERT_EQ(observer.Problems().size(), 1u);
+  EXPECT_NE(observer.Problems()[0].find("No IPv4 network interface"), std::string::npos);
+  fakes.packets.SourceFor(kFirst);
+  EXPECT_TRUE(monitor.ChangeInterface(kFirst));  // Options can choose one later
+  ASSERT_TRUE(Eventually([&] { return monitor.Status().running; }));
+}
+
+}  // namespace
+}  // namespace quorvel
