@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "graphs/recording_canvas.h"
+#include "graphs/traffic_history.h"
+#include "recorded_shapes.h"
+
+namespace quorvel {
+namespace {
+
+// The toolbar's strip: 200 pixels wide, 48 high; 196 samples; mid = 24.
+constexpr Size kStrip{200, 48};
+constexpr int kLength = 196;
+
+struct Graph {
+  std::vector<Primitive> lines;
+  std::vector<Primitive> texts;
+  std::size_t primitivesOnTarget = 0;
+};
+
+// Draws and returns what went onto the off-screen image, checking that the
+// image is the strip's size and was copied onto the target at its origin.
+Graph Draw(const TrafficHistory& history) {
+  RecordingCanvas target(kStrip, {6, 12, 14});
+  history.DrawHistoryGraph(target);
+  Graph graph;
+  graph.primitivesOnTarget = target.Primitives().size();
+  if (graph.primitivesOnTarget != 1) {
+    return graph;
+  }
+  const Primitive& copy = target.Primitives().front();
+  EXPECT_EQ(copy.kind, PrimitiveKind::kImage);
+  EXPECT_EQ(copy.points.front(), (Point{0, 0}));
+  EXPECT_EQ(copy.imageSize, kStrip);
+  for (const Primitive& p : copy.image) {
+    (p.kind == PrimitiveKind::kText ? graph.texts : graph.lines).push_back(p);
+  }
+  return graph;
+}
+
+std::vector<Point> Bar(int x, int fromY, int toY) { return {{x, fromY}, {x, toY}}; }
+
+TEST(TrafficHistoryTest, LengthIsTheWindowWidthLessFour) {
+  EXPECT_EQ(TrafficHistory::LengthForWindowWidth(200), 196);
+  EXPECT_EQ(TrafficHistory::LengthForWindowWidth(2), 0);
+  const TrafficHistory history(196);
+  EXPECT_EQ(history.DownloadHistory(), std::vector<float>(196, 0.0F));
+  EXPECT_EQ(history.UploadHistory(), std::vector<float>(196, 0.0F));
+}
+
+TEST(TrafficHistoryTest, EmptyHistoryDrawsTheMiddleLineAndEmptyCaptions) {
+  const TrafficHistory history(kLength);
+  const Graph graph = Draw(history);
+  ASSERT_EQ(graph.primitivesOnTarget, 1u);
+  ASSERT_EQ(graph.lines.size(), 1u);
+  EXPECT_EQ(graph.lines[0].points, (std::vector<Point>{{2, 24}, {198, 24}}));
+  EXPECT_EQ(graph.lines[0].pen, (Pen{{155, 155, 0}, 1, PenStyle::kSolid}));
+  ASSERT_EQ(graph.texts.size(), 2u);
+  EXPECT_EQ(graph.texts[0].text, "");
+  EXPECT_EQ(graph.texts[1].text, "");
+}
+
+TEST(TrafficHistoryTest, CaptionsAreDrawnCentredInTheirColoursOnBlack) {
+  TrafficHistory history(kLength);
+  history.AppendHistorySample(0, 0);
+  EXPECT_EQ(history.DownloadCaption(), "max DL 0 B/s");
+  EXPECT_EQ(history.UploadCaption(), "max UL 0 B/s");
+  const Graph graph = Draw(history);
+  ASSERT_EQ(graph.texts.size(), 2u);
+  const Font arial12{"Arial", 12, 400, false, false, false, 0};
+  struct Expected {
+    const char* text;
+    Point at;
+    Color color;
+  };
+  const Expected expected[] = {{"max DL 0 B/s", {100, 10}, {100, 255, 100}},
+                               {"max UL 0 B/s", {100, 35}, {50, 230, 255}}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const Primitive& t = graph.texts[i];
+    EXPECT_EQ(t.text, expected[i].text);
+    EXPECT_EQ(t.points[0], expected[i].at);
+    EXPECT_EQ(t.textColor, expected[i].color);
+    EXPECT_EQ(t.font, arial12);
+    EXPECT_EQ(t.align, kAlignHCenter | kAlignTop);
+    EXPECT_EQ(t.backgroundMode, BackgroundMode::kOpaque);
+    EXPECT_EQ(t.backgroundColor, kBlack);
+  }
+}
+
+TEST(TrafficHistoryTest, OneSampleIsABarAtTheRightEndUpToTheTopEdge) {
+  TrafficHistory history(kLength);
+  history.AppendHistorySample(2048, 0);
+  EXPECT_EQ(history.DownloadCaption(), "max DL 2.00 KB/s");
+  EXPECT_EQ(history.MaxDownload(), 2048u);
+  const Graph graph = Draw(history);
+  ASSERT_EQ(graph.lines.size(), 2u);
+  // x = history length + 1; scale 24 / 2048, so the bar ends at 24 - 24.
+  EXPECT_EQ(graph.lines[1].points, Bar(197, 23, 0));
+  EXPECT_EQ(graph.lines[1].pen.color, (Color{100, 255, 100}));
+}
+
+TEST(TrafficHistoryTest, DirectionsAreScaledEachToItsOwnLargestSample) {
+  TrafficHistory history(kLength);
+  history.AppendHistorySample(2048, 100);
+  history.AppendHistorySample(1024, 50);
+  const Graph graph = Draw(history);
+  ASSERT_EQ(graph.lines.size(), 5u);
+  EXPECT_EQ(graph.lines[1].points, Bar(196, 23, 0));
+  EXPECT_EQ(graph.lines[2].points, Bar(197, 23, 12));
+  EXPECT_EQ(graph.lines[3].points, Bar(196, 25, 48));
+  EXPECT_EQ(graph.lines[4].points, Bar(197, 25, 36));
+  EXPECT_EQ(graph.lines[3].pen.color, (Color{50, 230, 255}));
+  EXPECT_EQ(history.UploadCaption(), "max UL 100 B/s");
+}
+
+TEST(TrafficHistoryTest, SamplesShiftLeftAndDropOutAfterTheHistoryLength) {
+  TrafficHistory history(kLength);
+  history.AppendHistorySample(2048, 0);
+  history.AppendHistorySample(512, 0);
+  for (int tick = 2; tick < kLength; ++tick) {
+    history.AppendHistorySample(0, 0);
+  }
+  // 196 ticks in: the first sample is the oldest, at x = 2.
+  Graph graph = Draw(history);
+  ASSERT_EQ(graph.lines.size(), 3u);
+  EXPECT_EQ(graph.lines[1].points, Bar(2, 23, 0));
+  EXPECT_EQ(graph.lines[2].points, Bar(3, 23, 18));
+  EXPECT_EQ(history.DownloadCaption(), "max DL 2.00 KB/s");
+
+  history.AppendHistorySample(0, 0);
+  // Gone: the maxima and the scale drop to what is still visible.
+  graph = Draw(history);
+  ASSERT_EQ(graph.lines.size(), 2u);
+  EXPECT_EQ(graph.lines[1].points, Bar(2, 23, 0));
+  EXPECT_EQ(history.DownloadCaption(), "max DL 512 B/s");
+
+  history.AppendHistorySample(0, 0);
+  EXPECT_EQ(Draw(history).lines.size(), 1u);
+  EXPECT_EQ(history.DownloadCaption(), "max DL 0 B/s");
+}
+
+TEST(TrafficHistoryTest, FrozenGraphDrawsNothingWhileTheHistoryGoesOn) {
+  TrafficHistory history(kLength);
+  history.SetFreezeGraph(true);
+  history.AppendHistorySample(4096, 1);
+  EXPECT_EQ(Draw(history).primitivesOnTarget, 0u);
+  EXPECT_EQ(history.DownloadCaption(), "max DL 4.00 KB/s");
+  history.SetFreezeGraph(false);
+  EXPECT_EQ(Draw(history).lines.size(), 3u);
+}
+
+TEST(TrafficHistoryTest, CountsBeyond32BitsStayUnsignedAndWhole) {
+  TrafficHistory history(kLength);
+  history.AppendHistorySample(3'000'000'000ULL, 5'000'000'000ULL);
+  EXPECT_EQ(history.MaxDownload(), 3'000'000'000ULL);
+  EXPECT_EQ(history.DownloadCaption(), "max DL 2861.02 MB/s");
+  EXPECT_EQ(history.UploadCaption(), "max UL 4768.37 MB/s");
+  history.AppendHistorySample(UINT64_MAX, 0);
+  EXPECT_EQ(history.MaxDownload(), UINT64_MAX);
+}
+
+TEST(TrafficHistoryTest, ZeroLengthHistoryStillDrawsCaptions) {
+  TrafficHistory history(TrafficHistory::LengthForWindowWidth(3));
+  history.AppendHistorySample(10, 10);
+  EXPECT_EQ(history.DownloadCaption(), "max DL 0 B/s");
+  RecordingCanvas target({3, 48}, {6, 12, 14});
+  history.DrawHistoryGraph(target);
+  ASSERT_EQ(target.Primitives().size(), 1u);
+  EXPECT_EQ(target.Primitives()[0].image.size(), 3u);  // middle line and two captions
+}
+
+}  // namespace
+}  // namespace quorvel
