@@ -1,0 +1,246 @@
+#include "persistence/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include "common/ipv4.h"
+#include "engine/engine_state.h"
+#include "persistence/scratch_directory.h"
+
+namespace quorvel {
+namespace {
+
+using testing::EntryNames;
+using testing::GoldenFile;
+using testing::ReadBytes;
+using testing::ScratchDirectory;
+using testing::WriteBytes;
+
+std::uint32_t Mask(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  return MakeIpv4(a, b, c, d);
+}
+
+void ExpectSettings(const Settings& actual, const Settings& expected, const std::string& context) {
+  EXPECT_EQ(actual.bHideLanFlows, expected.bHideLanFlows) << context;
+  EXPECT_EQ(actual.bFreezeGraph, expected.bFreezeGraph) << context;
+  EXPECT_EQ(actual.bUseProxy, expected.bUseProxy) << context;
+  EXPECT_EQ(actual.strProxyHost, expected.strProxyHost) << context;
+  EXPECT_EQ(actual.strProxyPort, expected.strProxyPort) << context;
+  EXPECT_EQ(actual.nInterfaceMask, expected.nInterfaceMask) << context;
+}
+
+TEST(SettingsFileTest, WritesTheGoldenFile) {
+  ScratchDirectory dir;
+  Settings settings{0, 1, 1, "192.168.0.10", "3128", Mask(255, 255, 255, 0)};
+  ASSERT_TRUE(SaveSettings(settings, dir / "set.dat").ok);
+  EXPECT_EQ(ReadBytes(dir / "set.dat"), ReadBytes(GoldenFile(__FILE__, "set.dat")));
+
+  Settings loaded;
+  LoadSettings(loaded, GoldenFile(__FILE__, "set.dat"));
+  ExpectSettings(loaded, settings, "golden");
+}
+
+TEST(SettingsFileTest, WritesPlaceholdersIntoTheFileAndTheCallersCopy) {
+  struct Case {
+    Settings settings;
+    std::string line;
+    std::string host;  // in the caller's copy afterwards
+    std::string port;
+  };
+  const Case cases[] = {
+      {{}, "0 0 0 ? ? 4294967295\r\n", "?", "?"},
+      {{0, 0, 0, "", "", Mask(255, 255, 255, 0)}, "0 0 0 ? ? 16777215\r\n", "?", "?"},
+      // Proxy off, host typed, port empty: the host is lost too.
+      {{0, 0, 0, "proxy.lan", "", 0xFFFFFFFF}, "0 0 0 ? ? 4294967295\r\n", "?", "?"},
+      {{1, 0, 1, "", "8080", 0}, "1 0 1 ? 8080 0\r\n", "?", "8080"},
+      {{0, 0, 1, "10.0.0.1", "8080", Mask(255, 0, 0, 0)}, "0 0 1 10.0.0.1 8080 255\r\n", "10.0.0.1", "8080"},
+  };
+  for (const Case& c : cases) {
+    ScratchDirectory dir;
+    Settings settings = c.settings;
+    ASSERT_TRUE(SaveSettings(settings, dir / "set.dat").ok);
+    EXPECT_EQ(ReadBytes(dir / "set.dat"), c.line);
+    EXPECT_EQ(settings.strProxyHost, c.host) << c.line;
+    EXPECT_EQ(settings.strProxyPort, c.port) << c.line;
+  }
+}
+
+TEST(SettingsFileTest, RoundTripsThroughTheFile) {
+  const Settings cases[] = {
+      {1, 1, 1, "proxy.example", "3128", 0},
+      {0, 0, 1, "h\xC3\xB4te", "80", Mask(255, 255, 0, 0)},  // Latin-1 host
+      {0, 0, 0, "host", "?", 0xFFFFFFFF},                    // a "?" port stays
+      {-5, 7, 2147483647, "x", "99999999", 1},
+  };
+  for (const Settings& original : cases) {
+    ScratchDirectory dir;
+    Settings saved = original;
+    ASSERT_TRUE(SaveSettings(saved, dir / "set.dat").ok);
+    Settings loaded;
+    LoadSettings(loaded, dir / "set.dat");
+    ExpectSettings(loaded, original, original.strProxyHost);
+  }
+  ScratchDirectory dir;
+  WriteBytes(dir / "set.dat", "0 0 1 h\xF4te 80 4294967295\r\n");
+  Settings loaded;
+  LoadSettings(loaded, dir / "set.dat");
+  EXPECT_EQ(loaded.strProxyHost, "h\xC3\xB4te") << "file bytes are Latin-1";
+}
+
+TEST(SettingsFileTest, ReadsFieldsUpToTheFirstThatDoesNotMatch) {
+  const Settings before{0, 0, 1, "keep.host", "1", 77};
+  struct Case {
+    std::string bytes;
+    Settings expected;
+  };
+  const Case cases[] = {
+      {"", before},
+      {"\r\n", before},
+      {"garbage", before},
+      {"1", {1, 0, 1, "keep.host", "1", 77}},
+      {"1 1", {1, 1, 1, "keep.host", "1", 77}},
+      {"1 0 0 host", {1, 0, 0, "host", "1", 77}},
+      {"1 0 0 host 81", {1, 0, 0, "host", "81", 77}},
+      {"1 0 0 host 81 x", {1, 0, 0, "host", "81", 77}},
+      {"1 x 0 host 81 5", {1, 0, 1, "keep.host", "1", 77}},
+      {"1 0 0 host 81 5\r\nsecond line ignored", {1, 0, 0, "host", "81", 5}},
+      {"1\t0\t0\thost\t81\t5\n", {1, 0, 0, "host", "81", 5}},
+      // As "%d %d": the blank in the format matches no blank too.
+      {"1 0 0host 81 5", {1, 0, 0, "host", "81", 5}},
+      {"0 0 0 ? 3128 5", {0, 0, 0, "", "", 5}},
+      {"0 0 0 ? ? 5", {0, 0, 0, "", "", 5}},
+      {"0 0 0 host ? 5", {0, 0, 0, "host", "?", 5}},
+      {"0 0 0 h p -1", {0, 0, 0, "h", "p", 0xFFFFFFFF}},
+      {"0 0 0 h p 99999999999", {0, 0, 0, "h", "p", 0xFFFFFFFF}},
+      {"99999999999 -99999999999 +1 h p +2", {2147483647, -2147483647 - 1, 1, "h", "p", 2}},
+      {"- 0 0 h p 1", before},
+  };
+  for (const Case& c : cases) {
+    Settings settings = before;
+    ReadSettingsText(c.bytes, settings);
+    ExpectSettings(settings, c.expected, c.bytes);
+  }
+}
+
+TEST(SettingsFileTest, CutsLongTextsAndLines) {
+  Settings settings;
+  ReadSettingsText("0 0 1 " + std::string(300, 'h') + " " + std::string(60, '1') + " 5\r\n", settings);
+  EXPECT_EQ(settings.strProxyHost, std::string(255, 'h'));
+  EXPECT_EQ(settings.strProxyPort, std::string(49, '1'));
+  EXPECT_EQ(settings.nInterfaceMask, 5u) << "the rest of a long token is not the next field";
+
+  // The line is read up to 519 characters; the mask lies beyond.
+  Settings cut;
+  ReadSettingsText("0 0 1 h " + std::string(520, '9') + "\r\n", cut);
+  EXPECT_EQ(cut.strProxyPort, std::string(49, '9'));
+  EXPECT_EQ(cut.nInterfaceMask, 0xFFFFFFFFu);
+  Settings longHost;
+  ReadSettingsText("0 0 1 " + std::string(530, 'h') + " 80 5", longHost);
+  EXPECT_EQ(longHost.strProxyHost, std::string(255, 'h'));
+  EXPECT_EQ(longHost.strProxyPort, "");
+}
+
+TEST(SettingsFileTest, BadFilesGiveDefaultsOrTheReadablePart) {
+  ScratchDirectory dir;
+  Settings missing;
+  LoadSettings(missing, dir / "set.dat");
+  ExpectSettings(missing, Settings{}, "missing");
+
+  std::string binary;
+  for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 37 + 11) % 256);
+  WriteBytes(dir / "set.dat", binary);
+  Settings garbage;
+  LoadSettings(garbage, dir / "set.dat");
+  EXPECT_EQ(garbage.nInterfaceMask, 0xFFFFFFFFu);
+
+  // An enormous file: only its first line is read.
+  WriteBytes(dir / "set.dat", "1 1 1 big 8 9\r\n" + std::string(20 << 20, 'x'));
+  Settings big;
+  LoadSettings(big, dir / "set.dat");
+  ExpectSettings(big, Settings{1, 1, 1, "big", "8", 9}, "enormous");
+
+  std::filesystem::remove(dir / "set.dat");
+  std::filesystem::create_directory(dir / "set.dat");
+  Settings directory;
+  LoadSettings(directory, dir / "set.dat");
+  ExpectSettings(directory, Settings{}, "directory");
+}
+
+TEST(SettingsFileTest, RefusesTextsTheFileCannotHoldAndWritesNothing) {
+  struct Case {
+    std::string host;
+    std::string port;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"\xCE\xA9.example", "80",
+       "Can't save the proxy server host: the text \"\xCE\xA9.example\" contains \"\xCE\xA9\" (U+03A9), but "
+       "only characters up to U+00FF can be stored"},
+      {"proxy", "8\xE2\x82\xAC",
+       "Can't save the proxy server port: the text \"8\xE2\x82\xAC\" contains \"\xE2\x82\xAC\" (U+20AC), but "
+       "only characters up to U+00FF can be stored"},
+      {"my proxy", "80",
+       "Can't save the proxy server host: the text \"my proxy\" contains a blank, a tab or a line break"},
+      {"proxy", "80\r\n1",
+       "Can't save the proxy server port: the text \"80\r\n1\" contains a blank, a tab or a line break"},
+  };
+  for (const Case& c : cases) {
+    ScratchDirectory dir;
+    WriteBytes(dir / "set.dat", "1 1 1 old 1 1\r\n");
+    Settings settings{0, 0, 1, c.host, c.port, 0};
+    const Status status = SaveSettings(settings, dir / "set.dat");
+    EXPECT_FALSE(status.ok);
+    EXPECT_EQ(status.error, c.message);
+    EXPECT_EQ(settings.strProxyHost, c.host) << "the copy stays as it was";
+    EXPECT_EQ(ReadBytes(dir / "set.dat"), "1 1 1 old 1 1\r\n");
+    EXPECT_EQ(EntryNames(dir.path()), std::vector<std::string>{"set.dat"});
+  }
+  // Proxy off with an empty port: the unstorable host is not written at all.
+  ScratchDirectory dir;
+  Settings off{0, 0, 0, "\xCE\xA9", "", 0};
+  EXPECT_TRUE(SaveSettings(off, dir / "set.dat").ok);
+  EXPECT_EQ(ReadBytes(dir / "set.dat"), "0 0 0 ? ? 0\r\n");
+}
+
+TEST(SettingsFileTest, AnUnwritableFileIsReportedWithItsPath) {
+  ScratchDirectory dir;
+  WriteBytes(dir / "notadir", "");
+  Settings settings;
+  const auto path = dir / "notadir" / "set.dat";
+  const Status status = SaveSettings(settings, path);
+  EXPECT_FALSE(status.ok);
+  EXPECT_EQ(status.error, "Can't write to " + path.string());
+  EXPECT_EQ(settings.strProxyHost, "?") << "the values still go on to the engine";
+}
+
+TEST(SettingsFileTest, PortTextGivesTheLeadingNumber) {
+  const std::pair<std::string, std::uint16_t> cases[] = {
+      {"8080", 8080},   {"3128abc", 3128}, {"0080", 80},
+      {"65535", 65535}, {"65536", 0},      {"99999999999999999999", 0},
+      {"", 0},          {"?", 0},          {"abc", 0},
+      {" 80", 0},       {"-1", 0},         {"+80", 0},
+  };
+  for (const auto& [text, port] : cases) EXPECT_EQ(ProxyPortFromText(text), port) << text;
+}
+
+TEST(SettingsFileTest, AppliesTheValuesToTheEngine) {
+  EngineSettings engine;
+  ApplySettings({1, 1, 1, "10.0.0.1", "8080", Mask(255, 255, 255, 0)}, engine);
+  EXPECT_TRUE(engine.hideLanFlows);
+  EXPECT_TRUE(engine.freezeGraph);
+  EXPECT_TRUE(engine.useProxy);
+  EXPECT_EQ(engine.networkMask, Mask(255, 255, 255, 0));
+  EXPECT_EQ(engine.ProxyServerText(), "10.0.0.1");
+  EXPECT_EQ(engine.proxyAddress, MakeIpv4(10, 0, 0, 1));
+  EXPECT_EQ(engine.proxyPort, 8080);
+
+  // A host name gives no address; a "?" port gives port 0.
+  ApplySettings({0, 0, 2, "proxy.example", "?", 0xFFFFFFFF}, engine);
+  EXPECT_FALSE(engine.hideLanFlows);
+  EXPECT_TRUE(engine.useProxy) << "any value but 0 is on";
+  EXPECT_EQ(engine.ProxyServerText(), "proxy.example");
+  EXPECT_EQ(engine.proxyAddress, 0u);
+  EXPECT_EQ(engine.proxyPort, 0);
+}
+
+}  // namespace
+}  // namespace quorvel
