@@ -21,8 +21,7 @@ quorvel_install_packages "${packages[@]}" "${QUORVEL_FUZZ_PACKAGES[@]}"
 
 CXX=clang++ quorvel_configure build/fuzz -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=address,undefined \
-  -DQUORVEL_BUILD_FUZZ=ON -DQUORVEL_BUILD_APP=OFF -DQUORVEL_BUILD_TESTS=OFF \
-  -DCMAKE_CXX_FLAGS=-Wno-unknown-warning-option
+  -DQUORVEL_BUILD_FUZZ=ON -DQUORVEL_BUILD_APP=OFF -DQUORVEL_BUILD_TESTS=OFF
 cmake --build build/fuzz -j2 --target fuzz_targets
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1

@@ -1,0 +1,106 @@
+// Parse + AccountPacket speed for established flows, and memory per flow.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "attribution/local_sources.h"
+#include "engine/accounting.h"
+#include "engine/capture_loop.h"
+#include "support/fake_platform.h"
+#include "support/packet_builder.h"
+
+namespace quorvel {
+namespace {
+
+const Ipv4Address kLocal = MakeIpv4(198, 18, 0, 1);
+
+std::vector<std::vector<std::uint8_t>> EstablishedFlows(int flows) {
+  std::vector<std::vector<std::uint8_t>> packets;
+  for (int i = 0; i < flows; ++i) {
+    const Ipv4Address remote = MakeIpv4(198, 19, static_cast<std::uint8_t>(i >> 8),
+                                        static_cast<std::uint8_t>(i));
+    const auto port = static_cast<std::uint16_t>(20000 + i);
+    packets.push_back(testing::BuildIpv4Packet({remote, kLocal, 6, 443, port, 5, "0123456789"}));
+    packets.push_back(testing::BuildIpv4Packet({kLocal, remote, 6, port, 443, 5, "ack"}));
+  }
+  return packets;
+}
+
+void BM_ParseAndAccount(benchmark::State& state) {
+  testing::FakePlatform fakes;
+  SystemClock clock;
+  EngineState engine;
+  engine.settings.interfaceAddress = kLocal;
+  std::vector<SocketOwner> owners;
+  for (int i = 0; i < 1000; ++i) {
+    owners.push_back({static_cast<std::uint16_t>(20000 + i), false, 4000 + i, true, "browser",
+                      "/usr/bin/browser"});
+  }
+  fakes.owners.SetOwners(owners);
+  LocalSources sources(fakes.owners, clock);
+  sources.RunPass();
+  Accountant accountant(engine, sources, clock);
+  CaptureLoop loop(accountant);
+  const auto packets = EstablishedFlows(static_cast<int>(state.range(0)));
+  for (const auto& packet : packets) loop.OnPacket(packet.data(), packet.size());  // flows exist
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const auto& packet = packets[next];
+    loop.OnPacket(packet.data(), packet.size());
+    next = next + 1 == packets.size() ? 0 : next + 1;
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["ns_per_packet"] = benchmark::Counter(
+      static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["flows"] = static_cast<double>(engine.stats.flows.size());
+}
+BENCHMARK(BM_ParseAndAccount)->Arg(1000);
+
+// Heap bytes per flow for one million distinct flows, beyond the local
+// source text itself.
+void BM_MemoryPerFlow(benchmark::State& state) {
+  for (auto _ : state) {
+    testing::FakePlatform fakes;
+    EngineState engine;
+    engine.settings.interfaceAddress = kLocal;
+    LocalSources sources(fakes.owners, fakes.clock);
+    Accountant accountant(engine, sources, fakes.clock);
+    CaptureLoop loop(accountant);
+    constexpr int kFlows = 1'000'000;
+    const std::size_t before = mallinfo2().uordblks;
+    auto packet = testing::BuildIpv4Packet({kLocal, 0, 17, 0, 53, 5, ""});
+    for (int i = 0; i < kFlows; ++i) {
+      const Ipv4Address remote = MakeIpv4(10, static_cast<std::uint8_t>(i >> 16),
+                                          static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i));
+      std::memcpy(&packet[16], &remote, 4);
+      const std::uint16_t port = static_cast<std::uint16_t>(1024 + (i % 16));
+      packet[20] = static_cast<std::uint8_t>(port >> 8);
+      packet[21] = static_cast<std::uint8_t>(port);
+      loop.OnPacket(packet.data(), packet.size());
+    }
+    std::size_t sourceText = 0;
+    for (const auto& [key, flow] : engine.stats.flows) {
+      if (key.localSource.capacity() > 15) sourceText += key.localSource.capacity() + 1;
+    }
+    const std::size_t after = mallinfo2().uordblks;
+    // The event queue and remote maps hold one entry per flow too; count
+    // the flow table alone by taking them out.
+    const std::size_t queued = engine.events.size();
+    engine.events.clear();
+    engine.events.shrink_to_fit();
+    engine.stats.uploadRemotes = {};
+    const std::size_t flowsOnly = mallinfo2().uordblks;
+    state.counters["bytes_per_flow_all"] = static_cast<double>(after - before) / kFlows;
+    state.counters["bytes_per_flow_table"] =
+        static_cast<double>(flowsOnly - before - sourceText) / kFlows;
+    state.counters["queued_events"] = static_cast<double>(queued);
+  }
+}
+BENCHMARK(BM_MemoryPerFlow)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quorvel
+
+BENCHMARK_MAIN();
