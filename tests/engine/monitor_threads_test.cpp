@@ -13,6 +13,7 @@ namespace {
 
 using testing::BuildIpv4Packet;
 
+const MonitorOptions kNoWorker{.runWorker = false};
 const Ipv4Address kFirst = MakeIpv4(198, 18, 0, 1);
 const Ipv4Address kSecond = MakeIpv4(198, 18, 1, 1);
 const Ipv4Address kRemote = MakeIpv4(198, 18, 0, 2);
@@ -71,7 +72,7 @@ TEST_F(MonitorTest, RestartEndsTheOldLoopBeforeTheNewOneCaptures) {
   testing::FakePacketSource& first = fakes.packets.SourceFor(kFirst);
   testing::FakePacketSource& second = fakes.packets.SourceFor(kSecond);
   state.settings.interfaceAddress = kFirst;
-  Monitor monitor(state, fakes.Bundle(), observer);
+  Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
   monitor.Start();
   first.Push(IncomingFrom(kFirst, 1000));
   ASSERT_TRUE(Eventually([&] { return Downloaded() == 34; }));
@@ -96,7 +97,7 @@ TEST_F(MonitorTest, CaptureProblemsAreReported) {
   fakes.packets.RefusePromiscuous(true);
   state.settings.interfaceAddress = kFirst;
   {
-    Monitor monitor(state, fakes.Bundle(), observer);
+    Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
     monitor.Start();
     ASSERT_TRUE(Eventually([&] { return !observer.Problems().empty(); }));
     EXPECT_TRUE(monitor.ChangeInterface(kSecond));  // no source for it: cannot be opened
@@ -129,13 +130,13 @@ TEST_F(MonitorTest, InterfaceChoice) {
     fakes.names.SetForward("testhost", c.hostAddresses);
     fakes.interfaces.defaultRoute = c.defaultRoute;
     fakes.interfaces.interfaces = c.interfaces;
-    Monitor monitor(state, fakes.Bundle(), observer);
+    Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
     EXPECT_EQ(monitor.ChooseInterfaceAddress(), c.chosen);
   }
 }
 
 TEST_F(MonitorTest, WithoutAnyInterfaceItReportsAndKeepsRunning) {
-  Monitor monitor(state, fakes.Bundle(), observer);
+  Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
   monitor.Start();
   EXPECT_FALSE(monitor.Status().running);
   ASSERT_EQ(observer.Problems().size(), 1u);
@@ -143,6 +144,29 @@ TEST_F(MonitorTest, WithoutAnyInterfaceItReportsAndKeepsRunning) {
   fakes.packets.SourceFor(kFirst);
   EXPECT_TRUE(monitor.ChangeInterface(kFirst));  // Options can choose one later
   ASSERT_TRUE(Eventually([&] { return monitor.Status().running; }));
+}
+
+TEST_F(MonitorTest, PacketsBecomeNamedRowsThroughTheWorker) {
+  testing::FakePacketSource& source = fakes.packets.SourceFor(kFirst);
+  fakes.names.SetReverse(kRemote, "peer.example");
+  state.settings.interfaceAddress = kFirst;
+  Monitor monitor(state, fakes.Bundle(), observer);
+  monitor.Start();
+  source.Push(IncomingFrom(kFirst, 1000));
+  auto rowTexts = [&] {
+    std::lock_guard lock(state.listMutex);
+    return state.rows.TextsTopDown();
+  };
+  // The worker's sleeps move the fake clock on, so the event becomes due.
+  ASSERT_TRUE(Eventually([&] {
+    const auto rows = rowTexts();
+    return rows.size() == 1 && rows[0][kColumnHost] == "peer.example";
+  }));
+  monitor.Stop();
+  const auto rows = rowTexts();
+  EXPECT_EQ(rows[0][kColumnRemote], "198.18.0.2: 53");
+  EXPECT_EQ(rows[0][kColumnDownload], "34 B");
+  EXPECT_EQ(rows[0][kColumnLocalSource], "UDP protocol: 1000");
 }
 
 }  // namespace

@@ -10,8 +10,8 @@ void FakeClock::Sleep(std::int64_t milliseconds, const RunFlag* interrupt) {
     millis_ += milliseconds;
     slept_ += milliseconds;
   }
-  // Let other threads run, as a real sleep would.
-  std::this_thread::yield();
+  // Let other threads run, as a real sleep would, without spinning a core.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void FakePacketSource::Push(std::vector<std::uint8_t> packet) {

@@ -1,0 +1,248 @@
+#include "platform/linux/pcap_capture.h"
+
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/linux/link_layer.h"
+
+namespace quorvel {
+namespace {
+
+// Offline files are replayed in batches so that a caller's loop keeps
+// control (run flag, statistics) during a long file.
+constexpr int kOfflineBatch = 4096;
+
+struct PcapCloser {
+  void operator()(pcap_t* pcap) const { pcap_close(pcap); }
+};
+using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
+
+// Live captures run libpcap in non-blocking mode and wait in their own poll:
+// libpcap's read timeout does not end a read on Linux while no packet comes,
+// and the poll also watches an eventfd that Interrupt() writes to.
+class PcapPacketSource final : public PacketSource {
+ public:
+  PcapPacketSource(PcapHandle pcap, std::string name, int wakeFd, int pollTimeoutMilliseconds)
+      : pcap_(std::move(pcap)),
+        linkType_(pcap_datalink(pcap_.get())),
+        name_(std::move(name)),
+        offline_(wakeFd < 0),
+        wakeFd_(wakeFd),
+        pollTimeoutMilliseconds_(pollTimeoutMilliseconds) {}
+
+  ~PcapPacketSource() override {
+    if (wakeFd_ >= 0) close(wakeFd_);
+  }
+
+  Next Dispatch(PacketSink& sink, std::string& error) override {
+    Batch batch{this, &sink, 0};
+    if (!Read(batch, error)) return Next::kError;
+    if (batch.frames > 0) return Next::kPackets;
+    if (offline_) return interrupted_ ? Next::kTimeout : Next::kEnd;
+
+    pollfd waits[2] = {{pcap_get_selectable_fd(pcap_.get()), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int ready = poll(waits, 2, pollTimeoutMilliseconds_);
+    if (ready < 0 && errno != EINTR) {
+      error = std::string("poll failed: ") + std::strerror(errno);
+      return Next::kError;
+    }
+    if (waits[1].revents & POLLIN) {
+      std::uint64_t count;
+      while (read(wakeFd_, &count, sizeof count) > 0) {
+      }
+      return Next::kTimeout;
+    }
+    if (ready <= 0 || waits[0].revents == 0) return Next::kTimeout;
+    if (!Read(batch, error)) return Next::kError;
+    if (batch.frames > 0) return Next::kPackets;
+    if (waits[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+      // Not an error libpcap names, but waiting again would spin.
+      error = "the capture on " + name_ + " failed";
+      return Next::kError;
+    }
+    return Next::kTimeout;
+  }
+
+  // Thread-safe: pcap_breakloop ends a batch in progress, the eventfd wakes
+  // the poll.
+  void Interrupt() override {
+    pcap_breakloop(pcap_.get());
+    if (wakeFd_ >= 0) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+    }
+  }
+
+  CaptureStats Stats() const override {
+    if (offline_) return CaptureStats{framesRead_.load(), 0};
+    std::lock_guard lock(statsMutex_);
+    pcap_stat stats{};
+    if (pcap_stats(pcap_.get(), &stats) != 0) return CaptureStats{framesRead_.load(), 0};
+    return CaptureStats{stats.ps_recv, stats.ps_drop};
+  }
+
+  std::string Name() const override { return name_; }
+
+ private:
+  struct Batch {
+    PcapPacketSource* source;
+    PacketSink* sink;
+    std::uint64_t frames;
+  };
+
+  // Hands what libpcap has ready to the sink without blocking.
+  bool Read(Batch& batch, std::string& error) {
+    const std::uint64_t before = batch.frames;
+    const int result = pcap_dispatch(pcap_.get(), offline_ ? kOfflineBatch : -1, &OnFrame,
+                                     reinterpret_cast<u_char*>(&batch));
+    framesRead_ += batch.frames - before;
+    interrupted_ = result == PCAP_ERROR_BREAK;
+    if (result != PCAP_ERROR) return true;
+    error = pcap_geterr(pcap_.get());
+    return false;
+  }
+
+  static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+    auto& batch = *reinterpret_cast<Batch*>(user);
+    ++batch.frames;
+    const auto packet = StripLinkLayer(batch.source->linkType_, bytes, header->caplen);
+    if (packet) batch.sink->OnPacket(packet->data(), packet->size());
+  }
+
+  PcapHandle pcap_;
+  const int linkType_;
+  const std::string name_;
+  const bool offline_;
+  const int wakeFd_;  // eventfd of a live capture; -1 offline
+  const int pollTimeoutMilliseconds_;
+  bool interrupted_ = false;  // the last read was ended by pcap_breakloop
+  std::atomic<std::uint64_t> framesRead_{0};
+  mutable std::mutex statsMutex_;  // pcap_stats keeps running sums in the handle
+};
+
+// Name of the interface that holds the address (a primary or secondary one).
+std::optional<std::string> InterfaceHolding(Ipv4Address address) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return std::nullopt;
+  std::optional<std::string> name;
+  for (const ifaddrs* entry = list; entry != nullptr && !name; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (inet->sin_addr.s_addr == address) name = entry->ifa_name;
+  }
+  freeifaddrs(list);
+  // An address label such as "eth0:1" names an address, not a device.
+  if (name) name = name->substr(0, name->find(':'));
+  return name;
+}
+
+OpenedCapture Failed(std::string error) { return OpenedCapture{nullptr, std::move(error), false}; }
+
+std::string UnsupportedLinkType(int linkType) {
+  const char* name = pcap_datalink_val_to_name(linkType);
+  return "link type " + (name ? std::string(name) : std::to_string(linkType)) + " is not supported";
+}
+
+std::string ActivationError(pcap_t* pcap, int status) {
+  const std::string detail = pcap_geterr(pcap);
+  return detail.empty() ? pcap_statustostr(status) : detail;
+}
+
+// Switches the capture to a link type StripLinkLayer understands, if it offers one.
+bool ChooseLinkType(pcap_t* pcap) {
+  if (IsSupportedLinkType(pcap_datalink(pcap))) return true;
+  int* types = nullptr;
+  const int count = pcap_list_datalinks(pcap, &types);
+  bool chosen = false;
+  for (int i = 0; i < count && !chosen; ++i) {
+    chosen = IsSupportedLinkType(types[i]) && pcap_set_datalink(pcap, types[i]) == 0;
+  }
+  if (types) pcap_free_datalinks(types);
+  return chosen;
+}
+
+struct Activation {
+  PcapHandle pcap;
+  int status = 0;
+  std::string error;
+};
+
+Activation Activate(const std::string& device, const LiveCaptureOptions& options, bool promiscuous) {
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  Activation result{PcapHandle(pcap_create(device.c_str(), errbuf)), 0, {}};
+  if (!result.pcap) {
+    result.status = PCAP_ERROR;
+    result.error = errbuf;
+    return result;
+  }
+  pcap_t* pcap = result.pcap.get();
+  pcap_set_snaplen(pcap, options.snapLength);
+  pcap_set_promisc(pcap, promiscuous ? 1 : 0);
+  pcap_set_immediate_mode(pcap, options.immediate ? 1 : 0);
+  pcap_set_buffer_size(pcap, options.bufferBytes);
+  pcap_set_timeout(pcap, options.pollTimeoutMilliseconds);
+  result.status = pcap_activate(pcap);
+  if (result.status < 0) {
+    result.error = ActivationError(pcap, result.status);
+    result.pcap.reset();
+  }
+  return result;
+}
+
+}  // namespace
+
+OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options) {
+  const std::string addressText = Ipv4ToText(interfaceAddress);
+  const auto device = InterfaceHolding(interfaceAddress);
+  if (!device) return Failed("No network interface holds the address " + addressText);
+  const std::string prefix = "Can't capture on " + *device + " (" + addressText + "): ";
+
+  Activation activation = Activate(*device, options, options.promiscuous);
+  bool promiscuousFailed = activation.status == PCAP_WARNING_PROMISC_NOTSUP;
+  if (activation.status == PCAP_ERROR_PROMISC_PERM_DENIED) {
+    // Capture without it, as the raw-socket original does when receive-all fails.
+    activation = Activate(*device, options, false);
+    promiscuousFailed = true;
+  }
+  if (!activation.pcap) return Failed(prefix + activation.error);
+  if (!ChooseLinkType(activation.pcap.get())) {
+    return Failed(prefix + UnsupportedLinkType(pcap_datalink(activation.pcap.get())));
+  }
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  if (pcap_setnonblock(activation.pcap.get(), 1, errbuf) != 0) return Failed(prefix + errbuf);
+  if (pcap_get_selectable_fd(activation.pcap.get()) < 0) return Failed(prefix + "no descriptor to wait on");
+  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd < 0) return Failed(prefix + std::strerror(errno));
+  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(activation.pcap), *device, wakeFd,
+                                                          options.pollTimeoutMilliseconds),
+                       {}, promiscuousFailed};
+}
+
+OpenedCapture OpenCaptureFile(const std::string& path) {
+  char errbuf[PCAP_ERRBUF_SIZE] = {};
+  PcapHandle pcap(pcap_open_offline(path.c_str(), errbuf));
+  const std::string prefix = "Can't read the capture file " + path + ": ";
+  if (!pcap) return Failed(prefix + errbuf);
+  const int linkType = pcap_datalink(pcap.get());
+  if (!IsSupportedLinkType(linkType)) return Failed(prefix + UnsupportedLinkType(linkType));
+  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(pcap), path, -1, 0), {}, false};
+}
+
+OpenedCapture LivePacketSourceFactory::Open(Ipv4Address interfaceAddress) {
+  return OpenLiveCapture(interfaceAddress);
+}
+
+OpenedCapture OfflinePacketSourceFactory::Open(Ipv4Address) { return OpenCaptureFile(path_); }
+
+}  // namespace quorvel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+#include "common/ipv4.h"
+#include "platform/packet_source.h"
+
+namespace quorvel {
+
+// Live capture settings. The poll timeout bounds how long Dispatch blocks
+// when no packet comes.
+struct LiveCaptureOptions {
+  int snapLength = 65535;
+  int bufferBytes = 32 << 20;  // kernel ring; bursts at line rate need room
+  int pollTimeoutMilliseconds = 100;
+  bool promiscuous = true;
+  // Immediate mode hands over every packet with its own wake-up and, with a
+  // full-size snapshot, makes the kernel ring hold only a few hundred packets:
+  // at 100,000 packets a second it lost a quarter of them. Blocks retired
+  // after the poll timeout deliver in batches at most that much later.
+  bool immediate = false;
+};
+
+// Opens a live libpcap capture on the interface that holds `interfaceAddress`.
+OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options = {});
+
+// Opens a pcap or pcapng file; Dispatch replays it and reports kEnd at its end.
+OpenedCapture OpenCaptureFile(const std::string& path);
+
+class LivePacketSourceFactory final : public PacketSourceFactory {
+ public:
+  OpenedCapture Open(Ipv4Address interfaceAddress) override;
+};
+
+// Replays one file whatever interface address it is asked for.
+class OfflinePacketSourceFactory final : public PacketSourceFactory {
+ public:
+  explicit OfflinePacketSourceFactory(std::string path) : path_(std::move(path)) {}
+  OpenedCapture Open(Ipv4Address interfaceAddress) override;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quorvel

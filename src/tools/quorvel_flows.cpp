@@ -1,0 +1,201 @@
+// quorvel-flows: the monitor's engine without a window, for servers, tests
+// and benchmarks. Prints one tab-separated line per flow.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "engine/monitor.h"
+#include "platform/linux/capabilities.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/pcap_capture.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr const char* kUsage =
+    "usage: quorvel-flows (--pcap FILE --address A.B.C.D | --live [--address A.B.C.D]) "
+    "[--mask M.M.M.M] [--no-lan] [--seconds N]";
+
+struct Options {
+  std::string pcapFile;
+  bool live = false;
+  std::optional<Ipv4Address> address;
+  std::optional<Ipv4Address> mask;
+  bool hideLan = false;
+  int seconds = 0;  // 0: until interrupted (live) or the end of the file
+};
+
+[[noreturn]] void Fail(const std::string& message) {
+  std::fprintf(stderr, "quorvel-flows: %s\n", message.c_str());
+  std::exit(kUsageError);
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  auto value = [&](int& i) -> std::string {
+    if (i + 1 >= argc) Fail(std::string(argv[i]) + " needs a value");
+    return argv[++i];
+  };
+  auto address = [&](int& i) {
+    const std::string flag = argv[i];
+    const std::string text = value(i);
+    const auto parsed = ParseIpv4(text);
+    if (!parsed) Fail(flag + ": not a dotted IPv4 address: " + text);
+    return *parsed;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--pcap") {
+      options.pcapFile = value(i);
+    } else if (arg == "--live") {
+      options.live = true;
+    } else if (arg == "--address") {
+      options.address = address(i);
+    } else if (arg == "--mask") {
+      options.mask = address(i);
+    } else if (arg == "--no-lan") {
+      options.hideLan = true;
+    } else if (arg == "--seconds") {
+      const std::string text = value(i);
+      char* end = nullptr;
+      const long seconds = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || seconds <= 0 || seconds > 1'000'000) {
+        Fail("--seconds: not a positive number of seconds: " + text);
+      }
+      options.seconds = static_cast<int>(seconds);
+    } else {
+      Fail("unknown argument: " + arg + "\n" + kUsage);
+    }
+  }
+  if (options.live == !options.pcapFile.empty()) Fail(kUsage);
+  if (!options.live && !options.address) Fail("--pcap needs --address");
+  return options;
+}
+
+// Prints problems on stderr; a capture that cannot run ends the program.
+class PrintingObserver final : public MonitorObserver {
+ public:
+  void OnWindowTitle(const std::string&) override {}
+  void OnCaptureProblem(const std::string& message) override {
+    std::fprintf(stderr, "quorvel-flows: %s\n", message.c_str());
+    failed = true;
+  }
+  std::atomic<bool> failed{false};
+};
+
+// A replayed file has no local processes to name.
+class NoOwners final : public OwnerSource {
+ public:
+  bool ReadOwners(std::vector<SocketOwner>&) override { return false; }
+};
+
+void PrintFlows(EngineState& state) {
+  std::vector<std::pair<FlowKey, TrafficFlow>> flows;
+  {
+    std::lock_guard lock(state.statMutex);
+    flows.assign(state.stats.flows.begin(), state.stats.flows.end());
+  }
+  std::sort(flows.begin(), flows.end(),
+            [](const auto& a, const auto& b) { return FlowKeyLess(a.first, b.first); });
+  std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes\n");
+  for (const auto& [key, flow] : flows) {
+    std::printf("%s\t%u\t%s\t%u\t%llu\t%llu\n", key.localSource.c_str(), key.localPort,
+                Ipv4ToText(key.remoteAddress).c_str(), key.remotePort,
+                static_cast<unsigned long long>(flow.download),
+                static_cast<unsigned long long>(flow.upload));
+  }
+  std::fflush(stdout);
+}
+
+// Without a worker nobody takes the events; drop them so a long run stays small.
+void DiscardEvents(EngineState& state) {
+  std::deque<PacketEvent> events;
+  std::deque<ProxyEvent> proxyEvents;
+  {
+    std::lock_guard lock(state.queueMutex);
+    events.swap(state.events);
+  }
+  std::lock_guard lock(state.queueProxyMutex);
+  proxyEvents.swap(state.proxyEvents);
+}
+
+std::atomic<bool> interrupted{false};
+
+void OnSignal(int) { interrupted = true; }
+
+int Run(const Options& options) {
+  LinuxPlatform system;
+  NoOwners noOwners;
+  OfflinePacketSourceFactory offline(options.pcapFile);
+  Platform platform = system.Bundle();
+  const Platform bundle = options.live ? platform
+                                       : Platform{offline, noOwners, platform.names,
+                                                  platform.interfaces, platform.clock};
+  if (options.live) {
+    for (const std::string& right : MissingCaptureRights()) {
+      std::fprintf(stderr, "quorvel-flows: missing the right %s needed for capture\n", right.c_str());
+    }
+    for (const std::string& right : MissingAttributionRights()) {
+      std::fprintf(stderr, "quorvel-flows: missing the right %s; other users' programs stay unnamed\n",
+                   right.c_str());
+    }
+  }
+
+  EngineState state;
+  if (options.address) state.settings.interfaceAddress = *options.address;
+  if (options.mask) state.settings.networkMask = *options.mask;
+  state.settings.hideLanFlows = options.hideLan;
+
+  PrintingObserver observer;
+  // The table is printed from the flows themselves: no rows, no host names.
+  Monitor monitor(state, bundle, observer, MonitorOptions{.runWorker = false});
+  monitor.Start();
+
+  if (!options.live) {
+    monitor.WaitForCaptureEnd();
+    monitor.Stop();
+    if (observer.failed) return kUsageError;
+    PrintFlows(state);
+    return 0;
+  }
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  const auto started = std::chrono::steady_clock::now();
+  auto nextPrint = started + std::chrono::seconds(1);
+  while (!interrupted) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    DiscardEvents(state);
+    const auto now = std::chrono::steady_clock::now();
+    if (!monitor.Status().running && observer.failed) break;
+    if (now >= nextPrint) {
+      PrintFlows(state);
+      nextPrint += std::chrono::seconds(1);
+    }
+    if (options.seconds > 0 && now - started >= std::chrono::seconds(options.seconds)) break;
+  }
+  monitor.Stop();
+  const CaptureStatus status = monitor.Status();
+  PrintFlows(state);
+  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel\n",
+               static_cast<unsigned long long>(status.packetsSeen), status.interfaceName.c_str(),
+               static_cast<unsigned long long>(status.kernelDropped));
+  return observer.failed && status.packetsSeen == 0 ? kUsageError : 0;
+}
+
+}  // namespace
+}  // namespace quorvel
+
+int main(int argc, char** argv) { return quorvel::Run(quorvel::ParseOptions(argc, argv)); }

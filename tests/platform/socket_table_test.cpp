@@ -1,0 +1,83 @@
+#include "platform/linux/socket_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+void PrintTo(const SocketRow& row, std::ostream* out) {
+  *out << "{port " << row.port << (row.udp ? " udp" : " tcp") << " inode " << row.inode << "}";
+}
+
+namespace {
+
+struct Case {
+  std::string name;
+  std::string text;
+  bool udp;
+  std::vector<SocketRow> rows;
+};
+
+class ProcNetTableTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ProcNetTableTest, Parses) {
+  std::vector<SocketRow> rows = {SocketRow{1, false, 1}};  // rows are appended
+  ParseProcNetTable(GetParam().text, GetParam().udp, rows);
+  std::vector<SocketRow> expected = {SocketRow{1, false, 1}};
+  expected.insert(expected.end(), GetParam().rows.begin(), GetParam().rows.end());
+  EXPECT_EQ(rows, expected);
+}
+
+const std::string kTcpHeading =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Tables, ProcNetTableTest,
+    ::testing::Values(
+        Case{"HeadingOnly", kTcpHeading, false, {}},
+        Case{"TcpRows",
+             kTcpHeading +
+                 "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 12345 1 "
+                 "0000000000000000 100 0 0 10 0\n"
+                 "   1: 0200A8C0:C350 08080808:0035 01 00000000:00000000 02:000A7D5C 00000000  1000        0 0 2 "
+                 "0000000000000000 20 4 30 10 -1\n",
+             false,
+             {{8080, false, 12345}, {50000, false, 0}}},
+        Case{"Tcp6Row",
+             kTcpHeading +
+                 "   0: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A "
+                 "00000000:00000000 00:00000000 00000000     0        0 4242 1 0000000000000000 100 0 0 10 0\n",
+             false,
+             {{22, false, 4242}}},
+        Case{"UdpRowWithoutFinalNewline",
+             "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref "
+             "pointer drops\n"
+             "  123: 3500007F:0035 00000000:0000 07 00000000:00000000 00:00000000 00000000   101        0 "
+             "18446744073709551615 2 0000000000000000 0",
+             true,
+             {{53, true, 18446744073709551615ull}}},
+        Case{"BrokenRowsSkipped",
+             kTcpHeading +
+                 "   0: 0100007F:ZZZZ 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 77 1\n"
+                 "   1: 0100007F 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 78 1\n"
+                 "   2: 0100007F:10000 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 79 1\n"
+                 "   3: 0100007F:0050 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0\n"
+                 "   4: 0100007F:0050 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 8x 1\n"
+                 "\n"
+                 "garbage\n"
+                 "   5: 0100007F:0051 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 80 1\n",
+             false,
+             {{81, false, 80}}}),
+    [](const ::testing::TestParamInfo<Case>& p) { return p.param.name; });
+
+TEST(ProcNetTableFile, MissingFileIsAFailure) {
+  std::vector<SocketRow> rows;
+  std::string buffer;
+  EXPECT_FALSE(ReadProcNetTable("/nonexistent/net/tcp", false, rows, buffer));
+  EXPECT_TRUE(rows.empty());
+}
+
+}  // namespace
+}  // namespace quorvel

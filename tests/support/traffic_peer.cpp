@@ -1,0 +1,119 @@
+// A small traffic source and sink for the live tests: bounded, and only to
+// the address it is given (a test namespace or loopback).
+//   traffic_peer tcp-server PORT          accepts one connection, reads to its end
+//   traffic_peer tcp-client ADDR PORT N   connects and sends N bytes
+//   traffic_peer udp-send ADDR PORT COUNT SIZE
+//   traffic_peer udp-sink PORT SECONDS     receives datagrams for a while
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void Die(const char* what) {
+  std::perror(what);
+  std::exit(1);
+}
+
+sockaddr_in Address(const char* ip, int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (ip == nullptr) {
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (inet_pton(AF_INET, ip, &address.sin_addr) != 1) {
+    std::fprintf(stderr, "bad address %s\n", ip);
+    std::exit(2);
+  }
+  return address;
+}
+
+int TcpServer(int port) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  const int yes = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address = Address(nullptr, port);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("bind");
+  if (listen(listener, 1) != 0) Die("listen");
+  std::printf("listening\n");
+  std::fflush(stdout);
+  const int connection = accept(listener, nullptr, nullptr);
+  if (connection < 0) Die("accept");
+  std::vector<char> buffer(65536);
+  long long total = 0;
+  ssize_t got;
+  while ((got = read(connection, buffer.data(), buffer.size())) > 0) total += got;
+  std::printf("received %lld\n", total);
+  close(connection);
+  close(listener);
+  return 0;
+}
+
+int TcpClient(const char* ip, int port, long long bytes) {
+  const int connection = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Address(ip, port);
+  if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("connect");
+  std::vector<char> buffer(16384, 'q');
+  while (bytes > 0) {
+    const ssize_t sent = write(connection, buffer.data(),
+                               static_cast<size_t>(std::min<long long>(bytes, 16384)));
+    if (sent <= 0) Die("write");
+    bytes -= sent;
+  }
+  shutdown(connection, SHUT_WR);
+  char drain[256];
+  while (read(connection, drain, sizeof drain) > 0) {
+  }
+  close(connection);
+  return 0;
+}
+
+int UdpSend(const char* ip, int port, int count, int size) {
+  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address = Address(ip, port);
+  std::vector<char> payload(static_cast<size_t>(size), 'u');
+  for (int i = 0; i < count; ++i) {
+    if (sendto(sock, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&address),
+               sizeof address) < 0) {
+      Die("sendto");
+    }
+    usleep(1000);
+  }
+  close(sock);
+  return 0;
+}
+
+int UdpSink(int port, int seconds) {
+  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address = Address(nullptr, port);
+  if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("bind");
+  timeval timeout{seconds, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  char buffer[65536];
+  while (recv(sock, buffer, sizeof buffer, 0) > 0) {
+  }
+  close(sock);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "tcp-server" && argc == 3) return TcpServer(std::atoi(argv[2]));
+  if (mode == "tcp-client" && argc == 5) return TcpClient(argv[2], std::atoi(argv[3]), std::atoll(argv[4]));
+  if (mode == "udp-send" && argc == 6) {
+    return UdpSend(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]));
+  }
+  if (mode == "udp-sink" && argc == 4) return UdpSink(std::atoi(argv[2]), std::atoi(argv[3]));
+  std::fprintf(stderr, "usage: traffic_peer tcp-server PORT | tcp-client ADDR PORT BYTES | "
+                       "udp-send ADDR PORT COUNT SIZE | udp-sink PORT SECONDS\n");
+  return 2;
+}
