@@ -12,9 +12,17 @@ bool IsLoopback(Ipv4Address address) { return FirstOctet(address) == 127; }
 
 }  // namespace
 
-Monitor::Monitor(EngineState& state, const Platform& platform, MonitorObserver& observer)
-    : state_(state), platform_(platform), observer_(observer),
-      localSources_(platform.owners, platform.clock) {}
+Monitor::Monitor(EngineState& state, const Platform& platform, MonitorObserver& observer,
+                 MonitorOptions options)
+    : state_(state), platform_(platform), observer_(observer), options_(std::move(options)),
+      localSources_(platform.owners, platform.clock) {
+  if (options_.runWorker) {
+    resolvers_ = std::make_unique<HostResolverPool>(state_, platform_.names, platform_.clock,
+                                                    options_.resolverThreads);
+    worker_ = std::make_unique<Worker>(state_, localSources_, *resolvers_, platform_.names,
+                                       platform_.clock, options_.logDirectory);
+  }
+}
 
 Monitor::~Monitor() { Stop(); }
 
@@ -34,6 +42,11 @@ std::optional<Ipv4Address> Monitor::ChooseInterfaceAddress() {
 
 void Monitor::Start() {
   localSources_.Start();
+  if (worker_ && !workerThread_.joinable()) {
+    resolvers_->Start();
+    workerRun_.Set(true);
+    workerThread_ = std::thread([this] { worker_->WorkerThread(workerRun_); });
+  }
   if (state_.settings.interfaceAddress.load() == 0) {
     const auto chosen = ChooseInterfaceAddress();
     if (!chosen) {
@@ -72,6 +85,9 @@ bool Monitor::ChangeInterface(Ipv4Address address) {
 void Monitor::Stop() {
   localSources_.Stop();
   StopCapture();
+  workerRun_.Set(false);
+  if (workerThread_.joinable()) workerThread_.join();
+  if (resolvers_) resolvers_->Stop();
 }
 
 void Monitor::WaitForCaptureEnd() {

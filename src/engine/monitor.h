@@ -2,14 +2,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "attribution/host_resolver.h"
 #include "attribution/local_sources.h"
 #include "engine/engine_state.h"
+#include "engine/worker.h"
 #include "platform/platform.h"
 
 namespace quorvel {
@@ -34,11 +37,21 @@ struct CaptureStatus {
   bool running = false;
 };
 
+struct MonitorOptions {
+  // Turns events into flow rows (and names them); a headless user of the
+  // flow table alone can do without.
+  bool runWorker = true;
+  // Where the worker saves the list before the midnight reset clears it.
+  std::filesystem::path logDirectory;
+  std::size_t resolverThreads = HostResolverPool::kDefaultThreads;
+};
+
 // Owns the engine threads: starts them, restarts capture on an interface
 // change and stops them in order.
 class Monitor {
  public:
-  Monitor(EngineState& state, const Platform& platform, MonitorObserver& observer);
+  Monitor(EngineState& state, const Platform& platform, MonitorObserver& observer,
+          MonitorOptions options = {});
   ~Monitor();
   Monitor(const Monitor&) = delete;
   Monitor& operator=(const Monitor&) = delete;
@@ -48,20 +61,22 @@ class Monitor {
   // else the first non-loopback interface that is up.
   std::optional<Ipv4Address> ChooseInterfaceAddress();
 
-  // Starts the connection table and the capture (and the worker, once attached).
+  // Starts the connection table, the capture, the worker and the resolvers.
   // Uses the address already set in the settings, or chooses one; with none
   // at all it reports so and keeps running without capture.
   void Start();
   // Restarts capture on another address; the old loop has ended before the
   // new one captures. Returns false when the address is the current one.
   bool ChangeInterface(Ipv4Address address);
-  // Exit order: connection table, capture, worker.
+  // Exit order: connection table, capture, worker (then the resolvers).
   void Stop();
   // Waits until the capture loop has ended by itself (end of an offline file).
   void WaitForCaptureEnd();
 
   CaptureStatus Status() const;
   LocalSources& localSources() { return localSources_; }
+  // Null when the options ask for no worker.
+  Worker* worker() { return worker_.get(); }
 
  private:
   void StartCapture();
@@ -71,8 +86,13 @@ class Monitor {
   EngineState& state_;
   Platform platform_;
   MonitorObserver& observer_;
+  const MonitorOptions options_;
   LocalSources localSources_;
+  std::unique_ptr<HostResolverPool> resolvers_;
+  std::unique_ptr<Worker> worker_;
 
+  RunFlag workerRun_;
+  std::thread workerThread_;
   RunFlag captureRun_;
   std::thread captureThread_;
 

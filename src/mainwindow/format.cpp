@@ -1,20 +1,28 @@
 #include "mainwindow/format.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 
 namespace quorvel {
+namespace {
+
+// "%.2f" plus a unit, independent of the locale: the texts are parsed back
+// and stored in logs, and a desktop session may use a decimal comma.
+std::string FixedTwoDecimals(double value, const char* unit) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text - 8, value, std::chars_format::fixed, 2);
+  std::string formatted(text, result.ptr);
+  formatted += unit;
+  return formatted;
+}
+
+}  // namespace
 
 std::string FormatBytes(std::uint64_t bytes) {
-  char text[64];
-  if (bytes < 1024) {
-    std::snprintf(text, sizeof text, "%llu B", static_cast<unsigned long long>(bytes));
-  } else if (bytes < 1048576) {
-    std::snprintf(text, sizeof text, "%.2f KB", static_cast<double>(bytes) / 1024.0);
-  } else {
-    std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
-  }
-  return text;
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  if (bytes < 1048576) return FixedTwoDecimals(static_cast<double>(bytes) / 1024.0, " KB");
+  return FixedTwoDecimals(static_cast<double>(bytes) / 1048576.0, " MB");
 }
 
 std::string FormatTimestamp(std::int64_t secondsSince1970) {

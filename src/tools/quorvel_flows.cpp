@@ -160,7 +160,9 @@ int Run(const Options& options) {
 
   PrintingObserver observer;
   // The table is printed from the flows themselves: no rows, no host names.
-  Monitor monitor(state, bundle, observer, MonitorOptions{.runWorker = false});
+  MonitorOptions monitorOptions;
+  monitorOptions.runWorker = false;
+  Monitor monitor(state, bundle, observer, monitorOptions);
   monitor.Start();
 
   if (!options.live) {

@@ -13,7 +13,11 @@ namespace {
 
 using testing::BuildIpv4Packet;
 
-const MonitorOptions kNoWorker{.runWorker = false};
+const MonitorOptions kNoWorker = [] {
+  MonitorOptions options;
+  options.runWorker = false;
+  return options;
+}();
 const Ipv4Address kFirst = MakeIpv4(198, 18, 0, 1);
 const Ipv4Address kSecond = MakeIpv4(198, 18, 1, 1);
 const Ipv4Address kRemote = MakeIpv4(198, 18, 0, 2);

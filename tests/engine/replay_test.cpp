@@ -22,7 +22,11 @@ using testing::BuildIpv4Packet;
 using testing::EthernetFrame;
 using testing::PcapWriter;
 
-const MonitorOptions kNoWorker{.runWorker = false};
+const MonitorOptions kNoWorker = [] {
+  MonitorOptions options;
+  options.runWorker = false;
+  return options;
+}();
 const Ipv4Address kLocal = MakeIpv4(198, 18, 0, 1);
 const Ipv4Address kRemote = MakeIpv4(198, 18, 0, 2);
 const Ipv4Address kOther = MakeIpv4(198, 18, 0, 3);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <clocale>
 #include <ctime>
 #include <string>
 
@@ -24,6 +25,16 @@ TEST(FormatBytes, UnitsAndRounding) {
       {4294967296ull * 2, "8192.00 MB"},  // past 4 GiB nothing wraps
   };
   for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatBytes(bytes), text) << bytes;
+}
+
+TEST(FormatBytes, IgnoresTheNumericLocale) {
+  // A desktop session may run with a decimal comma; the texts are parsed back.
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+    GTEST_SKIP() << "no locale with a decimal comma is installed";
+  }
+  const std::string text = FormatBytes(1536);
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(text, "1.50 KB");
 }
 
 TEST(FormatTimestamp, LocalTimeFixedWidth) {

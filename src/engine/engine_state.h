@@ -1,0 +1,75 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/flow_types.h"
+#include "filters/filter_rules.h"
+#include "mainwindow/flow_rows.h"
+#include "spy/spy_feed.h"
+
+namespace quorvel {
+
+// Values from the settings file and Options, read by the engine threads
+// without a lock.
+struct EngineSettings {
+  std::atomic<Ipv4Address> interfaceAddress{0};
+  std::atomic<std::uint32_t> networkMask{0xFFFFFFFF};  // wire order, like addresses
+  std::atomic<bool> hideLanFlows{false};
+  std::atomic<bool> freezeGraph{false};
+  std::atomic<bool> useProxy{false};
+  std::atomic<Ipv4Address> proxyAddress{0};
+  std::atomic<std::uint16_t> proxyPort{0};
+
+  void SetProxyServerText(std::string text);
+  std::string ProxyServerText() const;
+
+ private:
+  mutable std::mutex textMutex_;
+  std::string proxyServerText_;
+};
+
+// Flow table, counters and per-remote totals; guarded by statMutex.
+struct TrafficStats {
+  FlowTable flows;
+  std::uint64_t tickDownload = 0;  // bytes since the last one-second tick
+  std::uint64_t tickUpload = 0;
+  std::uint64_t cumulativeDownload = 0;  // since start, Save and Clear or midnight
+  std::uint64_t cumulativeUpload = 0;
+  RemoteMap downloadRemotes;  // incoming bytes by source address
+  RemoteMap uploadRemotes;    // outgoing bytes by destination address
+  std::vector<ProxyFlow> proxyFlows;  // in order of creation
+
+  // Empties the flows and proxy flows (midnight reset and Save and Clear).
+  void ClearFlows();
+};
+
+// The engine's shared state, with the mutexes that guard it. Lock order:
+// queueMutex, listMutex, map2Mutex, statMutex, then one of queueProxyMutex
+// and graphMutex.
+struct EngineState {
+  EngineSettings settings;
+
+  std::mutex statMutex;
+  TrafficStats stats;
+
+  std::mutex queueMutex;
+  std::deque<PacketEvent> events;  // first in, first out
+
+  std::mutex queueProxyMutex;
+  std::deque<ProxyEvent> proxyEvents;
+
+  std::mutex listMutex;
+  FlowRows rows;  // guarded by listMutex
+  FilterSet filters;  // guarded by listMutex
+  std::mutex map2Mutex;
+  std::mutex graphMutex;
+
+  SpyFeedRegistry spy;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "attribution/host_resolver.h"
+#include "attribution/local_sources.h"
+#include "common/status.h"
+#include "engine/engine_state.h"
+#include "engine/flow_types.h"
+#include "platform/clock.h"
+#include "platform/name_resolver.h"
+
+namespace quorvel {
+
+// Turns accounted traffic into flow-list rows: about once a second it applies
+// the queued events that are at least 3 seconds old, expires highlights and,
+// at local midnight, saves the list as a traffic log and starts afresh.
+class Worker {
+ public:
+  // An event is applied once it is more than this many seconds old (or
+  // stamped in the future).
+  static constexpr std::int64_t kSettleSeconds = 2;
+  static constexpr std::int64_t kCycleMilliseconds = 1000;
+  // Pause after each new row, limiting new rows to about ten a second.
+  static constexpr std::int64_t kNewRowPauseMilliseconds = 100;
+  // A highlight is cleared once the last activity is this old (seconds, [min, max)).
+  static constexpr std::int64_t kHighlightMinAge = 5;
+  static constexpr std::int64_t kHighlightMaxAge = 9;
+
+  Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
+         Clock& clock, std::filesystem::path logDirectory);
+
+  // The thread body: runs cycles until `run` is found cleared at the top of one.
+  void WorkerThread(const RunFlag& run);
+  // One cycle: apply due events, apply due proxy events, sleep a second,
+  // expire highlights, midnight reset. Sleeps end early when `run` is cleared.
+  void RunCycle(const RunFlag* run = nullptr);
+
+  // Applies one packet event; true when it added a row. Takes listMutex,
+  // map2Mutex and statMutex in that order; waits for no other lock.
+  bool UpdateFlowRow(const PacketEvent& event);
+  // Applies one proxy event: counts it into its ProxyFlow and tick counters
+  // (statMutex), then creates or refreshes the proxy row (listMutex).
+  void UpdateProxyFlowRow(const ProxyEvent& event);
+
+  // How the last midnight save went (success when none was needed yet).
+  Status LastMidnightSave() const;
+
+ private:
+  struct ProxyKey {
+    std::string host;
+    std::string localSource;
+    friend bool operator==(const ProxyKey&, const ProxyKey&) = default;
+  };
+  struct ProxyKeyHash {
+    std::size_t operator()(const ProxyKey& key) const;
+  };
+
+  struct LocalSourceEntry {
+    std::string text;
+    std::string path;  // empty when the owner's path is unknown
+  };
+
+  // LookupLocalSource, remembered until an owner entry changes.
+  const LocalSourceEntry& LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol);
+  // FormatTimestamp, remembering the last second: a batch of events shares few seconds.
+  const std::string& TimeText(std::int64_t time);
+  std::vector<PacketEvent> TakeDueEvents(std::int64_t now);
+  std::vector<ProxyEvent> TakeDueProxyEvents(std::int64_t now);
+  void ExpireHighlights(std::int64_t now);
+  void MidnightReset(std::int64_t now);
+  // The ProxyFlow of (host, source), created when absent. Holding statMutex.
+  ProxyFlow& ProxyFlowFor(const ProxyEvent& event, const std::string& localSource);
+  // Column 0 of a new proxy row; may wait for a forward lookup.
+  std::string ProxyAddressText(const std::string& host);
+
+  EngineState& state_;
+  LocalSources& localSources_;
+  HostResolverPool& resolver_;
+  NameResolver& names_;
+  Clock& clock_;
+  const std::filesystem::path logDirectory_;
+
+  bool midnightDone_ = false;
+  std::unordered_map<std::uint32_t, LocalSourceEntry> sourceCache_;  // (protocol << 16 | port)
+  std::uint64_t sourceGeneration_ = 0;
+  std::int64_t lastTime_ = 0;
+  std::string lastTimeText_;
+  // Positions in stats.proxyFlows, valid while its size is proxyIndexSize_
+  // (only the worker appends; the resets empty it). Worker thread, under statMutex.
+  std::unordered_map<ProxyKey, std::size_t, ProxyKeyHash> proxyIndex_;
+  std::size_t proxyIndexSize_ = 0;
+
+  mutable std::mutex saveMutex_;
+  Status lastMidnightSave_;
+};
+
+}  // namespace quorvel

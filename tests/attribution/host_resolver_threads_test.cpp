@@ -1,0 +1,194 @@
+#include "attribution/host_resolver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <thread>
+
+#include "support/fake_platform.h"
+
+namespace quorvel {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeNameResolver;
+
+const Ipv4Address kServer = MakeIpv4(10, 0, 0, 1);
+const Ipv4Address kNeighbour = MakeIpv4(10, 0, 0, 15);
+
+// Waits for the pool's threads, with a bound so that a hang fails the test.
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+class HostResolverThreadsTest : public ::testing::Test {
+ protected:
+  RowId AddRow(const std::string& remote, const std::string& host, const std::string& source) {
+    FlowRow row;
+    row.columns[kColumnRemote] = remote;
+    row.columns[kColumnHost] = host;
+    row.columns[kColumnLocalSource] = source;
+    std::lock_guard lock(state_.listMutex);
+    return state_.rows.InsertTop(row);
+  }
+  FlowRowPtr Row(RowId id) {
+    std::lock_guard lock(state_.listMutex);
+    return state_.rows.Get(id);
+  }
+
+  EngineState state_;
+  FakeNameResolver names_;
+  FakeClock clock_;
+  HostResolverPool pool_{state_, names_, clock_, 2};
+};
+
+TEST_F(HostResolverThreadsTest, LookupsAreMergedCachedAndFailuresRetriedLater) {
+  names_.SetReverse(kServer, "server.example");
+  const RowId first = AddRow("10.0.0.1: 443", "10.0.0.1", "a");
+  // Requests made before the threads run, and repeated ones, merge into one lookup.
+  for (int i = 0; i < 50; ++i) pool_.Request(kServer);
+  pool_.Request(kNeighbour);  // no reverse entry
+  pool_.Start();
+  ASSERT_TRUE(WaitUntil([this] { return pool_.Idle(); }));
+  EXPECT_EQ(pool_.LookupsMade(), 2u);
+  EXPECT_EQ(Row(first)->columns[kColumnHost], "server.example");
+
+  // A new row of a known address is named from the cache.
+  const RowId second = AddRow("10.0.0.1: 80", "10.0.0.1", "a");
+  pool_.Request(kServer);
+  ASSERT_TRUE(WaitUntil([&] { return pool_.Idle() && Row(second)->columns[kColumnHost] == "server.example"; }));
+  EXPECT_EQ(pool_.LookupsMade(), 2u);
+
+  // A failure is not asked again at once, but after a while.
+  const RowId neighbour = AddRow("10.0.0.15: 80", "10.0.0.15", "a");
+  pool_.Request(kNeighbour);
+  ASSERT_TRUE(WaitUntil([this] { return pool_.Idle(); }));
+  EXPECT_EQ(pool_.LookupsMade(), 2u);
+  names_.SetReverse(kNeighbour, "neighbour.example");
+  clock_.Advance(HostResolverPool::kRetryFailureMilliseconds);
+  pool_.Request(kNeighbour);
+  ASSERT_TRUE(WaitUntil([&] { return pool_.Idle() && Row(neighbour)->columns[kColumnHost] == "neighbour.example"; }));
+  EXPECT_EQ(pool_.LookupsMade(), 3u);
+  EXPECT_EQ(pool_.ThreadsCreated(), 2u);
+}
+
+// Blocks every lookup until released.
+class GatedResolver final : public NameResolver {
+ public:
+  std::string HostName() override { return "gated"; }
+  std::vector<Ipv4Address> ResolveIpv4(const std::string&) override { return {}; }
+  std::optional<std::string> ReverseLookup(Ipv4Address) override {
+    std::unique_lock lock(mutex_);
+    ++started_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return released_; });
+    return "gated.example";
+  }
+  int Started() {
+    std::lock_guard lock(mutex_);
+    return started_;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int started_ = 0;
+  bool released_ = false;
+};
+
+TEST(HostResolverPoolTest, StopDropsWaitingLookupsAndDeliversNothingLate) {
+  EngineState state;
+  GatedResolver names;
+  FakeClock clock;
+  HostResolverPool pool(state, names, clock, 2);
+  {
+    FlowRow row;
+    row.columns[kColumnRemote] = "10.0.0.1: 80";
+    row.columns[kColumnHost] = "10.0.0.1";
+    std::lock_guard lock(state.listMutex);
+    state.rows.InsertTop(row);
+  }
+  pool.Start();
+  pool.Request(kServer);
+  for (std::uint8_t i = 0; i < 200; ++i) pool.Request(MakeIpv4(192, 0, 2, i));
+  ASSERT_TRUE(WaitUntil([&] { return names.Started() == 2; }));
+  std::thread stopper([&] { pool.Stop(); });
+  ASSERT_TRUE(WaitUntil([&] { return pool.Waiting() == 0; }));  // Stop has begun
+  names.Release();
+  stopper.join();
+  EXPECT_EQ(pool.LookupsMade(), 2u);
+  std::lock_guard lock(state.listMutex);
+  EXPECT_EQ(state.rows.Snapshot().rows->at(0).row->columns[kColumnHost], "10.0.0.1");
+}
+
+TEST_F(HostResolverThreadsTest, RequestsUnderListMutexWhileRowsComeAndGoNeverDeadlock) {
+  for (int i = 0; i < 64; ++i) names_.SetReverse(MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(i)), "n" + std::to_string(i));
+  pool_.Start();
+  // Two "workers" add rows and ask for names holding listMutex, as the worker
+  // does; a third empties everything now and then, as Save and Clear does.
+  std::atomic<bool> clearing{true};
+  const auto work = [this](int seed) {
+    for (int i = 0; i < 3000; ++i) {
+      const int index = (i * 7 + seed) % 64;
+      const Ipv4Address address = MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(index));
+      FlowRow row;
+      row.columns[kColumnRemote] = Ipv4ToText(address) + ": " + std::to_string(i % 5);
+      row.columns[kColumnHost] = Ipv4ToText(address);
+      row.columns[kColumnLocalSource] = "s" + std::to_string(seed);
+      std::lock_guard list(state_.listMutex);
+      if (!state_.rows.FindRowByEndpoint(row.columns[kColumnRemote], row.columns[kColumnLocalSource])) {
+        state_.rows.InsertTop(row);
+        pool_.Request(address);
+      }
+    }
+  };
+  std::thread first(work, 1);
+  std::thread second(work, 2);
+  std::thread clearer([&] {
+    while (clearing) {
+      {
+        std::lock_guard list(state_.listMutex);
+        state_.rows.Clear();
+      }
+      std::lock_guard stat(state_.statMutex);
+      state_.stats.downloadRemotes.clear();
+      std::this_thread::yield();
+    }
+  });
+  first.join();
+  second.join();
+  clearing = false;
+  clearer.join();
+  // Rows added now are named from the cache.
+  for (int i = 0; i < 64; ++i) {
+    const Ipv4Address address = MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(i));
+    std::lock_guard list(state_.listMutex);
+    FlowRow row;
+    row.columns[kColumnRemote] = Ipv4ToText(address) + ": 1";
+    row.columns[kColumnHost] = Ipv4ToText(address);
+    state_.rows.InsertTop(row);
+    pool_.Request(address);
+  }
+  ASSERT_TRUE(WaitUntil([this] { return pool_.Idle(); }));
+  pool_.Stop();
+  EXPECT_LE(pool_.LookupsMade(), 64u * 2);  // merged and cached: no lookup per row
+  std::lock_guard list(state_.listMutex);
+  for (const auto& entry : *state_.rows.Snapshot().rows) {
+    EXPECT_EQ(entry.row->columns[kColumnHost].front(), 'n') << entry.row->columns[kColumnRemote];
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

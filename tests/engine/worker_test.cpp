@@ -1,0 +1,433 @@
+#include "engine/worker.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "mainwindow/format.h"
+#include "persistence/traffic_log.h"
+#include "support/fake_platform.h"
+
+namespace quorvel {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeNameResolver;
+using testing::FakeOwnerSource;
+
+constexpr std::int64_t kStart = 1'700'000'000;      // 2023-11-14 22:13:20 UTC
+constexpr std::int64_t kMidnight = 1'700'006'400;   // 2023-11-15 00:00:00 UTC
+const Ipv4Address kRemote = MakeIpv4(10, 0, 0, 5);
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::remove_all(logDirectory_);
+    owners_.SetOwners({SocketOwner{5000, false, 1234, true, "app.exe", "/usr/bin/app"},
+                       SocketOwner{5001, false, 77, true, "other.exe", "/opt/other"}});
+    ASSERT_TRUE(sources_.RunPass());
+  }
+  void TearDown() override { std::filesystem::remove_all(logDirectory_); }
+
+  FlowKey Key(std::uint32_t localPort, Ipv4Address remote = kRemote, std::uint32_t remotePort = 443) {
+    return FlowKey{sources_.LookupLocalSource(localPort, 6), localPort, remote, remotePort};
+  }
+  void SetFlow(const FlowKey& key, std::uint64_t download, std::uint64_t upload) {
+    std::lock_guard lock(state_.statMutex);
+    state_.stats.flows[key] = TrafficFlow{key.remoteAddress, upload, download};
+  }
+  void Queue(const FlowKey& key, std::int64_t time) {
+    std::lock_guard lock(state_.queueMutex);
+    state_.events.push_back(PacketEvent{key, 6, time});
+  }
+  void QueueProxy(const std::string& host, std::uint32_t port, std::int64_t time, std::uint64_t length,
+                  Direction direction) {
+    std::lock_guard lock(state_.queueProxyMutex);
+    state_.proxyEvents.push_back(ProxyEvent{host, port, time, length, direction});
+  }
+  std::vector<FlowRow> Rows() {
+    std::lock_guard lock(state_.listMutex);
+    std::vector<FlowRow> rows;
+    for (const auto& entry : *state_.rows.Snapshot().rows) rows.push_back(*entry.row);
+    return rows;
+  }
+  std::size_t QueuedEvents() {
+    std::lock_guard lock(state_.queueMutex);
+    return state_.events.size();
+  }
+
+  EngineState state_;
+  FakeOwnerSource owners_;
+  FakeNameResolver names_;
+  FakeClock clock_{kStart};
+  LocalSources sources_{owners_, clock_};
+  HostResolverPool resolver_{state_, names_, clock_, 2};  // not started: rows keep their address text
+  std::filesystem::path logDirectory_ =
+      std::filesystem::path(::testing::TempDir()) /
+      ("worker_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  Worker worker_{state_, sources_, resolver_, names_, clock_, logDirectory_};
+};
+
+TEST_F(WorkerTest, EventsAreAppliedOnceOlderThanTwoSecondsInQueueOrder) {
+  const FlowKey a = Key(5000, kRemote, 1);
+  const FlowKey b = Key(5000, kRemote, 2);
+  const FlowKey c = Key(5000, kRemote, 3);
+  for (const auto& key : {a, b, c}) SetFlow(key, 10, 10);
+
+  Queue(a, kStart - 2);  // two seconds old: stays
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_EQ(QueuedEvents(), 1u);
+
+  clock_.SetSeconds(kStart);
+  {
+    std::lock_guard lock(state_.queueMutex);
+    state_.events.clear();
+  }
+  Queue(a, kStart - 3);   // due
+  Queue(b, kStart - 1);   // young: the drain stops here
+  Queue(c, kStart - 10);  // due, but behind a young one
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(Rows()[0].columns[kColumnRemote], "10.0.0.5: 1");
+  EXPECT_EQ(QueuedEvents(), 2u);
+
+  // A cycle later both are due (the clock moved by the cycle's second and the pause).
+  clock_.SetSeconds(kStart + 2);
+  worker_.RunCycle();
+  EXPECT_EQ(Rows().size(), 3u);
+  EXPECT_EQ(QueuedEvents(), 0u);
+}
+
+TEST_F(WorkerTest, AnEventStampedInTheFutureIsTakenAtOnce) {
+  const FlowKey key = Key(5000);
+  SetFlow(key, 1, 1);
+  Queue(key, kStart + 3600);
+  worker_.RunCycle();
+  EXPECT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(QueuedEvents(), 0u);
+}
+
+TEST_F(WorkerTest, NewRowTextsAndTheNewRowPause) {
+  const FlowKey key = Key(5000);
+  SetFlow(key, 1536, 512);
+  Queue(key, kStart - 3);
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  const FlowRow row = Rows()[0];
+  const FlowRowTexts expected = {"10.0.0.5: 443", "10.0.0.5", "1.50 KB", "512 B", "2.00 KB", "app.exe(1234): 5000",
+                                 FormatTimestamp(kStart - 3), FormatTimestamp(kStart - 3), "/usr/bin/app"};
+  EXPECT_EQ(row.columns, expected);
+  EXPECT_EQ(row.columns[kColumnFirstActivity], "2023-11-14 22:13:17");
+  EXPECT_EQ(row.iconPath, "/usr/bin/app");
+  EXPECT_TRUE(row.selected);
+  EXPECT_EQ(clock_.TotalSlept(), Worker::kNewRowPauseMilliseconds + Worker::kCycleMilliseconds);
+
+  // A later event refreshes the byte columns and the last activity only.
+  SetFlow(key, 2048, 1048576);
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.rows.SetSelected(state_.rows.IdsTopDown()[0], false);
+  }
+  Queue(key, kStart + 2);
+  clock_.SetSeconds(kStart + 5);
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  const FlowRow updated = Rows()[0];
+  EXPECT_EQ(updated.columns[kColumnDownload], "2.00 KB");
+  EXPECT_EQ(updated.columns[kColumnUpload], "1.00 MB");
+  EXPECT_EQ(updated.columns[kColumnTotal], FormatBytes(1048576 + 2048));
+  EXPECT_EQ(updated.columns[kColumnFirstActivity], FormatTimestamp(kStart - 3));
+  EXPECT_EQ(updated.columns[kColumnLastActivity], FormatTimestamp(kStart + 2));
+  EXPECT_TRUE(updated.selected);
+}
+
+TEST_F(WorkerTest, RemoteTextsOfEdgeAddressesAndPorts) {
+  const struct {
+    Ipv4Address address;
+    std::uint32_t port;
+    std::uint16_t protocol;
+    const char* remote;
+    const char* source;
+  } cases[] = {{MakeIpv4(0, 0, 0, 0), 0, 1, "0.0.0.0: 0", "ICMP protocol"},
+               {MakeIpv4(255, 255, 255, 255), 65535, 17, "255.255.255.255: 65535", "UDP protocol: 7"},
+               {MakeIpv4(192, 168, 100, 200), 8080, 6, "192.168.100.200: 8080", "TCP protocol: 7"}};
+  for (const auto& c : cases) {
+    const FlowKey key{sources_.LookupLocalSource(7, c.protocol), 7, c.address, c.port};
+    SetFlow(key, 1, 1);
+    {
+      std::lock_guard lock(state_.queueMutex);
+      state_.events.push_back(PacketEvent{key, c.protocol, kStart - 3});
+    }
+    clock_.SetSeconds(kStart);
+    worker_.RunCycle();
+    const FlowRow row = Rows().at(0);
+    EXPECT_EQ(row.columns[kColumnRemote], c.remote);
+    EXPECT_EQ(row.columns[kColumnHost], Ipv4ToText(c.address));
+    EXPECT_EQ(row.columns[kColumnLocalSource], c.source);
+    EXPECT_EQ(row.columns[kColumnFullPath], "");
+  }
+}
+
+TEST_F(WorkerTest, TwoProcessesToOneRemoteGiveTwoRows) {
+  const FlowKey first = Key(5000);
+  const FlowKey second = Key(5001);
+  SetFlow(first, 100, 0);
+  SetFlow(second, 200, 0);
+  Queue(first, kStart - 5);
+  Queue(second, kStart - 5);
+  worker_.RunCycle();
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  // The newest row is on top.
+  EXPECT_EQ(rows[0].columns[kColumnLocalSource], "other.exe(77): 5001");
+  EXPECT_EQ(rows[1].columns[kColumnLocalSource], "app.exe(1234): 5000");
+  EXPECT_EQ(rows[0].columns[kColumnRemote], rows[1].columns[kColumnRemote]);
+  EXPECT_EQ(rows[0].columns[kColumnDownload], "200 B");
+}
+
+TEST_F(WorkerTest, FilteredFlowsGetNoRowButStayCounted) {
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.filters.rules = {FilterRule{"10.0.0", "app.exe"}};
+    state_.filters.mode = FilterMode::kBlackList;
+  }
+  const FlowKey key = Key(5000);
+  SetFlow(key, 700, 300);
+  Queue(key, kStart - 3);
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+  {
+    std::lock_guard lock(state_.statMutex);
+    ASSERT_TRUE(state_.stats.flows.contains(key));
+    EXPECT_EQ(state_.stats.flows.at(key).download, 700u);
+  }
+  // Decided again with the next event: once the rule is gone the row appears.
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.filters.rules.clear();
+  }
+  Queue(key, kStart - 3);
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(Rows()[0].columns[kColumnDownload], "700 B");
+}
+
+TEST_F(WorkerTest, AFlowClearedWhileItsEventWaitedProducesNoRowAndNoUpdate) {
+  const FlowKey key = Key(5000);
+  Queue(key, kStart - 3);  // no flow in the table
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+
+  SetFlow(key, 10, 10);
+  Queue(key, kStart - 3);
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  const FlowRow before = Rows()[0];
+  {
+    std::lock_guard lock(state_.statMutex);
+    state_.stats.flows.clear();
+  }
+  Queue(key, kStart + 1);
+  clock_.SetSeconds(kStart + 10);
+  worker_.RunCycle();
+  EXPECT_EQ(Rows()[0].columns, before.columns);
+}
+
+TEST_F(WorkerTest, HighlightIsClearedFiveToEightSecondsAfterTheLastActivity) {
+  const struct {
+    std::int64_t age;
+    bool selected;
+  } cases[] = {{3, true}, {4, true}, {5, false}, {6, false}, {8, false}, {9, true}, {20, true}};
+  for (const auto& c : cases) {
+    FlowRow row;
+    row.columns[kColumnRemote] = "10.0.0.9: 1";
+    row.columns[kColumnLastActivity] = FormatTimestamp(kStart);
+    row.selected = true;
+    RowId id;
+    {
+      std::lock_guard lock(state_.listMutex);
+      state_.rows.Clear();
+      id = state_.rows.InsertTop(row);
+    }
+    // The expiry looks at the time after the cycle's one-second sleep.
+    clock_.SetSeconds(kStart + c.age - 1);
+    worker_.RunCycle();
+    std::lock_guard lock(state_.listMutex);
+    EXPECT_EQ(state_.rows.Get(id)->selected, c.selected) << "age " << c.age;
+  }
+}
+
+TEST_F(WorkerTest, AnUnreadableLastActivityEndsTheHighlightPass) {
+  const auto insert = [this](const std::string& lastActivity) {
+    FlowRow row;
+    row.columns[kColumnLastActivity] = lastActivity;
+    row.selected = true;
+    std::lock_guard lock(state_.listMutex);
+    return state_.rows.InsertTop(row);
+  };
+  const RowId bottom = insert(FormatTimestamp(kStart));
+  const RowId broken = insert("not a time");
+  const RowId top = insert(FormatTimestamp(kStart));
+  clock_.SetSeconds(kStart + 5);
+  worker_.RunCycle();
+  std::lock_guard lock(state_.listMutex);
+  EXPECT_FALSE(state_.rows.Get(top)->selected);
+  EXPECT_TRUE(state_.rows.Get(broken)->selected);
+  EXPECT_TRUE(state_.rows.Get(bottom)->selected);
+}
+
+TEST_F(WorkerTest, MidnightResetRunsOnceSavesTheListAndTheFlagClearsAtOneMinutePast) {
+  const FlowKey key = Key(5000);
+  SetFlow(key, 4096, 0);
+  Queue(key, kMidnight - 10);
+  clock_.SetSeconds(kMidnight - 5);
+  worker_.RunCycle();  // 23:59:56 after the sleep: no reset
+  ASSERT_EQ(Rows().size(), 1u);
+  {
+    std::lock_guard lock(state_.statMutex);
+    state_.stats.cumulativeDownload = 4096;
+    state_.stats.cumulativeUpload = 10;
+    state_.stats.proxyFlows.push_back(ProxyFlow{1, "h", "s", 1, 1});
+  }
+
+  clock_.SetSeconds(kMidnight - 1);
+  worker_.RunCycle();  // 00:00:00
+  EXPECT_TRUE(Rows().empty());
+  {
+    std::lock_guard lock(state_.statMutex);
+    EXPECT_TRUE(state_.stats.flows.empty());
+    EXPECT_TRUE(state_.stats.proxyFlows.empty());
+    EXPECT_EQ(state_.stats.cumulativeDownload, 0u);
+    EXPECT_EQ(state_.stats.cumulativeUpload, 0u);
+  }
+  EXPECT_TRUE(worker_.LastMidnightSave().ok) << worker_.LastMidnightSave().error;
+  const auto logs = ListLogs(logDirectory_);
+  ASSERT_EQ(logs.size(), 1u);
+  EXPECT_EQ(logs[0].displayText, "2023-11-15 00:00:00");
+  const auto saved = ReadTrafficLog(logDirectory_ / logs[0].fileName);
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(saved[0][kColumnRemote], "10.0.0.5: 443");
+  EXPECT_EQ(saved[0][kColumnDownload], "4.00 KB");
+
+  // Later in the same minute: no second reset.
+  SetFlow(key, 1, 0);
+  Queue(key, kMidnight + 10);
+  clock_.SetSeconds(kMidnight + 20);
+  worker_.RunCycle();
+  clock_.SetSeconds(kMidnight + 58);
+  worker_.RunCycle();  // 00:00:59
+  EXPECT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(ListLogs(logDirectory_).size(), 1u);
+
+  // 00:01 clears the flag: the next 00:00 resets again.
+  clock_.SetSeconds(kMidnight + 59);
+  worker_.RunCycle();  // 00:01:00
+  EXPECT_EQ(Rows().size(), 1u);
+  clock_.SetSeconds(kMidnight + 86400 - 1);
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_EQ(ListLogs(logDirectory_).size(), 2u);
+}
+
+TEST_F(WorkerTest, MidnightResetClearsEvenWhenTheLogCannotBeWritten) {
+  // A plain file where the log directory should be.
+  std::filesystem::create_directories(logDirectory_.parent_path());
+  { std::ofstream(logDirectory_.string()) << "x"; }
+  const FlowKey key = Key(5000);
+  SetFlow(key, 1, 1);
+  Queue(key, kMidnight - 10);
+  clock_.SetSeconds(kMidnight - 5);
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  clock_.SetSeconds(kMidnight - 1);
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_FALSE(worker_.LastMidnightSave().ok);
+}
+
+class ProxyRowTest : public WorkerTest {};
+
+TEST_F(ProxyRowTest, ColumnZeroFallsBackFromTheHostToItsAddressToTheServerTextToQuestionMarks) {
+  names_.SetForward("resolved.example", {MakeIpv4(93, 184, 216, 34)});
+  const struct {
+    std::string host;
+    std::string serverText;
+    std::string column0;
+  } cases[] = {{"10.1.2.3", "", "10.1.2.3"},
+               {"resolved.example", "", "93.184.216.34"},
+               {"unknown.example", "proxy.lan:3128", "proxy.lan:3128"},
+               {"unknown2.example", "", "???"}};
+  for (const auto& c : cases) {
+    state_.settings.SetProxyServerText(c.serverText);
+    QueueProxy(c.host, 5000, kStart - 3, 300, Direction::kOutgoing);
+    clock_.SetSeconds(kStart);
+    worker_.RunCycle();
+    const FlowRow row = Rows().at(0);
+    EXPECT_EQ(row.columns[kColumnRemote], c.column0) << c.host;
+    EXPECT_EQ(row.columns[kColumnHost], c.host);
+    EXPECT_EQ(row.columns[kColumnLocalSource], "app.exe(1234): 5000");
+    EXPECT_EQ(row.columns[kColumnFullPath], "");
+    EXPECT_EQ(row.iconPath, "/usr/bin/app");
+    EXPECT_TRUE(row.selected);
+  }
+}
+
+TEST_F(ProxyRowTest, EveryProxyEventIsCountedIncludingTheFirst) {
+  QueueProxy("www.example", 5000, kStart - 4, 300, Direction::kOutgoing);
+  QueueProxy("www.example", 5000, kStart - 3, 2000, Direction::kIncoming);
+  QueueProxy("www.example", 5001, kStart - 3, 50, Direction::kOutgoing);  // another local source: own flow
+  worker_.RunCycle();
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].columns[kColumnUpload], "300 B");
+  EXPECT_EQ(rows[1].columns[kColumnDownload], "1.95 KB");
+  EXPECT_EQ(rows[1].columns[kColumnTotal], FormatBytes(2300));
+  EXPECT_EQ(rows[1].columns[kColumnLastActivity], FormatTimestamp(kStart - 3));
+  EXPECT_EQ(rows[1].columns[kColumnFirstActivity], FormatTimestamp(kStart - 4));
+  EXPECT_EQ(rows[0].columns[kColumnLocalSource], "other.exe(77): 5001");
+  std::lock_guard lock(state_.statMutex);
+  EXPECT_EQ(state_.stats.tickUpload, 350u);
+  EXPECT_EQ(state_.stats.tickDownload, 2000u);
+  ASSERT_EQ(state_.stats.proxyFlows.size(), 2u);
+  EXPECT_EQ(state_.stats.proxyFlows[0].upload, 300u);
+  EXPECT_EQ(state_.stats.proxyFlows[0].localPort, 5000u);
+}
+
+TEST_F(ProxyRowTest, ProxyFlowsStartAfreshAfterAReset) {
+  QueueProxy("www.example", 5000, kStart - 3, 100, Direction::kOutgoing);
+  worker_.RunCycle();
+  {
+    std::lock_guard lock(state_.statMutex);
+    state_.stats.ClearFlows();
+  }
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.rows.Clear();
+  }
+  QueueProxy("www.example", 5000, kStart, 40, Direction::kOutgoing);
+  clock_.SetSeconds(kStart + 5);
+  worker_.RunCycle();
+  ASSERT_EQ(Rows().size(), 1u);
+  EXPECT_EQ(Rows()[0].columns[kColumnUpload], "40 B");
+  std::lock_guard lock(state_.statMutex);
+  ASSERT_EQ(state_.stats.proxyFlows.size(), 1u);
+  EXPECT_EQ(state_.stats.proxyFlows[0].upload, 40u);
+}
+
+TEST_F(ProxyRowTest, AFilteredProxyRowIsNotInserted) {
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.filters.rules = {FilterRule{"blocked", "<ANY>"}};
+  }
+  QueueProxy("blocked.example", 5000, kStart - 3, 100, Direction::kOutgoing);
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+  std::lock_guard lock(state_.statMutex);
+  EXPECT_EQ(state_.stats.proxyFlows.size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "attribution/host_resolver.h"
+#include "engine/accounting.h"
+#include "engine/worker.h"
+#include "mainwindow/flow_sort.h"
+#include "mainwindow/format.h"
+#include "support/fake_platform.h"
+
+namespace quorvel {
+namespace {
+
+using testing::FakeClock;
+using testing::FakeNameResolver;
+using testing::FakeOwnerSource;
+
+// 2023-11-15 00:02:00 UTC: a whole day of fake time before the next midnight reset.
+constexpr std::int64_t kStart = 1'700'006'520;
+constexpr int kRemotes = 200;
+constexpr int kNamedRemotes = 50;
+constexpr int kPackets = 30'000;
+const std::uint16_t kLocalPorts[] = {5000, 5001, 5002};  // app.exe, hidden.exe, no owner
+
+Ipv4Address Remote(int index) {
+  return MakeIpv4(10, 1, static_cast<std::uint8_t>(index / 256), static_cast<std::uint8_t>(index % 256));
+}
+
+// Aborts the program when the test does not finish in time: a deadlock must
+// fail, not hang.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit)
+      : thread_([this, limit] {
+          std::unique_lock lock(mutex_);
+          if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
+            std::fprintf(stderr, "worker threads test: no progress within the time limit (deadlock?)\n");
+            std::abort();
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    done_cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp) {
+  Watchdog watchdog(std::chrono::seconds(240));
+  const Ipv4Address interface = MakeIpv4(192, 168, 1, 2);
+  EngineState state;
+  state.settings.interfaceAddress = interface;
+  state.filters.rules = {FilterRule{"<ANY>", "hidden.exe"}};
+  state.filters.mode = FilterMode::kBlackList;
+
+  FakeClock clock(kStart);
+  FakeOwnerSource owners;
+  owners.SetOwners({SocketOwner{5000, false, 1, true, "app.exe", "/usr/bin/app"},
+                    SocketOwner{5001, false, 2, true, "hidden.exe", "/usr/bin/hidden"}});
+  LocalSources sources(owners, clock);
+  ASSERT_TRUE(sources.RunPass());
+  FakeNameResolver names;
+  for (int i = 0; i < kNamedRemotes; ++i) names.SetReverse(Remote(i), "r" + std::to_string(i) + ".example");
+  HostResolverPool pool(state, names, clock, 4);
+  pool.Start();
+  const auto logDirectory = std::filesystem::path(::testing::TempDir()) / "worker_threads_logs";
+  Worker worker(state, sources, pool, names, clock, logDirectory);
+
+  RunFlag workerRun;
+  workerRun.Set(true);
+  std::thread workerThread([&] { worker.WorkerThread(workerRun); });
+
+  // The user interface: try-lock snapshots, and now and then a sort thread.
+  std::atomic<bool> reading{true};
+  std::atomic<int> snapshots{0};
+  std::thread reader([&] {
+    std::vector<std::thread> sorts;
+    int attempt = 0;
+    while (reading) {
+      if (state.listMutex.try_lock()) {
+        const FlowRowsSnapshot snapshot = state.rows.Snapshot();
+        state.listMutex.unlock();
+        for (const auto& entry : *snapshot.rows) {
+          if (!entry.row || entry.row->columns[kColumnRemote].empty()) ADD_FAILURE() << "broken row";
+        }
+        ++snapshots;
+      }
+      if (++attempt % 200 == 0 && sorts.size() < 20) {
+        const int column = attempt % kFlowColumnCount;
+        sorts.emplace_back([&state, column, attempt] { SortFlowList(state, column, attempt % 400 == 0); });
+      }
+      std::this_thread::yield();
+    }
+    for (auto& sort : sorts) sort.join();
+  });
+
+  // The capture thread.
+  std::uint64_t sent = 0;
+  std::thread producer([&] {
+    Accountant accountant(state, sources, clock);
+    std::mt19937 random(7);
+    for (int i = 0; i < kPackets; ++i) {
+      const int remote = static_cast<int>(random() % kRemotes);
+      const std::uint16_t localPort = kLocalPorts[random() % 3];
+      const bool outgoing = random() % 2 == 0;
+      PacketFacts packet;
+      packet.source = outgoing ? interface : Remote(remote);
+      packet.destination = outgoing ? Remote(remote) : interface;
+      packet.sourcePort = outgoing ? localPort : 443;
+      packet.destinationPort = outgoing ? 443 : localPort;
+      packet.protocol = 6;
+      packet.length = static_cast<std::uint16_t>(40 + random() % 1460);
+      accountant.AccountPacket(packet);
+      sent += packet.length;
+    }
+  });
+  producer.join();
+
+  // Every event becomes due as the worker's sleeps move the fake clock.
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard lock(state.queueMutex);
+    return state.events.empty();
+  }));
+  workerRun.Set(false);
+  workerThread.join();  // the cycle that took the last events has applied them
+  ASSERT_TRUE(WaitUntil([&] { return pool.Idle(); }));
+  reading = false;
+  reader.join();
+  pool.Stop();
+  EXPECT_GT(snapshots.load(), 0);
+  ASSERT_LT(clock.NowSeconds() - kStart, 23 * 3600) << "a midnight reset would have cleared the totals";
+
+  std::lock_guard list(state.listMutex);
+  std::lock_guard stat(state.statMutex);
+  const TrafficStats& stats = state.stats;
+  std::uint64_t inFlows = 0;
+  for (const auto& [key, flow] : stats.flows) inFlows += flow.download + flow.upload;
+  std::uint64_t inRemotes = 0;
+  for (const auto* remotes : {&stats.downloadRemotes, &stats.uploadRemotes}) {
+    for (const auto& [address, total] : *remotes) inRemotes += total.bytes;
+  }
+  EXPECT_EQ(inFlows, sent);
+  EXPECT_EQ(stats.tickDownload + stats.tickUpload, sent);
+  EXPECT_EQ(inRemotes, sent);
+
+  // Each shown flow has one row with its final totals; hidden flows have none.
+  std::size_t shown = 0;
+  for (const auto& [key, flow] : stats.flows) {
+    const std::string address = Ipv4ToText(key.remoteAddress);
+    const auto id = state.rows.FindRowByEndpoint(address + ": " + std::to_string(key.remotePort), key.localSource);
+    if (key.localSource.find("hidden.exe") != std::string::npos) {
+      EXPECT_FALSE(id) << key.localSource;
+      continue;
+    }
+    ++shown;
+    ASSERT_TRUE(id) << address << " " << key.localSource;
+    const FlowRowPtr row = state.rows.Get(*id);
+    EXPECT_EQ(row->columns[kColumnDownload], FormatBytes(flow.download));
+    EXPECT_EQ(row->columns[kColumnUpload], FormatBytes(flow.upload));
+    const int index = static_cast<int>(FirstOctet(key.remoteAddress) == 10
+                                           ? (reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[2] * 256 +
+                                              reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[3])
+                                           : -1);
+    const std::string expectedHost = index < kNamedRemotes ? "r" + std::to_string(index) + ".example" : address;
+    EXPECT_EQ(row->columns[kColumnHost], expectedHost);
+  }
+  EXPECT_EQ(state.rows.Size(), shown);
+  std::filesystem::remove_all(logDirectory);
+}
+
+}  // namespace
+}  // namespace quorvel
