@@ -1,0 +1,321 @@
+#include "spy/ui/traffic_spy_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTreeView>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "chrome/ui/resources.h"
+#include "chrome/ui/window_placement.h"
+#include "mainwindow/ui/gui_test_support.h"
+#include "persistence/profile_store.h"
+#include "persistence/scratch_directory.h"
+#include "spy/spy_test_support.h"
+
+QUORVEL_GUI_TEST_LEAK_SUPPRESSIONS()
+
+namespace quorvel {
+namespace {
+
+using namespace std::string_literals;
+using testing::FakeMessageBoxes;
+using testing::FeedPacket;
+
+const SpyTarget kRowTarget{"10.0.0.5: 443", "example.org", "browser(4242): 50000", "/usr/bin/browser"};
+
+class TrafficSpyDialogTest : public ::testing::Test, protected testing::UsesGuiApp {
+ protected:
+  TrafficSpyDialogTest() { InitResources(); }
+
+  std::unique_ptr<CTrafficSpyDlg> Open(const SpyTarget& target = testing::AllTrafficTarget()) {
+    auto chooser = [this](QWidget*) -> std::optional<QString> {
+      ++chooserCalls;
+      return chosenFile;
+    };
+    return std::make_unique<CTrafficSpyDlg>(TrafficSpyParts{registry, profile, messages, chooser}, target);
+  }
+
+  template <typename T>
+  static T* Child(const CTrafficSpyDlg& dialog, const char* name) {
+    T* child = dialog.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+  }
+
+  std::string Setting(std::string_view name) const { return profile.GetString(kSettingsSection, name, "(none)"); }
+
+  SpyFeedRegistry registry;
+  MemoryProfileStore profile;
+  FakeMessageBoxes messages;
+  std::optional<QString> chosenFile;
+  int chooserCalls = 0;
+  testing::ScratchDirectory scratch;
+};
+
+TEST_F(TrafficSpyDialogTest, OpensWithTheTargetTextsAndStoredValues) {
+  profile.SetInt(kSettingsSection, kCaptureToFileValue, 1);
+  profile.SetInt(kSettingsSection, kApplyFilterValue, 1);
+  profile.SetString(kSettingsSection, kCapturePacketsToFileValue, "/tmp/old.dmp");
+  profile.SetString(kSettingsSection, kFilterTextValue, "host");
+  auto dialog = Open(kRowTarget);
+  EXPECT_EQ(dialog->windowTitle(), "Traffic Spy - one line represents one packet");
+  EXPECT_TRUE(registry.Active()) << "registered while open";
+
+  const char* const names[] = {"remoteIp", "remoteHost", "localSource", "fullPath"};
+  const char* const texts[] = {"10.0.0.5: 443", "example.org", "browser(4242): 50000", "/usr/bin/browser"};
+  for (int i = 0; i < 4; ++i) {
+    auto* edit = Child<QLineEdit>(*dialog, names[i]);
+    EXPECT_EQ(edit->text(), texts[i]);
+    EXPECT_TRUE(edit->isReadOnly());
+  }
+  QStringList labels;
+  for (const QLabel* label : dialog->findChildren<QLabel*>()) labels << label->text();
+  for (const char* label : {"Remote IP:", "Remote Host:", "Local Source:", "Full Path:"}) {
+    EXPECT_TRUE(labels.contains(label)) << label;
+  }
+
+  auto* capture = Child<QCheckBox>(*dialog, "captureBox");
+  EXPECT_EQ(capture->text(), " Capture packets to file:");
+  EXPECT_FALSE(capture->isChecked()) << "capture is off at every opening";
+  EXPECT_FALSE(Child<QLineEdit>(*dialog, "capturePath")->isEnabled());
+  EXPECT_TRUE(Child<QLineEdit>(*dialog, "capturePath")->isReadOnly());
+  EXPECT_EQ(Child<QLineEdit>(*dialog, "capturePath")->text(), "/tmp/old.dmp");
+  auto* browse = Child<QPushButton>(*dialog, "browseButton");
+  EXPECT_EQ(browse->text(), "&Browse...");
+  EXPECT_EQ(browse->toolTip(), "Specify file to save captured packets");
+  EXPECT_FALSE(browse->isEnabled());
+  auto* filter = Child<QCheckBox>(*dialog, "filterBox");
+  EXPECT_EQ(filter->text(), " Filter only packets with text:");
+  EXPECT_TRUE(filter->isChecked());
+  EXPECT_TRUE(Child<QLineEdit>(*dialog, "filterText")->isEnabled());
+  EXPECT_EQ(Child<QLineEdit>(*dialog, "filterText")->text(), "host");
+
+  const std::pair<const char*, std::pair<const char*, const char*>> buttons[] = {
+      {"freezeButton", {"&Freeze", "Freeze Traffic"}},
+      {"clearButton", {"C&lear", "Clear Traffic"}},
+      {"closeButton", {"&Close", "Close Traffic Spy"}},
+  };
+  for (const auto& [name, expected] : buttons) {
+    auto* button = Child<QPushButton>(*dialog, name);
+    EXPECT_EQ(button->text(), expected.first);
+    EXPECT_EQ(button->toolTip(), expected.second);
+  }
+  QStringList menu;
+  for (const QAction* action : dialog->contextMenu()->actions()) {
+    if (!action->isSeparator()) menu << action->text();
+  }
+  EXPECT_EQ(menu, (QStringList{"&Copy packet", "Copy &All packets", "C&lear"}));
+  EXPECT_EQ(dialog->contextMenu()->objectName(), "_CONTEXT_SPY_");
+
+  dialog->reject();
+  EXPECT_FALSE(registry.Active()) << "unregistered on closing";
+}
+
+TEST_F(TrafficSpyDialogTest, FreezeAndResumeToggle) {
+  auto dialog = Open();
+  auto* freeze = Child<QPushButton>(*dialog, "freezeButton");
+  for (int i = 0; i < 10; ++i) FeedPacket(registry, "before");
+  QTest::mouseClick(freeze, Qt::LeftButton);
+  EXPECT_EQ(freeze->text(), "&Resume");
+  EXPECT_EQ(freeze->toolTip(), "Resume Spy Traffic");
+  for (int i = 0; i < 30; ++i) FeedPacket(registry, "frozen");
+  dialog->OnDrainTimer();
+  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 26);
+  QTest::mouseClick(freeze, Qt::LeftButton);
+  EXPECT_EQ(freeze->text(), "&Freeze");
+  EXPECT_EQ(freeze->toolTip(), "Freeze Traffic");
+  FeedPacket(registry, "resumed");
+  dialog->OnDrainTimer();
+  ASSERT_EQ(dialog->packetList()->model()->rowCount(), 1);
+  EXPECT_EQ(dialog->packetList()->model()->index(0, 0).data().toString(), "resumed");
+}
+
+TEST_F(TrafficSpyDialogTest, FilterBoxEnablesTheEditAndFiltersAtOnce) {
+  auto dialog = Open();
+  auto* box = Child<QCheckBox>(*dialog, "filterBox");
+  auto* edit = Child<QLineEdit>(*dialog, "filterText");
+  EXPECT_FALSE(edit->isEnabled());
+  box->setChecked(true);
+  EXPECT_TRUE(edit->isEnabled());
+  QTest::keyClicks(edit, "get");
+  FeedPacket(registry, "GET / HTTP/1.1");
+  FeedPacket(registry, "POST / HTTP/1.1");
+  edit->setText("post");
+  FeedPacket(registry, "POST /form");
+  box->setChecked(false);
+  EXPECT_FALSE(edit->isEnabled());
+  FeedPacket(registry, "PUT /x");
+  dialog->OnDrainTimer();
+  const QAbstractItemModel* model = dialog->packetList()->model();
+  ASSERT_EQ(model->rowCount(), 3);
+  EXPECT_EQ(model->index(0, 0).data().toString(), "GET / HTTP/1.1");
+  EXPECT_EQ(model->index(1, 0).data().toString(), "POST /form");
+  EXPECT_EQ(model->index(2, 0).data().toString(), "PUT /x");
+}
+
+TEST_F(TrafficSpyDialogTest, ProfileValuesAreWrittenOnClose) {
+  chosenFile = QString::fromStdString((scratch / "c.dmp").string());
+  auto dialog = Open();
+  Child<QCheckBox>(*dialog, "captureBox")->setChecked(true);
+  EXPECT_TRUE(Child<QPushButton>(*dialog, "browseButton")->isEnabled());
+  EXPECT_TRUE(Child<QLineEdit>(*dialog, "capturePath")->isEnabled());
+  QTest::mouseClick(Child<QPushButton>(*dialog, "browseButton"), Qt::LeftButton);
+  EXPECT_EQ(chooserCalls, 1);
+  EXPECT_EQ(Child<QLineEdit>(*dialog, "capturePath")->text(), *chosenFile);
+  Child<QCheckBox>(*dialog, "filterBox")->setChecked(true);
+  Child<QLineEdit>(*dialog, "filterText")->setText("Host: \xC3\xA9");
+  FeedPacket(registry, "Host: \xE9t\xE9");
+  EXPECT_EQ(Setting(kFilterTextValue), "(none)") << "written only at closing";
+  QTest::mouseClick(Child<QPushButton>(*dialog, "closeButton"), Qt::LeftButton);
+  EXPECT_FALSE(registry.Active());
+  EXPECT_EQ(profile.GetInt(kSettingsSection, kCaptureToFileValue, -1), 1);
+  EXPECT_EQ(profile.GetInt(kSettingsSection, kApplyFilterValue, -1), 1);
+  EXPECT_EQ(Setting(kCapturePacketsToFileValue), chosenFile->toStdString());
+  EXPECT_EQ(Setting(kFilterTextValue), "Host: \xC3\xA9");
+  EXPECT_EQ(testing::ReadBytes(scratch / "c.dmp"), "Host: \xE9t\xE9\r\n") << "captured before closing";
+  EXPECT_TRUE(messages.requests.empty());
+}
+
+TEST_F(TrafficSpyDialogTest, FileThatCannotBeOpenedIsReported) {
+  chosenFile = QString::fromStdString((scratch / "no/such/dir/x.dmp").string());
+  auto dialog = Open();
+  Child<QCheckBox>(*dialog, "captureBox")->setChecked(true);
+  dialog->OnBrowse();
+  ASSERT_EQ(messages.requests.size(), 1u);
+  EXPECT_EQ(messages.requests[0].text, "Can't open file!");
+  EXPECT_EQ(messages.requests[0].title, "Quorvel");
+  EXPECT_EQ(messages.requests[0].icon, MessageIcon::kStop);
+  EXPECT_FALSE(dialog->session().CaptureFileOpen());
+  chosenFile.reset();  // cancelled
+  dialog->OnBrowse();
+  EXPECT_EQ(messages.requests.size(), 1u);
+}
+
+TEST_F(TrafficSpyDialogTest, WriteErrorIsReportedOnceAndCaptureStops) {
+  chosenFile = QStringLiteral("/dev/full");
+  auto dialog = Open();
+  auto* capture = Child<QCheckBox>(*dialog, "captureBox");
+  capture->setChecked(true);
+  dialog->OnBrowse();
+  for (int i = 0; i < 5; ++i) {
+    FeedPacket(registry, "data");
+    dialog->OnDrainTimer();
+  }
+  ASSERT_EQ(messages.requests.size(), 1u);
+  EXPECT_EQ(messages.requests[0].text, "Can't write to /dev/full");
+  EXPECT_EQ(messages.requests[0].title, "Error");
+  EXPECT_EQ(messages.requests[0].icon, MessageIcon::kStop);
+  EXPECT_FALSE(capture->isChecked());
+  EXPECT_FALSE(Child<QPushButton>(*dialog, "browseButton")->isEnabled());
+  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 5) << "the list goes on";
+  dialog->reject();
+  EXPECT_EQ(messages.requests.size(), 1u);
+}
+
+TEST_F(TrafficSpyDialogTest, ContextMenuCopiesTheLineItWasOpenedOn) {
+  auto dialog = Open();
+  dialog->resize(700, 500);
+  dialog->show();
+  QTreeView* list = dialog->packetList();
+  EXPECT_FALSE(dialog->OnListContextMenu(QPoint(5, 5))) << "empty list: no menu";
+  QApplication::clipboard()->setText("before");
+  dialog->OnCopyAllPackets();
+  EXPECT_EQ(QApplication::clipboard()->text(), "") << "Copy All on an empty list";
+
+  FeedPacket(registry, "first\r\n\0"s);
+  FeedPacket(registry, "second");
+  dialog->OnDrainTimer();
+  const QRect second = list->visualRect(list->model()->index(1, 0));
+  ASSERT_TRUE(dialog->OnListContextMenu(QPoint(5, second.bottom() + 80))) << "below the last line";
+  EXPECT_EQ(dialog->RememberedLine(), 1);
+  EXPECT_EQ(list->currentIndex().row(), 1);
+  dialog->contextMenu()->hide();
+  ASSERT_TRUE(dialog->OnListContextMenu(QPoint(5, list->visualRect(list->model()->index(0, 0)).center().y())));
+  EXPECT_EQ(dialog->RememberedLine(), 0);
+  dialog->contextMenu()->hide();
+  dialog->OnCopyPacket();
+  EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1("first\r\n."));
+  EXPECT_EQ(list->model()->index(0, 0).data().toString(), QString::fromUtf8("first\u21B5\u2193."))
+      << "control characters shown, one row per packet";
+  dialog->OnCopyAllPackets();
+  EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1("first\r\n.\nsecond\n"));
+
+  dialog->OnClear();
+  FeedPacket(registry, "new first");
+  dialog->OnDrainTimer();
+  QApplication::clipboard()->setText("kept");
+  dialog->OnCopyPacket();
+  EXPECT_EQ(QApplication::clipboard()->text(), "kept") << "the remembered line is gone";
+  dialog->reject();
+}
+
+TEST_F(TrafficSpyDialogTest, HorizontalScrollFollowsTheExtent) {
+  auto dialog = Open();
+  dialog->resize(700, 500);
+  dialog->show();
+  QTreeView* list = dialog->packetList();
+  FeedPacket(registry, std::string(300, 'x'));
+  dialog->OnDrainTimer();
+  QApplication::processEvents();
+  EXPECT_EQ(dialog->session().List().HorizontalExtent(), 9 * 300);
+  EXPECT_EQ(list->header()->sectionSize(0), 9 * 300 + 8) << "the extent and a margin each side";
+  EXPECT_EQ(list->horizontalScrollBar()->maximum(), 9 * 300 + 8 - list->viewport()->width());
+  EXPECT_EQ(QFontMetrics(list->font()).horizontalAdvance(QString(10, 'M')), 90) << "9 pixels a character";
+  dialog->OnClear();
+  QApplication::processEvents();
+  EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+  dialog->reject();
+}
+
+TEST_F(TrafficSpyDialogTest, DrainsOnItsTimer) {
+  auto dialog = Open();
+  FeedPacket(registry, "timed");
+  EXPECT_TRUE(testing::ProcessEventsUntil([&] { return dialog->packetList()->model()->rowCount() == 1; }));
+  dialog->reject();
+}
+
+// Writes the window's picture to $QUORVEL_SCREENSHOT_DIR/dialog-spy.png when set.
+TEST_F(TrafficSpyDialogTest, Screenshot) {
+  const char* directory = std::getenv("QUORVEL_SCREENSHOT_DIR");
+  if (directory == nullptr) GTEST_SKIP() << "QUORVEL_SCREENSHOT_DIR not set";
+  ApplyDesktopStyle();
+  profile.SetString(kSettingsSection, kCapturePacketsToFileValue, "/home/ada/captures/example.dmp");
+  profile.SetString(kSettingsSection, kFilterTextValue, "http");
+  profile.SetInt(kSettingsSection, kApplyFilterValue, 1);
+  auto dialog = Open(SpyTarget{"93.184.216.34: 80", "example.org", "firefox(4242): 51544", "/usr/lib/firefox/firefox"});
+  const char* const packets[] = {
+      "GET /index.html HTTP/1.1\r\nHost: example.org\r\nUser-Agent: Mozilla/5.0\r\nAccept: text/html\r\n\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\nContent-Length: 1256\r\n\r\n<!doctype html>",
+      "GET /favicon.ico HTTP/1.1\r\nHost: example.org\r\nAccept: image/avif,image/webp,*/*\r\n\r\n",
+      "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n",
+      "GET /style.css HTTP/1.1\r\nHost: example.org\r\nReferer: http://example.org/\r\n\r\n",
+      "HTTP/1.1 304 Not Modified\r\nETag: \"3147526947\"\r\n\r\n",
+  };
+  for (const char* packet : packets) {
+    FeedPacket(registry, packet, "firefox(4242): 51544", MakeIpv4(93, 184, 216, 34), 80);
+  }
+  FeedPacket(registry, "HTTP/1.1 of another flow");
+  dialog->show();
+  dialog->OnDrainTimer();
+  QApplication::processEvents();
+  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 6);
+  const QString path = QString::fromLocal8Bit(directory) + "/dialog-spy.png";
+  EXPECT_TRUE(dialog->grab().save(path)) << path.toStdString();
+  dialog->reject();
+}
+
+}  // namespace
+}  // namespace quorvel
