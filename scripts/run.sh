@@ -10,4 +10,4 @@ quorvel_configure build/release -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_TESTS
 cmake --build build/release -j "$(nproc)"
 quorvel_grant_capture_rights build/release/quorvel-flows build/release/quorvel
 
-exec build/release/quorvel-flows --live "$@"
+exec build/release/quorvel "$@"

@@ -1,8 +1,5 @@
 #include "persistence/ui/dialog_hooks.h"
 
-#include <QMetaObject>
-
-#include "engine/save_and_clear.h"
 #include "mainwindow/ui/main_frame.h"
 #include "mainwindow/ui/main_window_hooks.h"
 #include "mainwindow/ui/message_boxes.h"
@@ -26,19 +23,6 @@ void ApplyOptionsResult(CMainFrame& frame, const OptionsResult& result) {
   frame.ApplyOptions(applied, result.chosenInterface ? result.chosenInterface->address : 0);
 }
 
-void SaveAndClearCommand(CMainFrame& frame, Clock& clock) {
-  frame.RunOffThread([frame = &frame, clock = &clock] {
-    const Status saved = SaveAndClear(frame->state(), frame->dataDirectory().Path(), *clock);
-    QMetaObject::invokeMethod(
-        frame,
-        [frame, saved] {
-          if (!saved.ok) ShowError(frame->messages(), saved.error);
-          frame->RefreshFlowList();
-        },
-        Qt::QueuedConnection);
-  });
-}
-
 bool ClearAllLogsCommand(const std::filesystem::path& logDirectory, MessageBoxes& messages) {
   const MessageAnswer answer = messages.Show(MessageBoxRequest{
       "Delete all saved traffic logs?", "Quorvel", MessageIcon::kExclamation, MessageButtons::kYesNo});
@@ -56,7 +40,6 @@ void InstallDialogHooks(MainWindowHooks& hooks, DialogHookParts parts) {
     CLogsDlg dialog(frame.dataDirectory().Path(), &frame);
     dialog.exec();
   };
-  hooks.saveAndClear = [clock = &parts.platform.clock](CMainFrame& frame) { SaveAndClearCommand(frame, *clock); };
   hooks.clearAllLogs = [](CMainFrame& frame) { ClearAllLogsCommand(frame.dataDirectory().Path(), frame.messages()); };
   hooks.options = [parts](CMainFrame& frame) {
     COptionsDlg dialog(OptionsDialogParts{frame.dataDirectory(), frame.messages(), parts.platform.interfaces,

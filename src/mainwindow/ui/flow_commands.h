@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/monitor.h"
+
+namespace quorvel {
+
+// "Copy process name": the local source text before its last "("; nothing
+// when it has none or starts with it (a protocol text such as "TCP protocol: 80").
+std::optional<std::string> ProcessNameOf(std::string_view localSource);
+
+// "Open containing folder": the full path before its last "/"; nothing when
+// it has none or starts with it.
+std::optional<std::string> ContainingFolderOf(std::string_view fullPath);
+
+// The four texts the Traffic Spy is opened with.
+struct SpyTargets {
+  std::string remoteIp;
+  std::string remoteHost;
+  std::string localSource;
+  std::string fullPath;
+
+  friend bool operator==(const SpyTargets&, const SpyTargets&) = default;
+};
+
+// The spy for all traffic: "All IP addresses", "All hosts", "All local applications" twice.
+SpyTargets AllTrafficSpyTargets();
+
+// The status bar's capture text: interface, address, packets seen and the
+// kernel's drops, so that lost packets are never silent.
+std::string FormatCaptureStatus(const CaptureStatus& status);
+
+}  // namespace quorvel
