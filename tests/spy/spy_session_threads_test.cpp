@@ -67,7 +67,10 @@ TEST(SpySessionThreadsTest, ClosingWhilePacketsPourIn) {
   session->SetCaptureToFile(true);
 
   Feeder feeder(registry);
-  for (int round = 0; feeder.Finished() < 30000 || round < 200; ++round) {
+  // Switch files only once the first has packets, and go on until the second has too.
+  bool switched = false;
+  std::uint64_t switchedAt = 0;
+  for (int round = 0; round < 200 || !switched || feeder.Finished() < switchedAt + 10000; ++round) {
     session->Drain();
     switch (round % 50) {
       case 10: session->SetFrozen(true); break;
@@ -76,8 +79,10 @@ TEST(SpySessionThreadsTest, ClosingWhilePacketsPourIn) {
       case 40: session->Clear(); session->SetFilter(false, ""); break;
       default: break;
     }
-    if (round == 120) {
+    if (!switched && round >= 120 && feeder.Finished() >= 10000) {
       ASSERT_TRUE(session->OpenCaptureFile(secondPath).ok);
+      switched = true;
+      switchedAt = feeder.Finished();
     }
     std::this_thread::yield();
   }
