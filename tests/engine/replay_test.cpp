@@ -4,7 +4,6 @@
 #include <pcap/pcap.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -143,12 +142,15 @@ TEST_F(ReplayTest, UnreadableFileIsReported) {
   EXPECT_NE(observer.problems[0].find(path), std::string::npos);
 }
 
-// The headless tool over the same path.
+// The headless tool over the same path: it is built beside the tests folder
+// that holds this program.
+std::filesystem::path FlowsTool() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "quorvel-flows";
+}
+
 std::string RunTool(const std::string& arguments, int& status) {
-  const char* binaries = std::getenv("QUORVEL_BINARY_DIR");
+  const std::string command = FlowsTool().string() + " " + arguments + " 2>&1";
   std::string output;
-  if (!binaries) return output;
-  const std::string command = std::string(binaries) + "/quorvel-flows " + arguments + " 2>&1";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   char buffer[512];
   while (std::fgets(buffer, sizeof buffer, pipe.get())) output += buffer;
@@ -157,7 +159,7 @@ std::string RunTool(const std::string& arguments, int& status) {
 }
 
 TEST_F(ReplayTest, FlowsToolPrintsTheTableInKeyOrder) {
-  if (!std::getenv("QUORVEL_BINARY_DIR")) GTEST_SKIP() << "QUORVEL_BINARY_DIR is not set";
+  if (!std::filesystem::exists(FlowsTool())) GTEST_SKIP() << FlowsTool() << " is not built";
   const std::string path = PathFor("tool.pcap");
   {
     PcapWriter writer(path, DLT_EN10MB);
