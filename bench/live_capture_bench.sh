@@ -51,7 +51,7 @@ run() {  # run NAME PCAP
   local td=$!
   sleep 2
   ip netns exec "$QV_NS_B" tcpreplay -i "$QV_IF_B" --topspeed "$pcap" >"$work/$name.replay" 2>&1
-  sleep 1
+  sleep 3  # what the kernel still holds is accounted before the stop
   ip netns exec "$QV_NS_A" pkill -TERM -x tcpdump || true
   ip netns exec "$QV_NS_A" pkill -TERM -x quorvel-flows || true
   wait "$td" || true

@@ -110,7 +110,7 @@ std::int64_t LocalSources::TakeWaitAllowance() {
   const std::int64_t now = clock_.SteadyMilliseconds();
   if (budgetUpdated_ >= 0 && now > budgetUpdated_) {
     const auto earned = static_cast<std::int64_t>(static_cast<double>(now - budgetUpdated_) * kWaitShare);
-    waitBudget_ = std::min(kMaxWaitMilliseconds, waitBudget_ + earned);
+    waitBudget_ = std::min(kWaitBurstMilliseconds, waitBudget_ + earned);
   }
   budgetUpdated_ = now;
   const std::int64_t allowance = std::min(kMaxWaitMilliseconds, waitBudget_);
@@ -121,7 +121,7 @@ std::int64_t LocalSources::TakeWaitAllowance() {
 void LocalSources::ReturnWaitAllowance(std::int64_t unused) {
   if (unused <= 0) return;
   std::lock_guard lock(budgetMutex_);
-  waitBudget_ = std::min(kMaxWaitMilliseconds, waitBudget_ + unused);
+  waitBudget_ = std::min(kWaitBurstMilliseconds, waitBudget_ + unused);
 }
 
 std::string LocalSources::LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,

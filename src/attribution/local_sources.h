@@ -43,8 +43,11 @@ class LocalSources {
   // tables could not be read. For tests and the thread itself.
   bool RunPass();
 
-  // Share of elapsed time that lookups may spend waiting for passes.
+  // Share of elapsed time that lookups may spend waiting for passes, and the
+  // most waiting allowed at once: a capture ring absorbs a 200 ms stall at
+  // line rate, not a whole second.
   static constexpr double kWaitShare = 0.2;
+  static constexpr std::int64_t kWaitBurstMilliseconds = 200;
   static constexpr std::int64_t kMaxWaitMilliseconds = 1000;
   static constexpr std::int64_t kPassPeriodMilliseconds = 300;
 
@@ -83,7 +86,7 @@ class LocalSources {
   std::thread thread_;
 
   std::mutex budgetMutex_;
-  std::int64_t waitBudget_ = kMaxWaitMilliseconds;  // milliseconds of waiting allowed now
+  std::int64_t waitBudget_ = kWaitBurstMilliseconds;  // milliseconds of waiting allowed now
   std::int64_t budgetUpdated_ = -1;                 // steady ms of the last refill
   std::vector<SocketOwner> scratch_;
 };
