@@ -27,8 +27,8 @@ class AccountingTest : public ::testing::Test {
     state.settings.interfaceAddress = kLocal;
   }
 
-  void Account(const PacketSpec& spec) {
-    const auto bytes = BuildIpv4Packet(spec);
+  void Account(const PacketSpec& shape) {
+    const auto bytes = BuildIpv4Packet(shape);
     const auto facts = ParsePacket(bytes.data(), bytes.size());
     ASSERT_TRUE(facts);
     accountant.AccountPacket(*facts);
@@ -48,7 +48,7 @@ class AccountingTest : public ::testing::Test {
 
 struct DirectionCase {
   const char* name;
-  PacketSpec spec;
+  PacketSpec shape;
   bool hideLan;
   std::uint32_t mask;
   bool counted;
@@ -83,8 +83,8 @@ TEST_F(AccountingTest, DirectionMulticastAndLocalNetwork) {
     state.events.clear();
     state.settings.hideLanFlows = c.hideLan;
     state.settings.networkMask = c.mask;
-    Account(c.spec);
-    const std::uint64_t length = BuildIpv4Packet(c.spec).size();
+    Account(c.shape);
+    const std::uint64_t length = BuildIpv4Packet(c.shape).size();
     EXPECT_EQ(state.stats.flows.size(), c.counted ? 1u : 0u);
     EXPECT_EQ(state.events.size(), c.counted ? 1u : 0u);
     EXPECT_EQ(state.stats.tickUpload, c.counted && c.upload ? length : 0u);
@@ -94,7 +94,7 @@ TEST_F(AccountingTest, DirectionMulticastAndLocalNetwork) {
     EXPECT_EQ(flow.upload, c.upload ? length : 0u);
     EXPECT_EQ(flow.download, c.upload ? 0u : length);
     const RemoteMap& remotes = c.upload ? state.stats.uploadRemotes : state.stats.downloadRemotes;
-    const Ipv4Address remote = c.upload ? c.spec.destination : c.spec.source;
+    const Ipv4Address remote = c.upload ? c.shape.destination : c.shape.source;
     ASSERT_EQ(remotes.count(remote), 1u);
     EXPECT_EQ(remotes.at(remote).displayName, Ipv4ToText(remote));
     EXPECT_EQ(remotes.at(remote).bytes, length);

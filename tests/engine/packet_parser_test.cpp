@@ -15,7 +15,7 @@ const Ipv4Address kRemote = MakeIpv4(198, 18, 0, 2);
 
 struct ParseCase {
   const char* name;
-  PacketSpec spec;
+  PacketSpec shape;
   std::size_t truncateTo;  // 0: keep the whole packet
   bool accepted;
   std::uint16_t sourcePort, destinationPort, length;
@@ -42,7 +42,7 @@ TEST(ParsePacket, HeaderFactsAndBounds) {
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> bytes = BuildIpv4Packet(c.spec);
+    std::vector<std::uint8_t> bytes = BuildIpv4Packet(c.shape);
     if (c.truncateTo) bytes.resize(c.truncateTo);
     // Copy into an exact-size heap block so ASan catches any read past it.
     auto exact = std::make_unique<std::uint8_t[]>(bytes.size());
@@ -55,9 +55,9 @@ TEST(ParsePacket, HeaderFactsAndBounds) {
     EXPECT_EQ(facts->length, c.length);
     EXPECT_EQ(facts->payload - exact.get(), c.payloadOffset);
     EXPECT_EQ(facts->receivedEnd, exact.get() + bytes.size());
-    EXPECT_EQ(facts->source, c.spec.source);
-    EXPECT_EQ(facts->destination, c.spec.destination);
-    EXPECT_EQ(facts->protocol, c.spec.protocol);
+    EXPECT_EQ(facts->source, c.shape.source);
+    EXPECT_EQ(facts->destination, c.shape.destination);
+    EXPECT_EQ(facts->protocol, c.shape.protocol);
   }
 }
 

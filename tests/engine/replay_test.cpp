@@ -107,9 +107,9 @@ TEST_F(ReplayTest, KnownTotalsAcrossLinkTypesAndProtocols) {
 TEST_F(ReplayTest, MalformedPacketsNeverReadPastTheirBytes) {
   const std::string path = PathFor("malformed.pcap");
   auto withHeader = [](std::uint8_t headerWords, int totalLength) {
-    testing::PacketSpec spec{kRemote, kLocal, 17, 53, 5000, 5, "payload"};
-    spec.totalLengthOverride = totalLength;
-    auto packet = BuildIpv4Packet(spec);
+    testing::PacketSpec shape{kRemote, kLocal, 17, 53, 5000, 5, "payload"};
+    shape.totalLengthOverride = totalLength;
+    auto packet = BuildIpv4Packet(shape);
     packet[0] = static_cast<std::uint8_t>(0x40 | headerWords);
     return packet;
   };

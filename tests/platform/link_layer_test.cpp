@@ -16,12 +16,12 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Ipv4() {
-  testing::PacketSpec spec;
-  spec.source = MakeIpv4(10, 0, 0, 1);
-  spec.destination = MakeIpv4(10, 0, 0, 2);
-  spec.protocol = 17;
-  spec.payload = "abc";
-  return testing::BuildIpv4Packet(spec);
+  testing::PacketSpec shape;
+  shape.source = MakeIpv4(10, 0, 0, 1);
+  shape.destination = MakeIpv4(10, 0, 0, 2);
+  shape.protocol = 17;
+  shape.payload = "abc";
+  return testing::BuildIpv4Packet(shape);
 }
 
 Bytes Concat(Bytes head, const Bytes& tail) {

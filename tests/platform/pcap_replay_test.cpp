@@ -29,14 +29,14 @@ std::string TempPath(const std::string& name) {
 }
 
 Bytes Packet(std::uint8_t protocol, std::string_view payload) {
-  testing::PacketSpec spec;
-  spec.source = MakeIpv4(192, 168, 1, 2);
-  spec.destination = MakeIpv4(8, 8, 4, 4);
-  spec.protocol = protocol;
-  spec.sourcePort = 40000;
-  spec.destinationPort = 53;
-  spec.payload = payload;
-  return testing::BuildIpv4Packet(spec);
+  testing::PacketSpec shape;
+  shape.source = MakeIpv4(192, 168, 1, 2);
+  shape.destination = MakeIpv4(8, 8, 4, 4);
+  shape.protocol = protocol;
+  shape.sourcePort = 40000;
+  shape.destinationPort = 53;
+  shape.payload = payload;
+  return testing::BuildIpv4Packet(shape);
 }
 
 void WriteBytes(const std::string& path, const Bytes& bytes) {

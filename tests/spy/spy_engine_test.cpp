@@ -29,8 +29,8 @@ class SpyEngineTest : public ::testing::Test {
     state.settings.interfaceAddress = kLocal;
   }
 
-  void Receive(const testing::PacketSpec& spec) {
-    const auto bytes = BuildIpv4Packet(spec);
+  void Receive(const testing::PacketSpec& shape) {
+    const auto bytes = BuildIpv4Packet(shape);
     loop.OnPacket(bytes.data(), bytes.size());
   }
 

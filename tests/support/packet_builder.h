@@ -20,6 +20,6 @@ struct PacketSpec {
   int totalLengthOverride = -1;        // value of the total-length field, if not the real size
 };
 
-std::vector<std::uint8_t> BuildIpv4Packet(const PacketSpec& spec);
+std::vector<std::uint8_t> BuildIpv4Packet(const PacketSpec& shape);
 
 }  // namespace quorvel::testing
