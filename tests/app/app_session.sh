@@ -43,7 +43,9 @@ app_session() {
   in_a "$peer" udp-sink 5010 4 &
   echo "udp 5010" >>"$work/pids"
   for port in 5001 5002 5003; do wait_for_line "$work/server$port.txt" listening; done
-  sleep 0.2
+  # Let the connection table (read every 300 ms) see the listeners first, so
+  # that each stream is named from its first packet even on a loaded machine.
+  sleep 1.5
   if [ "$busy" -eq 0 ]; then
     in_b "$peer" tcp-client "$QV_ADDR_A" 5001 400000
     in_b "$peer" tcp-client "$QV_ADDR_A" 5002 120000

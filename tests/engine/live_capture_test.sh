@@ -27,7 +27,10 @@ server_pid=$!
 wait_for_line "$work/server.txt" listening
 ip netns exec "$QV_NS_A" "$peer" udp-sink 5002 3 &
 sink_pid=$!
-sleep 0.2
+# The connection table is read every 300 ms; a socket opened just before its
+# first packet is named only from the next read on (as a second flow). Give
+# the reads time to see both listeners, even on a loaded machine.
+sleep 1.5
 in_b "$peer" tcp-client "$QV_ADDR_A" 5001 200000
 in_b "$peer" udp-send "$QV_ADDR_A" 5002 50 512
 in_b ping -q -c 5 -i 0.2 "$QV_ADDR_A" >/dev/null
