@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <ctime>
+#include <deque>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -17,6 +19,24 @@ constexpr std::uint16_t kTcp = 6;
 // stamped in the future is due at once.
 bool IsDue(std::int64_t now, std::int64_t eventTime) {
   return static_cast<std::uint64_t>(now - eventTime) > static_cast<std::uint64_t>(Worker::kSettleSeconds);
+}
+
+// Moves the due front of a queue out. When all of it is due (a burst that
+// settled) the queue is swapped out whole, so the lock is held only for the
+// time checks.
+template <typename Event>
+std::deque<Event> TakeDue(std::deque<Event>& events, std::int64_t now) {
+  std::size_t count = 0;
+  while (count < events.size() && IsDue(now, events[count].time)) ++count;
+  std::deque<Event> due;
+  if (count == events.size()) {
+    due.swap(events);
+    return due;
+  }
+  const auto end = events.begin() + static_cast<std::ptrdiff_t>(count);
+  due.assign(std::make_move_iterator(events.begin()), std::make_move_iterator(end));
+  events.erase(events.begin(), end);
+  return due;
 }
 
 // Column 0 of a flow row: "%s: %s" of the dotted address and the port as
@@ -111,26 +131,14 @@ const std::string& Worker::TimeText(std::int64_t time) {
   return lastTimeText_;
 }
 
-std::vector<PacketEvent> Worker::TakeDueEvents(std::int64_t now) {
-  std::vector<PacketEvent> due;
+std::deque<PacketEvent> Worker::TakeDueEvents(std::int64_t now) {
   std::lock_guard lock(state_.queueMutex);
-  auto& events = state_.events;
-  while (!events.empty() && IsDue(now, events.front().time)) {
-    due.push_back(std::move(events.front()));
-    events.pop_front();
-  }
-  return due;
+  return TakeDue(state_.events, now);
 }
 
-std::vector<ProxyEvent> Worker::TakeDueProxyEvents(std::int64_t now) {
-  std::vector<ProxyEvent> due;
+std::deque<ProxyEvent> Worker::TakeDueProxyEvents(std::int64_t now) {
   std::lock_guard lock(state_.queueProxyMutex);
-  auto& events = state_.proxyEvents;
-  while (!events.empty() && IsDue(now, events.front().time)) {
-    due.push_back(std::move(events.front()));
-    events.pop_front();
-  }
-  return due;
+  return TakeDue(state_.proxyEvents, now);
 }
 
 bool Worker::UpdateFlowRow(const PacketEvent& event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -70,8 +71,8 @@ class Worker {
   const LocalSourceEntry& LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol);
   // FormatTimestamp, remembering the last second: a batch of events shares few seconds.
   const std::string& TimeText(std::int64_t time);
-  std::vector<PacketEvent> TakeDueEvents(std::int64_t now);
-  std::vector<ProxyEvent> TakeDueProxyEvents(std::int64_t now);
+  std::deque<PacketEvent> TakeDueEvents(std::int64_t now);
+  std::deque<ProxyEvent> TakeDueProxyEvents(std::int64_t now);
   void ExpireHighlights(std::int64_t now);
   void MidnightReset(std::int64_t now);
   // The ProxyFlow of (host, source), created when absent. Holding statMutex.
