@@ -60,6 +60,7 @@ class CTrafficSpyDlg final : public QDialog {
   void OnCopyAllPackets();
 
   const SpySession& session() const { return session_; }
+  SpySession& session() { return session_; }
   QTreeView* packetList() const { return list_; }
   QMenu* contextMenu() const { return menu_; }
   // The line the last context-menu request selected, if any.

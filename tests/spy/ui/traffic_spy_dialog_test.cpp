@@ -213,6 +213,9 @@ TEST_F(TrafficSpyDialogTest, WriteErrorIsReportedOnceAndCaptureStops) {
   for (int i = 0; i < 5; ++i) {
     FeedPacket(registry, "data");
     dialog->OnDrainTimer();
+    // The file is written on a thread of its own: let it fail before the next drain.
+    dialog->session().WaitUntilCaptureWritten();
+    dialog->OnDrainTimer();
   }
   ASSERT_EQ(messages.requests.size(), 1u);
   EXPECT_EQ(messages.requests[0].text, "Can't write to /dev/full");
