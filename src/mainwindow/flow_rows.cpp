@@ -6,6 +6,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
 
 #include "mainwindow/timestamp_parse.h"
 
@@ -30,6 +33,43 @@ std::optional<std::string_view> AddressPart(const std::string& remote) {
 
 }  // namespace
 
+// Row versions replaced or deleted while a snapshot may still show them, and
+// the snapshots that are out. Shared with the snapshots, which may outlive
+// the store; the user-interface thread only ever releases a snapshot here,
+// the freeing is done by the store's side.
+class RetiredRows {
+ public:
+  void Hold(std::uint64_t snapshot) {
+    std::lock_guard lock(mutex_);
+    ++held_[snapshot];
+  }
+  void Release(std::uint64_t snapshot) {
+    std::lock_guard lock(mutex_);
+    if (--held_[snapshot] == 0) held_.erase(snapshot);
+  }
+  // `row` may be shown by snapshots numbered up to `lastSnapshot`.
+  void Retire(std::uint64_t lastSnapshot, std::shared_ptr<FlowRow> row) {
+    std::lock_guard lock(mutex_);
+    if (held_.empty()) return;  // no snapshot is out: freed on return
+    rows_.emplace_back(lastSnapshot, std::move(row));
+  }
+  // Frees the versions that no snapshot out can show.
+  void Collect() {
+    std::vector<std::shared_ptr<FlowRow>> freed;
+    std::lock_guard lock(mutex_);
+    const std::uint64_t oldest = held_.empty() ? std::numeric_limits<std::uint64_t>::max() : held_.begin()->first;
+    while (!rows_.empty() && rows_.front().first < oldest) {
+      freed.push_back(std::move(rows_.front().second));
+      rows_.pop_front();
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::uint64_t, int> held_;  // snapshot number -> copies out
+  std::deque<std::pair<std::uint64_t, std::shared_ptr<FlowRow>>> rows_;  // by last snapshot, ascending
+};
+
 float ByteTextValue(std::string_view text) {
   const auto parsed = ParseByteText(text);
   if (!parsed) return 0.0f;
@@ -42,8 +82,18 @@ float ByteTextValue(std::string_view text) {
   return value;
 }
 
-FlowRows::FlowRows() {
+FlowRows::FlowRows() : retired_(std::make_shared<RetiredRows>()) {
   snapshot_.rows = std::make_shared<const std::vector<FlowRowsSnapshot::Entry>>();
+}
+
+void FlowRows::Replace(Entry& entry, std::shared_ptr<FlowRow> row) {
+  std::shared_ptr<FlowRow> old = std::move(entry.row);
+  const bool shown = MayBeShown(entry);
+  entry.row = std::move(row);
+  entry.born = snapshots_;
+  entry.parsedRow = nullptr;
+  if (entry.row) SlotOf(entry).row = entry.row.get();
+  if (shown) retired_->Retire(snapshots_ - 1, std::move(old));
 }
 
 void FlowRows::Changed() { version_.fetch_add(1, std::memory_order_acq_rel); }
@@ -128,10 +178,11 @@ RowId FlowRows::InsertTop(FlowRow row) {
   const RowId id = nextId_++;
   const std::int64_t rank = order_.empty() ? frontRank_ : frontRank_ - 1;
   frontRank_ = rank;
-  order_.push_front(id);
   Entry& entry = entries_.emplace_back();
   entry.row = std::make_shared<FlowRow>(std::move(row));
   entry.rank = rank;
+  entry.born = snapshots_;
+  order_.push_front({id, entry.row.get()});
   ++liveRows_;
   AddToIndexes(id, *entry.row, rank);
   Changed();
@@ -165,7 +216,7 @@ std::vector<RowId> FlowRows::RowsOfAddress(std::string_view addressText) const {
 FlowRowPtr FlowRows::Get(RowId id) const {
   const Entry* entry = Find(id);
   if (!entry) return nullptr;
-  entry->shared = true;
+  entry->born = 0;  // the caller may hold it for good
   return entry->row;
 }
 
@@ -180,9 +231,7 @@ bool FlowRows::Update(RowId id, const std::function<void(FlowRow&)>& edit) {
                            changed->columns[kColumnHost] != before[kColumnHost] ||
                            changed->columns[kColumnLocalSource] != before[kColumnLocalSource];
   if (keysChanged) RemoveFromIndexes(id, *entry->row);
-  entry->row = std::move(changed);
-  entry->shared = false;
-  entry->parsedRow = nullptr;
+  Replace(*entry, std::move(changed));
   if (keysChanged) AddToIndexes(id, *entry->row, entry->rank);
   Changed();
   return true;
@@ -202,11 +251,8 @@ bool FlowRows::UpdateColumns(RowId id, FlowRowChange change) {
   }
   if (!differs) return true;
   if (keysChanged) RemoveFromIndexes(id, current);
-  if (entry->shared) {
-    // A snapshot holds this version: it stays as it is.
-    entry->row = std::make_shared<FlowRow>(current);
-    entry->shared = false;
-  }
+  // A version that a snapshot may show stays as it is.
+  if (MayBeShown(*entry)) Replace(*entry, std::make_shared<FlowRow>(current));
   FlowRow& row = *entry->row;
   for (std::size_t column = 0; column < change.columns.size(); ++column) {
     if (change.columns[column]) row.columns[column] = std::move(*change.columns[column]);
@@ -228,22 +274,20 @@ bool FlowRows::Erase(RowId id) {
   Entry* entry = Find(id);
   if (!entry) return false;
   RemoveFromIndexes(id, *entry->row);
-  const auto position = static_cast<std::size_t>(entry->rank - frontRank_);
-  entry->row.reset();
-  entry->parsedRow = nullptr;
+  SlotOf(*entry) = {};
+  Replace(*entry, nullptr);
   --liveRows_;
   while (!entries_.empty() && !entries_.front().row) {
     entries_.pop_front();
     ++firstId_;
   }
-  order_[position] = 0;
   ++holes_;
-  while (!order_.empty() && order_.front() == 0) {
+  while (!order_.empty() && order_.front().id == 0) {
     order_.pop_front();
     ++frontRank_;
     --holes_;
   }
-  while (!order_.empty() && order_.back() == 0) {
+  while (!order_.empty() && order_.back().id == 0) {
     order_.pop_back();
     --holes_;
   }
@@ -255,12 +299,12 @@ bool FlowRows::Erase(RowId id) {
 void FlowRows::CompactIfSparse() {
   if (holes_ < kMinHolesToCompact || holes_ * 2 < order_.size()) return;
   // Relative order is kept, so the index lists stay ordered by rank.
-  std::deque<RowId> compacted;
+  std::deque<Slot> compacted;
   std::int64_t rank = 0;
-  for (const RowId id : order_) {
-    if (id == 0) continue;
-    Find(id)->rank = rank++;
-    compacted.push_back(id);
+  for (const Slot& slot : order_) {
+    if (slot.id == 0) continue;
+    Find(slot.id)->rank = rank++;
+    compacted.push_back(slot);
   }
   order_.swap(compacted);
   frontRank_ = 0;
@@ -268,6 +312,9 @@ void FlowRows::CompactIfSparse() {
 }
 
 void FlowRows::Clear() {
+  for (Entry& entry : entries_) {
+    if (entry.row && MayBeShown(entry)) retired_->Retire(snapshots_ - 1, std::move(entry.row));
+  }
   entries_.clear();
   firstId_ = nextId_;
   liveRows_ = 0;
@@ -290,13 +337,13 @@ void FlowRows::SortByColumn(int column, bool ascending) {
   std::vector<Keyed> keyed;
   keyed.reserve(liveRows_);
   const bool byValue = IsByteColumn(column);
-  for (const RowId id : order_) {
-    if (id == 0) continue;
-    const std::string& cell = Find(id)->row->columns[static_cast<std::size_t>(column)];
+  for (const Slot& slot : order_) {
+    if (slot.id == 0) continue;
+    const std::string& cell = slot.row->columns[static_cast<std::size_t>(column)];
     if (byValue) {
-      keyed.push_back({id, ByteTextValue(cell), {}});
+      keyed.push_back({slot.id, ByteTextValue(cell), {}});
     } else {
-      keyed.push_back({id, 0.0f, CollationKey(cell)});
+      keyed.push_back({slot.id, 0.0f, CollationKey(cell)});
     }
   }
   const auto less = [byValue](const Keyed& a, const Keyed& b) {
@@ -312,8 +359,9 @@ void FlowRows::SortByColumn(int column, bool ascending) {
   holes_ = 0;
   std::int64_t rank = 0;
   for (const Keyed& row : keyed) {
-    Find(row.id)->rank = rank++;
-    order_.push_back(row.id);
+    Entry* entry = Find(row.id);
+    entry->rank = rank++;
+    order_.push_back({row.id, entry->row.get()});
   }
   for (Index* index : {&byEndpoint_, &byHost_, &byAddress_}) {
     for (auto& [key, ids] : *index) SortIdList(ids);
@@ -340,8 +388,8 @@ std::optional<std::int64_t> FlowRows::LastActivityTime(RowId id) const {
 std::vector<RowId> FlowRows::IdsTopDown() const {
   std::vector<RowId> ids;
   ids.reserve(liveRows_);
-  for (const RowId id : order_) {
-    if (id != 0) ids.push_back(id);
+  for (const Slot& slot : order_) {
+    if (slot.id != 0) ids.push_back(slot.id);
   }
   return ids;
 }
@@ -349,26 +397,34 @@ std::vector<RowId> FlowRows::IdsTopDown() const {
 std::vector<FlowRowTexts> FlowRows::TextsTopDown() const {
   std::vector<FlowRowTexts> texts;
   texts.reserve(liveRows_);
-  for (const RowId id : order_) {
-    if (id != 0) texts.push_back(Find(id)->row->columns);
+  for (const Slot& slot : order_) {
+    if (slot.id != 0) texts.push_back(slot.row->columns);
   }
   return texts;
 }
 
 FlowRowsSnapshot FlowRows::Snapshot() const {
   const std::uint64_t version = Version();
-  if (snapshot_.version != version) {
-    auto rows = std::make_shared<std::vector<FlowRowsSnapshot::Entry>>();
-    rows->reserve(liveRows_);
-    for (const RowId id : order_) {
-      if (id == 0) continue;
-      const Entry* entry = Find(id);
-      entry->shared = true;
-      rows->push_back({id, entry->row});
-    }
-    snapshot_.rows = std::move(rows);
-    snapshot_.version = version;
+  if (snapshot_.version == version) return snapshot_;
+  // The vector and its place among the snapshots that are out, released
+  // when the last copy goes.
+  struct Published {
+    std::vector<FlowRowsSnapshot::Entry> rows;
+    std::uint64_t number = 0;
+    std::shared_ptr<RetiredRows> retired;
+    ~Published() { retired->Release(number); }
+  };
+  auto published = std::make_shared<Published>();
+  published->rows.reserve(liveRows_);
+  for (const Slot& slot : order_) {
+    if (slot.id != 0) published->rows.push_back({slot.id, slot.row});
   }
+  published->number = snapshots_++;
+  published->retired = retired_;
+  retired_->Hold(published->number);
+  snapshot_.rows = std::shared_ptr<const std::vector<FlowRowsSnapshot::Entry>>(published, &published->rows);
+  snapshot_.version = version;
+  retired_->Collect();
   return snapshot_;
 }
 

@@ -47,10 +47,15 @@ using FlowRowPtr = std::shared_ptr<const FlowRow>;
 // Stable handle of a row; never reused. 0 is no row.
 using RowId = std::uint64_t;
 
+class RetiredRows;
+
+// The rows at one moment. Row pointers stay valid while `rows` is held:
+// versions replaced since are kept by the store until no snapshot can show
+// them, so taking a snapshot copies no row and counts no references.
 struct FlowRowsSnapshot {
   struct Entry {
     RowId id = 0;
-    FlowRowPtr row;
+    const FlowRow* row = nullptr;
   };
   std::uint64_t version = 0;
   std::shared_ptr<const std::vector<Entry>> rows;  // top to bottom, never null
@@ -116,7 +121,8 @@ class FlowRows {
   std::vector<RowId> IdsTopDown() const;
   // The texts top to bottom, for traffic logs.
   std::vector<FlowRowTexts> TextsTopDown() const;
-  // Shares the rows; cheap when nothing changed since the last snapshot.
+  // Shares the rows: one pass over the order, nothing copied per row; the
+  // same snapshot again while nothing changed.
   FlowRowsSnapshot Snapshot() const;
 
   // Changes with every change of the rows; readable without listMutex.
@@ -126,9 +132,16 @@ class FlowRows {
   struct Entry {
     std::shared_ptr<FlowRow> row;  // null once deleted
     std::int64_t rank = 0;         // smaller is higher; index in order_ is rank - frontRank_
-    mutable bool shared = false;   // handed out (snapshot or Get): copy before changing
+    // Snapshot count when this version was made; an older version may be in
+    // a snapshot and is copied before a change. 0 once handed out by Get.
+    mutable std::uint64_t born = 0;
     mutable const FlowRow* parsedRow = nullptr;  // row version that parsedTime belongs to
     mutable std::optional<std::int64_t> parsedTime;
+  };
+  // A place in the display order; id 0 marks a deleted row.
+  struct Slot {
+    RowId id = 0;
+    const FlowRow* row = nullptr;
   };
   // Ids of one key ordered by rank, topmost first; the first is kept inline
   // since most keys have one row.
@@ -154,12 +167,17 @@ class FlowRows {
   std::optional<RowId> First(const Index& index, std::string_view key) const;
   void CompactIfSparse();
   void Changed();
+  // Gives the entry a new version of its row; the old one is kept while a
+  // snapshot may show it.
+  void Replace(Entry& entry, std::shared_ptr<FlowRow> row);
+  bool MayBeShown(const Entry& entry) const { return entry.born < snapshots_; }
+  Slot& SlotOf(const Entry& entry) { return order_[static_cast<std::size_t>(entry.rank - frontRank_)]; }
 
   std::deque<Entry> entries_;  // by id - firstId_
   RowId firstId_ = 1;
   RowId nextId_ = 1;
   std::size_t liveRows_ = 0;
-  std::deque<RowId> order_;  // display order; 0 marks a deleted row
+  std::deque<Slot> order_;  // display order
   std::int64_t frontRank_ = 0;
   std::size_t holes_ = 0;
 
@@ -169,6 +187,8 @@ class FlowRows {
   mutable std::string keyScratch_;
 
   std::atomic<std::uint64_t> version_{0};
+  mutable std::uint64_t snapshots_ = 1;  // snapshots taken, plus one
+  std::shared_ptr<RetiredRows> retired_;
   mutable FlowRowsSnapshot snapshot_;
   // Rows refreshed in one pass share their time texts: the last conversion is reused.
   mutable std::string lastParsedText_;

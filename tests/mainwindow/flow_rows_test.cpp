@@ -213,6 +213,35 @@ TEST(FlowRowsTest, SnapshotsShareRowsAndSurviveChanges) {
   EXPECT_TRUE(rows.Snapshot().rows->empty());
 }
 
+TEST(FlowRowsTest, HeldSnapshotsKeepShowingTheirRowsWhateverHappensLater) {
+  FlowRows rows;
+  std::vector<RowId> ids;
+  for (const char* remote : {"0: 1", "1: 1", "2: 1", "3: 1"}) ids.push_back(rows.InsertTop(MakeRow(remote, "h", "s")));
+  const auto texts = [](const FlowRowsSnapshot& snapshot) {
+    std::vector<std::string> shown;
+    for (const auto& entry : *snapshot.rows) shown.push_back(entry.row->columns[kColumnRemote] + "/" + entry.row->columns[kColumnHost]);
+    return shown;
+  };
+  auto oldest = rows.Snapshot();
+  rows.UpdateColumns(ids[0], FlowRowChange().Set(kColumnHost, "once"));
+  const auto middle = rows.Snapshot();
+  rows.UpdateColumns(ids[0], FlowRowChange().Set(kColumnHost, "twice"));
+  rows.UpdateColumns(ids[0], FlowRowChange().Set(kColumnHost, "thrice"));  // a version no snapshot has seen
+  rows.Update(ids[2], [](FlowRow& row) { row.columns[kColumnHost] = "updated"; });
+  rows.Erase(ids[1]);
+  rows.Snapshot();
+  rows.SortByColumn(kColumnRemote, true);
+  EXPECT_EQ(texts(rows.Snapshot()), (std::vector<std::string>{"0: 1/thrice", "2: 1/updated", "3: 1/h"}));
+  rows.Clear();
+  EXPECT_TRUE(rows.Snapshot().rows->empty());
+
+  EXPECT_EQ(texts(oldest), (std::vector<std::string>{"3: 1/h", "2: 1/h", "1: 1/h", "0: 1/h"}));
+  oldest = {};
+  rows.InsertTop(MakeRow("4: 1", "h", "s"));
+  rows.Snapshot();  // frees the versions only the dropped snapshot showed
+  EXPECT_EQ(texts(middle), (std::vector<std::string>{"3: 1/h", "2: 1/h", "1: 1/h", "0: 1/once"}));
+}
+
 TEST(FlowRowsTest, LastActivityFollowsColumnSevenAcrossChanges) {
   FlowRows rows;
   FlowRow row = MakeRow("10.0.0.1: 80", "h", "s");

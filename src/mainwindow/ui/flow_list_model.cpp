@@ -120,13 +120,13 @@ QVariant FlowListModel::headerData(int section, Qt::Orientation orientation, int
   }
 }
 
-FlowRowPtr FlowListModel::RowAt(int row) const {
+const FlowRow* FlowListModel::RowAt(int row) const {
   if (row < 0 || row >= static_cast<int>(entries_.size())) return nullptr;
   return entries_[static_cast<std::size_t>(row)].row;
 }
 
 std::string FlowListModel::Cell(int row, int column) const {
-  const FlowRowPtr shown = RowAt(row);
+  const FlowRow* shown = RowAt(row);
   if (!shown || column < 0 || column >= kFlowColumnCount) return kEmpty;
   return shown->columns[static_cast<std::size_t>(column)];
 }
@@ -155,6 +155,7 @@ void FlowListModel::ShowSnapshot(const FlowRowsSnapshot& snapshot) {
     InsertNew(next, kept);
   }
   SignalChangedRows(next);
+  shown_ = snapshot;  // only now: until here the views may still read rows of the old one
 }
 
 void FlowListModel::RemoveMissing(const std::vector<Entry>& next) {
@@ -275,7 +276,7 @@ Status WriteModelRows(const FlowListModel& model, const std::filesystem::path& p
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) return Status::Failure("Can't write to " + path.string());
   for (int row = 0; row < model.Size(); ++row) {
-    const FlowRowPtr shown = model.RowAt(row);
+    const FlowRow* shown = model.RowAt(row);
     for (const std::string& cell : shown->columns) out << cell << '\t';
     out << (shown->selected ? "selected" : "") << '\n';
   }

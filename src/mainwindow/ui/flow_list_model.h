@@ -50,8 +50,8 @@ class FlowListModel final : public QAbstractTableModel {
   std::uint64_t Version() const { return version_; }
   bool HasSnapshot() const { return hasSnapshot_; }
 
-  // The row shown at `row`; null past the end.
-  FlowRowPtr RowAt(int row) const;
+  // The row shown at `row`, valid until the next snapshot is shown; null past the end.
+  const FlowRow* RowAt(int row) const;
   // A cell's text; empty past the end, as the list reads empty cells.
   std::string Cell(int row, int column) const;
   int Size() const { return static_cast<int>(entries_.size()); }
@@ -67,7 +67,8 @@ class FlowListModel final : public QAbstractTableModel {
   void InsertNew(const std::vector<Entry>& next, const IdPositions& kept);
   void SignalChangedRows(const std::vector<Entry>& next);
 
-  std::vector<Entry> entries_;
+  std::vector<Entry> entries_;  // rows of shown_, in the order shown
+  FlowRowsSnapshot shown_;      // keeps the rows of entries_ alive
   std::uint64_t version_ = 0;
   bool hasSnapshot_ = false;
   std::function<QIcon(const FlowRow&)> iconSource_;
