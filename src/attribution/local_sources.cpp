@@ -71,6 +71,9 @@ void LocalSources::Stop() {
 std::uint64_t LocalSources::Generation() const { return generation_.load(std::memory_order_acquire); }
 
 bool LocalSources::RunPass() {
+  // Taken before the tables are read, so a socket that comes during the pass
+  // makes the next period's pass run.
+  passStamp_ = owners_.TablesStamp();
   if (!owners_.ReadOwners(scratch_)) return false;
   std::lock_guard lock(portMapMutex_);
   for (const SocketOwner& owner : scratch_) {
@@ -89,11 +92,20 @@ void LocalSources::ConnectionTableThread() {
   while (connectionTableFlag_.IsSet()) {
     if (!RunPass()) break;  // the tables are gone for good: lookups fall back at once
     refreshDone_.Set();
-    refreshRequest_.WaitFor(kPassPeriodMilliseconds);
+    if (!AwaitNextPass()) break;
   }
   threadRunning_ = false;
   // Release a lookup that may be waiting for a pass that will never come.
   refreshDone_.Set();
+}
+
+bool LocalSources::AwaitNextPass() {
+  for (int leftOut = 0;; ++leftOut) {
+    if (refreshRequest_.WaitFor(kPassPeriodMilliseconds)) break;
+    if (!connectionTableFlag_.IsSet()) return false;
+    if (leftOut == kPassesLeftOut || !passStamp_ || owners_.TablesStamp() != passStamp_) break;
+  }
+  return connectionTableFlag_.IsSet();
 }
 
 bool LocalSources::FindOwner(std::uint32_t port, std::string& text, std::string* path) {

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -16,6 +17,9 @@ namespace quorvel {
 
 // Names the local end of flows: a map from local port to owner text and
 // executable path, rebuilt by ConnectionTableThread every 300 ms or on request.
+// A periodic pass is left out while the owner source's stamp says no socket
+// came or went (at most kPassesLeftOut in a row), so that a quiet machine
+// does not keep the kernel walking its whole socket hash three times a second.
 class LocalSources {
  public:
   LocalSources(OwnerSource& owners, Clock& clock);
@@ -50,6 +54,9 @@ class LocalSources {
   static constexpr std::int64_t kWaitBurstMilliseconds = 200;
   static constexpr std::int64_t kMaxWaitMilliseconds = 1000;
   static constexpr std::int64_t kPassPeriodMilliseconds = 300;
+  // A socket that took the place of another in one period leaves the stamp
+  // as it was; this bounds how long its port can keep the old name.
+  static constexpr int kPassesLeftOut = 9;
 
  private:
   struct Owner {
@@ -68,6 +75,8 @@ class LocalSources {
   };
 
   void ConnectionTableThread();
+  // Waits until a pass is requested or a periodic one is due; false when stopping.
+  bool AwaitNextPass();
   bool FindOwner(std::uint32_t port, std::string& text, std::string* path);
   std::int64_t TakeWaitAllowance();
   void ReturnWaitAllowance(std::int64_t unused);
@@ -89,6 +98,7 @@ class LocalSources {
   std::int64_t waitBudget_ = kWaitBurstMilliseconds;  // milliseconds of waiting allowed now
   std::int64_t budgetUpdated_ = -1;                 // steady ms of the last refill
   std::vector<SocketOwner> scratch_;
+  std::optional<std::uint64_t> passStamp_;  // the owner source's stamp before the last pass
 };
 
 // The fallback texts for TCP, UDP and other protocols.

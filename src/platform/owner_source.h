@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ class OwnerSource {
   // Fills `owners` with all TCP endpoints, then all UDP endpoints, each in
   // table order. Returns false when the tables cannot be read at all.
   virtual bool ReadOwners(std::vector<SocketOwner>& owners) = 0;
+  // A cheap fingerprint of the tables that changes whenever sockets come or
+  // go (a socket replaced by another within one reading may not change it);
+  // nullopt when none can be had.
+  virtual std::optional<std::uint64_t> TablesStamp() { return std::nullopt; }
 };
 
 }  // namespace quorvel

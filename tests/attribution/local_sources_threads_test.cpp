@@ -46,6 +46,39 @@ TEST(ConnectionTableThread, PendingSignalGivesTheProtocolTextAtOnceThenAFreshPas
   sources.Stop();
 }
 
+TEST(ConnectionTableThread, PeriodicPassesWaitForTheTablesToChangeButNotForLong) {
+  testing::FakeOwnerSource owners;
+  owners.SetStamp(1);
+  SystemClock clock;
+  LocalSources sources(owners, clock);
+  sources.Start();
+  ASSERT_TRUE(AwaitPasses(owners, 1));
+  std::this_thread::sleep_for(Millis(1000));
+  EXPECT_EQ(owners.Passes(), 1) << "no socket came or went: no pass";
+
+  // Waits (bounded) for a pass to change the map, without a lookup that would ask for one.
+  const auto untilNamed = [&sources] {
+    const std::uint64_t from = sources.Generation();
+    return Timed([&] {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+      while (sources.Generation() == from && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(Millis(1));
+      }
+    });
+  };
+  owners.SetOwners({{5000, false, 8, true, "new", "/bin/new"}});
+  owners.SetStamp(2);
+  EXPECT_LT(untilNamed().count(), 1000);
+  EXPECT_EQ(sources.LookupLocalSource(5000, 6), "new(8): 5000");
+
+  // A socket that replaced another leaves the stamp as it was: it is seen
+  // by the pass that runs after at most ten periods anyway.
+  owners.SetOwners({{5000, false, 9, true, "newer", "/bin/newer"}});
+  EXPECT_LT(untilNamed().count(), 4500);
+  EXPECT_EQ(sources.LookupLocalSource(5000, 6), "newer(9): 5000");
+  sources.Stop();
+}
+
 TEST(ConnectionTableThread, EndedThreadNeverMakesLookupsWait) {
   testing::FakeOwnerSource owners;
   owners.Fail(true);

@@ -1,6 +1,10 @@
 #include "platform/linux/socket_table.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -77,6 +81,53 @@ TEST(ProcNetTableFile, MissingFileIsAFailure) {
   std::string buffer;
   EXPECT_FALSE(ReadProcNetTable("/nonexistent/net/tcp", false, rows, buffer));
   EXPECT_TRUE(rows.empty());
+}
+
+TEST(SocketCountsStampTest, FollowsTheInUseCountsOnly) {
+  const std::string sockstat =
+      "sockets: used 8\nTCP: inuse 3 orphan 0 tw 4 alloc 5 mem 255\nUDP: inuse 1 mem 2\nUDPLITE: inuse 0\n"
+      "RAW: inuse 0\nFRAG: inuse 0 memory 0\n";
+  const std::string sockstat6 = "TCP6: inuse 2\nUDP6: inuse 0\nUDPLITE6: inuse 0\nRAW6: inuse 0\n";
+  const auto stamp = SocketCountsStamp(sockstat + sockstat6);
+  ASSERT_TRUE(stamp);
+  struct Case {
+    std::string text;
+    bool same;
+  };
+  for (const Case& c : {
+           Case{"sockets: used 9\nTCP: inuse 3 orphan 1 tw 0 alloc 9 mem 999\nUDP: inuse 1 mem 7\n" + sockstat6, true},
+           Case{"TCP: inuse 4 orphan 0 tw 4 alloc 5 mem 255\nUDP: inuse 1 mem 2\n" + sockstat6, false},
+           Case{"TCP: inuse 3\nUDP: inuse 2\n" + sockstat6, false},
+           Case{"TCP: inuse 3\nUDP: inuse 1\nTCP6: inuse 2\nUDP6: inuse 1\n", false},
+           // The same counts on other lines are other sockets.
+           Case{"TCP: inuse 1\nUDP: inuse 3\nTCP6: inuse 2\nUDP6: inuse 0\n", false},
+       }) {
+    EXPECT_EQ(SocketCountsStamp(c.text) == stamp, c.same) << c.text;
+  }
+  for (const char* text : {"", "garbage\n", "TCP: inuse x\n", "TCP: used 3\n", "UDPLITE: inuse 3\n"}) {
+    EXPECT_FALSE(SocketCountsStamp(text)) << text;
+  }
+}
+
+TEST(SocketCountsStampTest, ChangesWhenThisProcessListens) {
+  std::string buffer;
+  const auto read = [&buffer] { return SocketCountsStamp(ReadProcFile("/proc/net/sockstat", buffer).value_or("")); };
+  ASSERT_TRUE(read());
+  // Other tests may open or close sockets meanwhile and even out the count
+  // once; not every time.
+  bool changed = false;
+  for (int attempt = 0; attempt < 5 && !changed; ++attempt) {
+    const auto before = read();
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    changed = read() != before;
+    close(listener);
+  }
+  EXPECT_TRUE(changed);
 }
 
 }  // namespace

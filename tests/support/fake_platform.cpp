@@ -94,6 +94,16 @@ void FakeOwnerSource::Hold(bool hold) {
   released_.notify_all();
 }
 
+void FakeOwnerSource::SetStamp(std::optional<std::uint64_t> stamp) {
+  std::lock_guard lock(mutex_);
+  stamp_ = stamp;
+}
+
+std::optional<std::uint64_t> FakeOwnerSource::TablesStamp() {
+  std::lock_guard lock(mutex_);
+  return stamp_;
+}
+
 bool FakeOwnerSource::ReadOwners(std::vector<SocketOwner>& owners) {
   std::unique_lock lock(mutex_);
   released_.wait(lock, [this] { return !held_; });

@@ -81,6 +81,9 @@ class FakeOwnerSource final : public OwnerSource {
   void Hold(bool hold);
   bool ReadOwners(std::vector<SocketOwner>& owners) override;
   int Passes() const { return passes_.load(); }
+  // The tables' stamp; none by default, so that every periodic pass runs.
+  void SetStamp(std::optional<std::uint64_t> stamp);
+  std::optional<std::uint64_t> TablesStamp() override;
 
  private:
   std::mutex mutex_;
@@ -89,6 +92,7 @@ class FakeOwnerSource final : public OwnerSource {
   std::vector<SocketOwner> owners_;
   std::atomic<bool> fail_{false};
   std::atomic<int> passes_{0};
+  std::optional<std::uint64_t> stamp_;  // guarded by mutex_
 };
 
 class FakeNameResolver final : public NameResolver {

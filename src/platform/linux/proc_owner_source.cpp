@@ -120,6 +120,16 @@ bool ProcOwnerSource::ReadOwners(std::vector<SocketOwner>& owners) {
   return true;
 }
 
+std::optional<std::uint64_t> ProcOwnerSource::TablesStamp() {
+  std::optional<std::uint64_t> stamp;
+  for (const char* name : {"/net/sockstat", "/net/sockstat6"}) {
+    const auto text = ReadProcFile(options_.procRoot + name, fileBuffer_);
+    if (!text) continue;
+    if (const auto counts = SocketCountsStamp(*text)) stamp = stamp.value_or(0) * 31 + *counts;
+  }
+  return stamp;
+}
+
 int ProcOwnerSource::ReadTables() {
   int tablesRead = 0;
   for (const SocketTableKind kind : kSocketTables) {

@@ -32,6 +32,8 @@ class ProcOwnerSource final : public OwnerSource {
   explicit ProcOwnerSource(Clock& clock, ProcOwnerSourceOptions options = {});
 
   bool ReadOwners(std::vector<SocketOwner>& owners) override;
+  // From the sockets-in-use counts of /proc/net/sockstat and sockstat6.
+  std::optional<std::uint64_t> TablesStamp() override;
 
   // Walks of /proc/*/fd made so far (to check the caching).
   std::uint64_t FdWalks() const { return fdWalks_; }

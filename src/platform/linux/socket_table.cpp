@@ -8,9 +8,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 
 namespace quorvel {
 namespace {
@@ -77,10 +79,27 @@ void ParseProcNetTable(std::string_view text, bool udp, std::vector<SocketRow>& 
   }
 }
 
-bool ReadProcNetTable(const std::string& path, bool udp, std::vector<SocketRow>& rows,
-                      std::string& buffer) {
+std::optional<std::uint64_t> SocketCountsStamp(std::string_view text) {
+  static constexpr std::string_view kCounted[] = {"TCP:", "UDP:", "TCP6:", "UDP6:"};
+  std::optional<std::uint64_t> stamp;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    const std::string_view name = NextField(line);
+    const auto counted = std::find(std::begin(kCounted), std::end(kCounted), name);
+    if (counted == std::end(kCounted) || NextField(line) != "inuse") continue;
+    std::uint64_t count = 0;
+    if (!ParseNumber(NextField(line), 10, count)) continue;
+    const auto which = static_cast<std::uint64_t>(counted - std::begin(kCounted));
+    stamp = (stamp.value_or(0) * 0x100000001b3ULL) ^ (count + (which << 56));
+  }
+  return stamp;
+}
+
+std::optional<std::string_view> ReadProcFile(const std::string& path, std::string& buffer) {
   const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
+  if (file < 0) return std::nullopt;
   // The file reports no size; read it whole in large chunks.
   std::size_t used = 0;
   bool ok = true;
@@ -93,8 +112,15 @@ bool ReadProcNetTable(const std::string& path, bool udp, std::vector<SocketRow>&
     used += static_cast<std::size_t>(got);
   }
   close(file);
-  if (ok) ParseProcNetTable(std::string_view(buffer.data(), used), udp, rows);
-  return ok;
+  if (!ok) return std::nullopt;
+  return std::string_view(buffer.data(), used);
+}
+
+bool ReadProcNetTable(const std::string& path, bool udp, std::vector<SocketRow>& rows,
+                      std::string& buffer) {
+  const auto text = ReadProcFile(path, buffer);
+  if (text) ParseProcNetTable(*text, udp, rows);
+  return text.has_value();
 }
 
 SockDiagReader::~SockDiagReader() {

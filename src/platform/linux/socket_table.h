@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,14 @@ inline constexpr SocketTableKind kSocketTables[] = {
 // Appends the rows of a /proc/net/{tcp,tcp6,udp,udp6} text; lines that do not
 // parse (the heading among them) are skipped.
 void ParseProcNetTable(std::string_view text, bool udp, std::vector<SocketRow>& rows);
+
+// Folds the "inuse" counts of the TCP, UDP, TCP6 and UDP6 lines of
+// /proc/net/sockstat and sockstat6 texts into one number, which changes when
+// sockets of this network namespace come or go; nullopt when no count is found.
+std::optional<std::uint64_t> SocketCountsStamp(std::string_view text);
+
+// Reads a whole /proc file into `buffer`; nullopt when it cannot be read.
+std::optional<std::string_view> ReadProcFile(const std::string& path, std::string& buffer);
 
 // Reads and parses one /proc/net table file; false when it cannot be read.
 // `buffer` is scratch space kept by the caller to avoid reallocating.
