@@ -56,6 +56,14 @@ Fixture& Shared() {
   return fixture;
 }
 
+// Changes one column of ten rows spread over the list.
+void UpdateTenRows(Fixture& fixture, int round, int column) {
+  for (int k = 0; k < 10; ++k) {
+    const RowId id = fixture.ids[static_cast<std::size_t>((round * 7919 + k * 104729) % kRows)];
+    fixture.rows.Update(id, [&](FlowRow& row) { row.columns[static_cast<std::size_t>(column)] = Text("%d B", round); });
+  }
+}
+
 void Refresh(benchmark::State& state, Fixture& fixture) {
   state.ResumeTiming();
   const RefreshResult result = RefreshFromRows(fixture.model, fixture.listMutex, fixture.rows);
@@ -75,11 +83,7 @@ void BM_RefreshTenUpdatedRows(benchmark::State& state) {
   int round = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    for (int k = 0; k < 10; ++k) {
-      const RowId id = fixture.ids[static_cast<std::size_t>((round * 7919 + k * 104729) % kRows)];
-      fixture.rows.Update(id, [round](FlowRow& row) { row.columns[kColumnDownload] = Text("%d B", round); });
-    }
-    ++round;
+    UpdateTenRows(fixture, round++, kColumnDownload);
     Refresh(state, fixture);
     state.ResumeTiming();
   }
@@ -113,11 +117,7 @@ void BM_SnapshotAfterTenUpdates(benchmark::State& state) {
   int round = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    for (int k = 0; k < 10; ++k) {
-      const RowId id = fixture.ids[static_cast<std::size_t>((round * 7919 + k * 104729) % kRows)];
-      fixture.rows.Update(id, [round](FlowRow& row) { row.columns[kColumnUpload] = Text("%d B", round); });
-    }
-    ++round;
+    UpdateTenRows(fixture, round++, kColumnUpload);
     state.ResumeTiming();
     benchmark::DoNotOptimize(fixture.rows.Snapshot());
   }

@@ -18,21 +18,7 @@ std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
 }  // namespace
 
 Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
-    : state_(state), localSources_(localSources), clock_(clock), proxy_(state, clock) {}
-
-const std::string& Accountant::LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol) {
-  const std::uint64_t generation = localSources_.Generation();
-  if (generation != cacheGeneration_) {
-    sourceCache_.clear();
-    cacheGeneration_ = generation;
-  }
-  const std::uint32_t cacheKey = (static_cast<std::uint32_t>(protocol) << 16) | (localPort & 0xFFFF);
-  auto it = sourceCache_.find(cacheKey);
-  if (it == sourceCache_.end()) {
-    it = sourceCache_.emplace(cacheKey, localSources_.LookupLocalSource(localPort, protocol)).first;
-  }
-  return it->second;
-}
+    : state_(state), clock_(clock), proxy_(state, clock), localSources_(localSources) {}
 
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
@@ -61,7 +47,7 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   const std::uint32_t remotePort = outgoing ? packet.destinationPort : packet.sourcePort;
   // Named outside statMutex: a lookup miss may wait for the connection table,
   // and the one-second timer must not wait behind it.
-  const std::string& localSource = LocalSourceFor(localPort, packet.protocol);
+  const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
   const std::int64_t now = clock_.NowSeconds();
 

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <unordered_map>
-
+#include "attribution/local_source_cache.h"
 #include "attribution/local_sources.h"
 #include "attribution/proxy_inspector.h"
 #include "engine/engine_state.h"
@@ -22,15 +19,10 @@ class Accountant {
   void AccountPacket(const PacketFacts& packet);
 
  private:
-  // The local source text of a port, cached until an owner entry changes.
-  const std::string& LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol);
-
   EngineState& state_;
-  LocalSources& localSources_;
   Clock& clock_;
   ProxyInspector proxy_;
-  std::unordered_map<std::uint32_t, std::string> sourceCache_;  // (protocol << 16 | port) -> text
-  std::uint64_t cacheGeneration_ = 0;
+  LocalSourceCache localSources_;
 };
 
 }  // namespace quorvel

@@ -107,22 +107,6 @@ void Worker::RunCycle(const RunFlag* run) {
   MidnightReset(now);
 }
 
-const Worker::LocalSourceEntry& Worker::LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol) {
-  const std::uint64_t generation = localSources_.Generation();
-  if (generation != sourceGeneration_) {
-    sourceCache_.clear();
-    sourceGeneration_ = generation;
-  }
-  const std::uint32_t key = (static_cast<std::uint32_t>(protocol) << 16) | (localPort & 0xFFFF);
-  auto found = sourceCache_.find(key);
-  if (found == sourceCache_.end()) {
-    LocalSourceEntry entry;
-    entry.text = localSources_.LookupLocalSource(localPort, protocol, &entry.path);
-    found = sourceCache_.emplace(key, std::move(entry)).first;
-  }
-  return found->second;
-}
-
 const std::string& Worker::TimeText(std::int64_t time) {
   if (lastTimeText_.empty() || time != lastTime_) {
     lastTimeText_ = FormatTimestamp(time);
@@ -147,7 +131,7 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
   const std::string_view addressText = std::string_view(remoteText).substr(0, remoteText.find(':'));
   // The row shows the owner of the port as it is now; the flow is found by
   // the event's own key, which carries the text of packet time.
-  const LocalSourceEntry& owner = LocalSourceFor(key.localPort, event.protocol);
+  const LocalSourceCache::Entry& owner = localSources_.Lookup(key.localPort, event.protocol);
   const std::string& localSource = owner.text;
 
   std::lock_guard list(state_.listMutex);
@@ -209,7 +193,7 @@ std::string Worker::ProxyAddressText(const std::string& host) {
 }
 
 void Worker::UpdateProxyFlowRow(const ProxyEvent& event) {
-  const LocalSourceEntry& owner = LocalSourceFor(event.localPort, kTcp);
+  const LocalSourceCache::Entry& owner = localSources_.Lookup(event.localPort, kTcp);
   const std::string& localSource = owner.text;
 
   std::uint64_t download = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "attribution/host_resolver.h"
+#include "attribution/local_source_cache.h"
 #include "attribution/local_sources.h"
 #include "common/status.h"
 #include "engine/engine_state.h"
@@ -62,13 +63,6 @@ class Worker {
     std::size_t operator()(const ProxyKey& key) const;
   };
 
-  struct LocalSourceEntry {
-    std::string text;
-    std::string path;  // empty when the owner's path is unknown
-  };
-
-  // LookupLocalSource, remembered until an owner entry changes.
-  const LocalSourceEntry& LocalSourceFor(std::uint32_t localPort, std::uint16_t protocol);
   // FormatTimestamp, remembering the last second: a batch of events shares few seconds.
   const std::string& TimeText(std::int64_t time);
   std::deque<PacketEvent> TakeDueEvents(std::int64_t now);
@@ -81,15 +75,13 @@ class Worker {
   std::string ProxyAddressText(const std::string& host);
 
   EngineState& state_;
-  LocalSources& localSources_;
+  LocalSourceCache localSources_;
   HostResolverPool& resolver_;
   NameResolver& names_;
   Clock& clock_;
   const std::filesystem::path logDirectory_;
 
   bool midnightDone_ = false;
-  std::unordered_map<std::uint32_t, LocalSourceEntry> sourceCache_;  // (protocol << 16 | port)
-  std::uint64_t sourceGeneration_ = 0;
   std::int64_t lastTime_ = 0;
   std::string lastTimeText_;
   // Positions in stats.proxyFlows, valid while its size is proxyIndexSize_

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "engine/save_and_clear.h"
+#include "attribution/resolver_fixture.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -16,30 +17,14 @@ using testing::FakeNameResolver;
 const Ipv4Address kServer = MakeIpv4(10, 0, 0, 1);
 const Ipv4Address kNeighbour = MakeIpv4(10, 0, 0, 15);
 
-class HostResolverTest : public ::testing::Test {
+class HostResolverTest : public testing::ResolverFixture {
  protected:
-  RowId AddRow(const std::string& remote, const std::string& host, const std::string& source) {
-    FlowRow row;
-    row.columns[kColumnRemote] = remote;
-    row.columns[kColumnHost] = host;
-    row.columns[kColumnLocalSource] = source;
-    std::lock_guard lock(state_.listMutex);
-    return state_.rows.InsertTop(row);
-  }
-  FlowRowPtr Row(RowId id) {
-    std::lock_guard lock(state_.listMutex);
-    return state_.rows.Get(id);
-  }
   void AddRemote(Ipv4Address address) {
     std::lock_guard lock(state_.statMutex);
     state_.stats.downloadRemotes[address] = RemoteTotal{Ipv4ToText(address), 10};
     state_.stats.uploadRemotes[address] = RemoteTotal{Ipv4ToText(address), 20};
   }
 
-  EngineState state_;
-  FakeNameResolver names_;
-  FakeClock clock_;
-  HostResolverPool pool_{state_, names_, clock_, 2};
 };
 
 TEST_F(HostResolverTest, ANameReachesEveryRowOfItsAddressAndTheRemoteTotalsOnly) {

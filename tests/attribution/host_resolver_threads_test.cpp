@@ -7,13 +7,13 @@
 #include <functional>
 #include <thread>
 
+#include "attribution/resolver_fixture.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
 namespace {
 
 using testing::FakeClock;
-using testing::FakeNameResolver;
 
 const Ipv4Address kServer = MakeIpv4(10, 0, 0, 1);
 const Ipv4Address kNeighbour = MakeIpv4(10, 0, 0, 15);
@@ -28,26 +28,7 @@ bool WaitUntil(const std::function<bool()>& done) {
   return true;
 }
 
-class HostResolverThreadsTest : public ::testing::Test {
- protected:
-  RowId AddRow(const std::string& remote, const std::string& host, const std::string& source) {
-    FlowRow row;
-    row.columns[kColumnRemote] = remote;
-    row.columns[kColumnHost] = host;
-    row.columns[kColumnLocalSource] = source;
-    std::lock_guard lock(state_.listMutex);
-    return state_.rows.InsertTop(row);
-  }
-  FlowRowPtr Row(RowId id) {
-    std::lock_guard lock(state_.listMutex);
-    return state_.rows.Get(id);
-  }
-
-  EngineState state_;
-  FakeNameResolver names_;
-  FakeClock clock_;
-  HostResolverPool pool_{state_, names_, clock_, 2};
-};
+using HostResolverThreadsTest = testing::ResolverFixture;
 
 TEST_F(HostResolverThreadsTest, LookupsAreMergedCachedAndFailuresRetriedLater) {
   names_.SetReverse(kServer, "server.example");

@@ -6,6 +6,20 @@
 
 namespace quorvel {
 
+DialogButtons AddOkCancel(QDialog& dialog) {
+  auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+  SetControlId(*ok, kIdOk);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+  SetControlId(*cancel, kIdCancel);
+  QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(ok);
+  row->addWidget(cancel);
+  return {ok, cancel, row};
+}
+
 void SetControlId(QWidget& control, int id) {
   control.setProperty(kControlIdProperty, id);
   control.setObjectName(QStringLiteral("control%1").arg(id));

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QDialog>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
@@ -23,6 +26,15 @@ T* FindControl(const QWidget& dialog, int id) {
   }
   return nullptr;
 }
+
+// A dialog's "OK" and "Cancel" buttons (ids 1 and 2) wired to accept and
+// reject, right-aligned in a row of their own; the caller picks the default.
+struct DialogButtons {
+  QPushButton* ok;
+  QPushButton* cancel;
+  QHBoxLayout* row;
+};
+DialogButtons AddOkCancel(QDialog& dialog);
 
 // A group box whose caption is drawn in its own colour while it is enabled;
 // the controls inside keep the normal text colour. Disabled, it looks like

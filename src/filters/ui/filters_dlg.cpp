@@ -85,25 +85,16 @@ CFiltersDlg::CFiltersDlg(DataDirectory directory, MessageBoxes& messages, QWidge
   listLayout->addWidget(list_, 1);
   listLayout->addLayout(listButtons);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  SetControlId(*ok, kIdOk);
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  SetControlId(*cancel, kIdCancel);
-  cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, &CFiltersDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &CFiltersDlg::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  const DialogButtons buttons = AddOkCancel(*this);
+  buttons.ok->setDefault(true);
+  buttons.cancel->setAutoDefault(false);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(14, 12, 14, 12);
   layout->setSpacing(10);
   layout->addWidget(modeGroup);
   layout->addWidget(listGroup, 1);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.row);
 
   blackList_->setChecked(true);
   LoadRows();

@@ -88,17 +88,8 @@ CNewFilterDlg::CNewFilterDlg(MessageBoxes& messages, QWidget* parent) : QDialog(
   fields->addRow(remoteLabel, remote_);
   fields->addRow(localLabel, local_);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  SetControlId(*ok, kIdOk);
-  ok->setDefault(true);
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  SetControlId(*cancel, kIdCancel);
-  connect(ok, &QPushButton::clicked, this, &CNewFilterDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &CNewFilterDlg::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  const DialogButtons buttons = AddOkCancel(*this);
+  buttons.ok->setDefault(true);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(16, 14, 16, 14);
@@ -114,7 +105,7 @@ CNewFilterDlg::CNewFilterDlg(MessageBoxes& messages, QWidget* parent) : QDialog(
   layout->addSpacing(8);
   layout->addLayout(fields);
   layout->addSpacing(6);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.row);
   setFixedWidth(500);
   remote_->setFocus();
 }

@@ -92,17 +92,8 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   proxyLayout->addWidget(portLabel);
   proxyLayout->addWidget(proxyPort_);
 
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  SetControlId(*ok, kIdOk);
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  SetControlId(*cancel, kIdCancel);
-  cancel->setDefault(true);  // Enter leaves without a change
-  connect(ok, &QPushButton::clicked, this, &COptionsDlg::accept);
-  connect(cancel, &QPushButton::clicked, this, &COptionsDlg::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  const DialogButtons buttons = AddOkCancel(*this);
+  buttons.cancel->setDefault(true);  // Enter leaves without a change
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(14, 12, 14, 12);
@@ -110,7 +101,7 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   layout->addWidget(interfaceGroup);
   layout->addWidget(generalGroup);
   layout->addWidget(proxyGroup_);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.row);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   FillInterfaceList();
@@ -119,7 +110,7 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   EnableProxyControls(settings_.bUseProxy != 0);
   ShowSettings();
   launchOnStartup_->setEnabled(false);
-  cancel->setFocus();
+  buttons.cancel->setFocus();
 }
 
 void COptionsDlg::FillInterfaceList() {
