@@ -10,6 +10,7 @@
 
 #include "chrome/ui/window_placement.h"
 #include "engine/engine_state.h"
+#include "mainwindow/ui/application_name.h"
 #include "mainwindow/ui/flow_list_model.h"
 #include "mainwindow/ui/main_frame.h"
 #include "mainwindow/ui/message_boxes.h"
@@ -66,7 +67,7 @@ void FinishTestRun(CMainFrame& frame, const TestRun& run) {
 
 int Run(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+  NameApplication();
   QApplication::setQuitOnLastWindowClosed(false);  // the window hides to the tray
   // Byte texts and times are fixed forms ("1.50 KB") that other code parses back.
   std::setlocale(LC_NUMERIC, "C");
