@@ -43,7 +43,8 @@ void InstallDialogHooks(MainWindowHooks& hooks, DialogHookParts parts) {
   hooks.clearAllLogs = [](CMainFrame& frame) { ClearAllLogsCommand(frame.dataDirectory().Path(), frame.messages()); };
   hooks.options = [parts](CMainFrame& frame) {
     COptionsDlg dialog(OptionsDialogParts{frame.dataDirectory(), frame.messages(), parts.platform.interfaces,
-                                          parts.platform.names, parts.autostartDirectory},
+                                          parts.platform.names, parts.autostartDirectory,
+                                          frame.state().settings.interfaceAddress.load()},
                        &frame);
     if (dialog.exec() == QDialog::Accepted) ApplyOptionsResult(frame, dialog.Result());
   };

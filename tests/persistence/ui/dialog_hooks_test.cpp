@@ -210,6 +210,7 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
   auto frame = MakeFrame(scratch.path());
   WriteBytes(scratch / "filters.dat", "2\r\n10.1.1 iexplorer\r\n");
   AnswerNextDialog<COptionsDlg>([](COptionsDlg& options) {
+    Control<QComboBox>(options, COptionsDlg::kIdInterfaceList).setCurrentIndex(0);  // nothing monitored yet
     Control<QCheckBox>(options, COptionsDlg::kIdFreezeGraph).click();
     Control<QCheckBox>(options, COptionsDlg::kIdUseProxy).click();
     Control<QLineEdit>(options, COptionsDlg::kIdProxyHost).setText("proxy.lan");
@@ -231,9 +232,23 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
     const auto opened = platform.packets.Opened();
     return !opened.empty() && opened.back() == MakeIpv4(10, 0, 0, 5);
   }));
-  std::lock_guard lock(state.listMutex);
-  EXPECT_EQ(state.filters.rules, (std::vector<FilterRule>{{"10.1.1", "iexplorer"}}));
-  EXPECT_EQ(state.filters.mode, FilterMode::kWhiteList);
+  {
+    std::lock_guard lock(state.listMutex);
+    EXPECT_EQ(state.filters.rules, (std::vector<FilterRule>{{"10.1.1", "iexplorer"}}));
+    EXPECT_EQ(state.filters.mode, FilterMode::kWhiteList);
+  }
+
+  // Reopened, the monitored interface is preselected: OK alone moves nothing.
+  const std::size_t opened = platform.packets.Opened().size();
+  AnswerNextDialog<COptionsDlg>([](COptionsDlg& options) {
+    EXPECT_EQ(Control<QComboBox>(options, COptionsDlg::kIdInterfaceList).currentText(), "eth0");
+    Control<QCheckBox>(options, COptionsDlg::kIdFreezeGraph).click();
+    Control<QPushButton>(options, kIdOk).click();
+  });
+  frame->Action(kIdOptions)->trigger();
+  frame->JoinListThreads();
+  EXPECT_FALSE(state.settings.freezeGraph.load());
+  EXPECT_EQ(platform.packets.Opened().size(), opened);
 }
 
 TEST_F(DialogHooksTest, OptionsCancelChangesNothingNotEvenTheRules) {
