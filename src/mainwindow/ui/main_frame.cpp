@@ -93,7 +93,7 @@ CMainFrame::CMainFrame(MainFrameParts parts, QWidget* parent)
   view_ = new CPelkwindView(this);
   view_->setModel(model_);
   for (int column = 0; column < kFlowColumnCount; ++column) {
-    view_->setColumnWidth(column, kFlowColumns[column].initialWidth);
+    view_->setColumnWidth(column, view_->DefaultColumnWidth(column));
   }
   setCentralWidget(view_);
 
@@ -256,7 +256,7 @@ void CMainFrame::ApplyOptions(const Settings& settings, Ipv4Address interfaceAdd
 void CMainFrame::RestoreColumnWidths() {
   QHeaderView* header = view_->horizontalHeader();
   for (int column = 0; column < kFlowColumnCount; ++column) {
-    const int initial = kFlowColumns[column].initialWidth;
+    const int initial = view_->DefaultColumnWidth(column);
     const int width =
         profile_.GetInt(kSettingsSection, HeaderItemValueName(static_cast<unsigned>(column)), initial);
     // A width the header cannot show (hand-edited, or 0) would hide the column for good.
