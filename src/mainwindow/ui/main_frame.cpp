@@ -184,6 +184,7 @@ void CMainFrame::OnTrafficTimer() {
   }
   RefreshFlowList();
   UpdateCaptureStatus();
+  UpdateTrayIcon();
 }
 
 void CMainFrame::RefreshFlowList() {
@@ -283,7 +284,17 @@ void CMainFrame::ShowCaptureProblem(const QString& message) {
   UpdateCaptureStatus();
 }
 
+void CMainFrame::UpdateTrayIcon() {
+  if (trayIcon_ == nullptr) return;
+  const bool available = hooks_.systemTrayAvailable && hooks_.systemTrayAvailable();
+  if (available == trayIcon_->isVisible()) return;
+  trayIcon_->setVisible(available);
+  // A window hidden to a tray that went away would be out of reach.
+  if (!available && hiddenToTray_) showMinimized();
+}
+
 void CMainFrame::ShowMainWindow() {
+  hiddenToTray_ = false;
   setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   show();
   raise();
@@ -298,9 +309,11 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   // Only Exit ends the program. Without a tray to come back from, the
   // window is only minimised, so it never becomes unreachable.
   event->ignore();
-  if (hooks_.systemTrayAvailable && hooks_.systemTrayAvailable() && trayIcon_ != nullptr) {
+  UpdateTrayIcon();
+  if (trayIcon_ != nullptr && trayIcon_->isVisible()) {
     setWindowState(windowState() | Qt::WindowMinimized);
     hide();
+    hiddenToTray_ = true;
   } else {
     showMinimized();
   }

@@ -135,6 +135,8 @@ class CMainFrame final : public QMainWindow {
   void RestoreColumnWidths();
   void SaveColumnWidths();
   void UpdateCaptureStatus();
+  // Shows the tray icon while a tray exists, also one that appears later.
+  void UpdateTrayIcon();
   void UpdateEditCommands();
   void ShowMainWindow();
 
@@ -178,6 +180,7 @@ class CMainFrame final : public QMainWindow {
   FlowSortState sortState_;
   std::vector<ListThread> listThreads_;
   int currentRow_ = -1;
+  bool hiddenToTray_ = false;
   bool started_ = false;
   bool exiting_ = false;
   bool closingForGood_ = false;

@@ -226,7 +226,7 @@ void CMainFrame::CreateTrayIcon() {
   connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) ShowMainWindow();
   });
-  if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+  UpdateTrayIcon();
 }
 
 void CMainFrame::ConnectList() {
