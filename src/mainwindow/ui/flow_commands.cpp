@@ -9,11 +9,24 @@ std::optional<std::string> BeforeLast(std::string_view text, char separator) {
   return std::string(text.substr(0, position));
 }
 
+bool IsProxyRow(const FlowRowTexts& columns) { return columns[kColumnRemote].find(':') == std::string::npos; }
+
 }  // namespace
 
 std::optional<std::string> ProcessNameOf(std::string_view localSource) { return BeforeLast(localSource, '('); }
 
 std::optional<std::string> ContainingFolderOf(std::string_view fullPath) { return BeforeLast(fullPath, '/'); }
+
+FlowIdentity IdentityOf(const FlowRowTexts& columns) {
+  const bool byHost = IsProxyRow(columns);
+  return FlowIdentity{byHost, columns[byHost ? kColumnHost : kColumnRemote], columns[kColumnLocalSource]};
+}
+
+bool HasIdentity(const FlowRowTexts& columns, const FlowIdentity& identity) {
+  const bool byHost = IsProxyRow(columns);
+  return byHost == identity.byHost && columns[byHost ? kColumnHost : kColumnRemote] == identity.remote &&
+         columns[kColumnLocalSource] == identity.localSource;
+}
 
 SpyTargets AllTrafficSpyTargets() {
   return SpyTargets{"All IP addresses", "All hosts", "All local applications", "All local applications"};

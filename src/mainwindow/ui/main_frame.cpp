@@ -190,6 +190,7 @@ void CMainFrame::OnTrafficTimer() {
 void CMainFrame::RefreshFlowList() {
   switch (RefreshFromRows(*model_, state_.listMutex, state_.rows)) {
     case RefreshResult::kUpdated:
+      FollowClickedFlow();
       UpdateEditCommands();
       [[fallthrough]];
     case RefreshResult::kBusy:

@@ -101,7 +101,8 @@ class CMainFrame final : public QMainWindow {
   QSystemTrayIcon* trayIcon() const { return trayIcon_; }
   TrafficHistory* history() const { return history_.get(); }
   bool IsTrafficTimerActive() const { return trafficTimer_.isActive(); }
-  // The row of the last click on the list; -1 for none.
+  // Where the flow of the last click on the list is now; -1 for none, or
+  // once that flow's row is gone.
   int CurrentRow() const { return currentRow_; }
   const std::string& SummaryText() const;
   QString CaptureStatusText() const;
@@ -137,6 +138,9 @@ class CMainFrame final : public QMainWindow {
   void UpdateCaptureStatus();
   // Shows the tray icon while a tray exists, also one that appears later.
   void UpdateTrayIcon();
+  void SetClickedRow(int row);
+  // Finds the clicked flow again after the rows changed.
+  void FollowClickedFlow();
   void UpdateEditCommands();
   void ShowMainWindow();
 
@@ -179,6 +183,7 @@ class CMainFrame final : public QMainWindow {
   QTimer refreshTimer_;  // faster list refresh while the rows keep changing
   FlowSortState sortState_;
   std::vector<ListThread> listThreads_;
+  std::optional<FlowIdentity> clickedFlow_;
   int currentRow_ = -1;
   bool hiddenToTray_ = false;
   bool started_ = false;

@@ -246,27 +246,47 @@ void CMainFrame::UpdateEditCommands() {
   Action(kIdOpenContainingFolder)->setEnabled(hasPath);
 }
 
+void CMainFrame::SetClickedRow(int row) {
+  const FlowRow* clicked = model_->RowAt(row);
+  clickedFlow_ = clicked != nullptr ? std::optional(IdentityOf(clicked->columns)) : std::nullopt;
+  currentRow_ = clicked != nullptr ? row : -1;
+  view_->SetMarkedRow(currentRow_);
+  UpdateEditCommands();
+}
+
+void CMainFrame::FollowClickedFlow() {
+  const auto isClicked = [this](int row) {
+    const FlowRow* shown = model_->RowAt(row);
+    return shown != nullptr && HasIdentity(shown->columns, *clickedFlow_);
+  };
+  if (!clickedFlow_) {
+    currentRow_ = -1;
+  } else if (!isClicked(currentRow_)) {
+    // Rows come and go above it every second: look for the flow itself.
+    currentRow_ = -1;
+    for (int row = 0; row < model_->Size(); ++row) {
+      if (isClicked(row)) {
+        currentRow_ = row;
+        break;
+      }
+    }
+  }
+  view_->SetMarkedRow(currentRow_);
+}
+
 void CMainFrame::OnListLeftClick(int row) {
   if (model_->Size() == 0) return;
-  currentRow_ = row;
-  view_->SetMarkedRow(row);
-  UpdateEditCommands();
+  SetClickedRow(row);
 }
 
 void CMainFrame::OnListRightClick(int row, const QPoint& globalPosition) {
   if (model_->Size() == 0) return;
-  currentRow_ = row;
-  view_->SetMarkedRow(row);
-  UpdateEditCommands();
+  SetClickedRow(row);
   contextMenu_->popup(globalPosition);
 }
 
 void CMainFrame::OnListDoubleClick(int row) {
-  if (model_->Size() > 0) {
-    currentRow_ = row;
-    view_->SetMarkedRow(row);
-    UpdateEditCommands();
-  }
+  if (model_->Size() > 0) SetClickedRow(row);
   LaunchTrafficSpy();
 }
 

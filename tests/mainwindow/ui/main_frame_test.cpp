@@ -4,6 +4,8 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFontMetrics>
+#include <QStyle>
 #include <QDockWidget>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,6 +27,7 @@
 #include "graphs/ui/download_view.h"
 #include "graphs/ui/traffic_share_bar.h"
 #include "mainwindow/format.h"
+#include "mainwindow/ui/application_name.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"
 #include "mainwindow/ui/flow_list_view.h"
@@ -137,9 +140,8 @@ TEST_F(MainFrameTest, ShowsTheRowsWithTheirExactTextsAndColumns) {
   EXPECT_EQ(model->data(model->index(1, kColumnLocalSource)).toString(), QStringLiteral("curl(4242): 51000"));
   EXPECT_EQ(model->data(model->index(1, kColumnFullPath)).toString(), QStringLiteral("/usr/bin/curl"));
   EXPECT_FALSE(model->data(model->index(0, kColumnRemote), Qt::DecorationRole).value<QIcon>().isNull());
-  const int widths[] = {110, 100, 65, 65, 80, 130, 115, 115, 115};
-  for (int column = 0; column < kFlowColumnCount; ++column) {
-    EXPECT_EQ(frame->flowView().columnWidth(column), widths[column]) << column;
+  for (const int column : {kColumnRemote, kColumnHost, kColumnLocalSource, kColumnFullPath}) {
+    EXPECT_EQ(frame->flowView().columnWidth(column), kFlowColumns[column].initialWidth) << column;
   }
   for (int column = kColumnDownload; column <= kColumnTotal; ++column) {
     EXPECT_FALSE(model->headerData(column, Qt::Horizontal, Qt::DecorationRole).value<QIcon>().isNull());
@@ -176,7 +178,9 @@ TEST_F(MainFrameTest, HeaderClicksSortByBytesAndByTime) {
   EXPECT_EQ(frame->flowView().horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
 }
 
-TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
+// Rows are inserted above the clicked one every second and the list may be
+// re-sorted: the commands act on the flow that was clicked, not on a place.
+TEST_F(MainFrameTest, CommandsActOnTheClickedFlowWhereverItMoves) {
   FillRows();
   auto frame = MakeFrame();
   frame->show();
@@ -184,6 +188,15 @@ TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
   frame->RefreshFlowList();
   QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 1));
   ASSERT_EQ(frame->CurrentRow(), 1);
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.InsertTop(Row("10.0.0.9: 443", "new.example", "1 B", "curl(4242): 51001", "2024-03-01 08:00:11", ""));
+    state.rows.InsertTop(Row("10.0.0.6: 80", "10.0.0.6", "9 B", "wget(7): 51000", "2024-03-01 08:00:12", ""));
+  }
+  frame->RefreshFlowList();
+  EXPECT_EQ(frame->CurrentRow(), 3);
+  ClickHeader(*frame, kColumnDownload);  // 1.00 MB sorts first
+  EXPECT_EQ(frame->CurrentRow(), 0);
 
   struct Case {
     int command;
@@ -205,7 +218,48 @@ TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
   frame->Action(kIdOpenContainingFolder)->trigger();
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QStringLiteral("/usr/bin")));
+  frame->Action(kIdTrafficSpy)->trigger();
+  ASSERT_EQ(spied.size(), 1u);
+  EXPECT_EQ(spied[0], (SpyTargets{"10.0.0.6: 80", "10.0.0.6", "curl(4242): 51000", "/usr/bin/curl"}));
 
+  // Once the flow's row is gone there is no current row.
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.Erase(*state.rows.FindRowByEndpoint("10.0.0.6: 80", "curl(4242): 51000"));
+  }
+  frame->RefreshFlowList();
+  EXPECT_EQ(frame->CurrentRow(), -1);
+  EXPECT_FALSE(frame->Action(kIdCopyIpAddress)->isEnabled());
+}
+
+TEST_F(MainFrameTest, ProxyRowsAreFollowedByTheirHost) {
+  auto frame = MakeFrame();
+  frame->show();
+  frame->OnStartup();
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.InsertTop(Row("10.0.0.3", "a.example", "1 B", "curl(1): 5", "2024-03-01 08:00:01", ""));
+    state.rows.InsertTop(Row("10.0.0.3", "b.example", "2 B", "curl(1): 5", "2024-03-01 08:00:02", ""));
+  }
+  frame->RefreshFlowList();
+  QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 1));
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.Erase(state.rows.IdsTopDown().front());
+    state.rows.InsertTop(Row("10.0.0.3", "c.example", "3 B", "curl(1): 5", "2024-03-01 08:00:03", ""));
+    state.rows.InsertTop(Row("10.0.0.3", "d.example", "3 B", "curl(1): 5", "2024-03-01 08:00:03", ""));
+  }
+  frame->RefreshFlowList();
+  frame->Action(kIdCopySiteName)->trigger();
+  EXPECT_EQ(Clipboard(), QStringLiteral("a.example"));
+}
+
+TEST_F(MainFrameTest, ProtocolRowsAndEmptySpaceDisableWhatTheyCannotDo) {
+  FillRows();
+  auto frame = MakeFrame();
+  frame->show();
+  frame->OnStartup();
+  frame->RefreshFlowList();
   // A protocol row: no "(" to cut at, no path.
   QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 2));
   QApplication::clipboard()->setText(QStringLiteral("before"));
@@ -227,24 +281,6 @@ TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
   EXPECT_EQ(boxes.requests[0].title, "Quorvel");
   EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
   EXPECT_EQ(Clipboard(), QStringLiteral("before"));
-}
-
-TEST_F(MainFrameTest, RowsRemovedBelowTheCurrentRowReadAsEmptyCells) {
-  FillRows();
-  auto frame = MakeFrame();
-  frame->show();
-  frame->OnStartup();
-  frame->RefreshFlowList();
-  QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 2));
-  {
-    std::lock_guard lock(state.listMutex);
-    state.rows.Erase(state.rows.IdsTopDown().back());
-  }
-  frame->RefreshFlowList();
-  ASSERT_EQ(frame->CurrentRow(), 2);
-  frame->Action(kIdCopyIpAddress)->trigger();
-  EXPECT_EQ(Clipboard(), QString());
-  EXPECT_FALSE(frame->Action(kIdCopyFullPath)->isEnabled());
 }
 
 TEST_F(MainFrameTest, DoubleClickOpensTheSpyForTheRowOrForAllTraffic) {
@@ -295,8 +331,9 @@ TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
     profile.SetInt("Settings", "nHeaderItem3", 0);  // unusable: the column would vanish
     auto frame = MakeFrame(profile);
     frame->OnStartup();
-    EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), 65);
-    EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), 65);
+    EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), frame->flowView().DefaultColumnWidth(kColumnDownload));
+    EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), frame->flowView().DefaultColumnWidth(kColumnUpload));
+    EXPECT_EQ(frame->flowView().columnWidth(kColumnHost), 100);
   }
 }
 
@@ -342,23 +379,32 @@ TEST_F(MainFrameTest, HelpOpensThePageBesideTheProgramAndAboutIsModal) {
   EXPECT_TRUE(texts.contains(QStringLiteral("|Quorvel Version 2.2|")));
 }
 
-TEST_F(MainFrameTest, CloseBoxHidesToTheTrayOrMinimisesWithoutOne) {
+// The window must never become unreachable: it hides only while its tray
+// icon shows, and the icon follows a tray that comes or goes.
+TEST_F(MainFrameTest, CloseBoxHidesToAVisibleTrayIconOrMinimises) {
+  trayAvailable = false;
   auto frame = MakeFrame();
   frame->show();
   frame->OnStartup();
-  trayAvailable = true;
-  frame->close();
-  EXPECT_FALSE(frame->isVisible());
-  EXPECT_TRUE(frame->IsTrafficTimerActive());  // monitoring goes on
-  frame->Action(kIdShowMainWindow)->trigger();
-  EXPECT_TRUE(frame->isVisible());
-  EXPECT_FALSE(frame->isMinimized());
-
-  trayAvailable = false;
+  EXPECT_FALSE(frame->trayIcon()->isVisible());
   frame->close();
   EXPECT_TRUE(frame->isVisible());
   EXPECT_TRUE(frame->windowState() & Qt::WindowMinimized);
-  EXPECT_TRUE(frame->IsTrafficTimerActive());
+
+  trayAvailable = true;  // a panel with a tray starts later
+  frame->OnTrafficTimer();
+  EXPECT_TRUE(frame->trayIcon()->isVisible());
+  frame->Action(kIdShowMainWindow)->trigger();
+  frame->close();
+  EXPECT_FALSE(frame->isVisible());
+  EXPECT_TRUE(frame->IsTrafficTimerActive());  // monitoring goes on
+
+  trayAvailable = false;  // the tray goes away while the window is hidden
+  frame->OnTrafficTimer();
+  EXPECT_FALSE(frame->trayIcon()->isVisible());
+  EXPECT_TRUE(frame->isVisible());
+  frame->Action(kIdShowMainWindow)->trigger();
+  EXPECT_FALSE(frame->isMinimized());
 }
 
 TEST_F(MainFrameTest, ExitRunsItsStepsInOrder) {
@@ -406,6 +452,7 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   }
   auto frame = MakeFrame();
   frame->OnStartup();
+  EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quorvel"));
   ASSERT_TRUE(ProcessEventsUntil([&] { return frame->monitor().Status().packetsSeen == 3; }));
   ASSERT_TRUE(ProcessEventsUntil([&] { return frame->windowTitle() == QStringLiteral("Quorvel - testhost(198.18.0.1)"); }));
   ASSERT_TRUE(ProcessEventsUntil([&] { return !boxes.requests.empty(); }));
@@ -434,6 +481,37 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(bytes) + "  UL: 0 B");
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("3 packets")));
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("0 dropped by the kernel")));
+}
+
+// Qt appends a set display name to every title ("... — Quorvel").
+TEST_F(MainFrameTest, TheProgramSetsNoDisplayNameForTitles) {
+  NameApplication();
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quorvel"));
+  QCoreApplication::setApplicationName(QStringLiteral("probe"));
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));  // none was set
+  NameApplication();
+}
+
+// The listed widths suit an 8-point Windows font; byte and time texts must
+// fit whatever the font, unless the user stored a width.
+TEST_F(MainFrameTest, ByteAndTimeColumnsFitTheirTextsInTheCurrentFont) {
+  const QFont before = QApplication::font();
+  QFont large = before;
+  large.setPixelSize(20);
+  QApplication::setFont(large);
+  memoryProfile.SetInt("Settings", "nHeaderItem3", 70);
+  auto frame = MakeFrame();
+  frame->OnStartup();
+  const QFontMetrics metrics(frame->flowView().font());
+  const int margin = 2 * (frame->flowView().style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+  for (const auto& [column, text] : {std::pair{kColumnDownload, "1023.99 KB"}, std::pair{kColumnTotal, "1023.99 KB"},
+                                     std::pair{kColumnLastActivity, "2024-03-01 08:00:09"}}) {
+    const int width = frame->flowView().columnWidth(column) - margin;
+    EXPECT_EQ(metrics.elidedText(QString::fromLatin1(text), Qt::ElideRight, width), QString::fromLatin1(text))
+        << column;
+  }
+  EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), 70);
+  QApplication::setFont(before);
 }
 
 TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
@@ -468,51 +546,6 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
   EXPECT_TRUE(frame->TrayMenu()->actions()[0]->font().bold());
   EXPECT_EQ(frame->trayIcon()->toolTip(), QStringLiteral("Quorvel"));
   EXPECT_EQ(frame->trafficBar().windowTitle(), QStringLiteral("Traffic Bar"));
-}
-
-TEST_F(MainFrameTest, SaveAndClearWritesALogThenEmptiesTheList) {
-  FillRows();
-  auto frame = MakeFrame();
-  frame->OnStartup();
-  frame->RefreshFlowList();
-  {
-    std::lock_guard lock(state.statMutex);
-    state.stats.cumulativeDownload = 5000;
-  }
-  frame->Action(kIdSaveAndClear)->trigger();
-  frame->JoinListThreads();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return frame->flowModel().Size() == 0; }));
-  int logs = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dataDirectory_.path().toStdString())) {
-    logs += entry.path().extension() == ".log";
-  }
-  EXPECT_EQ(logs, 1);
-  frame->OnTrafficTimer();
-  EXPECT_EQ(frame->SummaryText(), "DL: 0 B  UL: 0 B");
-  for (const MessageBoxRequest& request : boxes.requests) EXPECT_NE(request.title, "Error");
-}
-
-TEST_F(MainFrameTest, SaveAndClearThatCannotWriteSaysSoAndKeepsTheList) {
-  FillRows();
-  QTemporaryDir parent;
-  const std::string blocked = parent.path().toStdString() + "/not-a-directory";
-  std::ofstream(blocked) << "x";
-  auto frame = std::make_unique<CMainFrame>(
-      MainFrameParts{state, fake.Bundle(), memoryProfile, DataDirectory(blocked), boxes, WithoutWorker()});
-  frame->OnStartup();
-  frame->Action(kIdSaveAndClear)->trigger();
-  frame->JoinListThreads();
-  const auto error = [&]() -> const MessageBoxRequest* {
-    for (const MessageBoxRequest& request : boxes.requests) {
-      if (request.title == "Error") return &request;
-    }
-    return nullptr;
-  };
-  ASSERT_TRUE(ProcessEventsUntil([&] { return error() != nullptr; }));
-  EXPECT_EQ(error()->icon, MessageIcon::kStop);
-  EXPECT_NE(error()->text.find("not-a-directory"), std::string::npos);
-  frame->RefreshFlowList();
-  EXPECT_EQ(frame->flowModel().Size(), 3);
 }
 
 TEST_F(MainFrameTest, OptionsResultRestartsCaptureAppliesSettingsAndReloadsFilters) {
