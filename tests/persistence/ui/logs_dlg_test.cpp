@@ -62,32 +62,17 @@ class LogsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
 TEST_F(LogsDlgTest, ShowsTheColumnsAsSpecified) {
   CLogsDlg dialog(scratch.path());
   EXPECT_EQ(dialog.windowTitle(), "Logs");
-  EXPECT_EQ(FindControl<QPushButton>(dialog, kIdOk)->text(), "OK");
-  EXPECT_TRUE(LogList(dialog).isEditable());
   auto* view = FindControl<QTableView>(dialog, CLogsDlg::kIdRows);
   ASSERT_NE(view, nullptr);
-  EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
-  const struct {
-    const char* title;
-    bool right;
-    int width;
-  } columns[] = {{"Remote IP: port", false, 110}, {"Remote host", false, 100},
-                 {"DL", true, 65},                {"UL", true, 65},
-                 {"DL & UL", true, 80},           {"Local source(PID): port", false, 130},
-                 {"First activity", false, 115},  {"Last activity", false, 115},
-                 {"Full path", false, 115}};
+  const char* titles[] = {"Remote IP: port", "Remote host",    "DL",           "UL",       "DL & UL",
+                          "Local source(PID): port", "First activity", "Last activity", "Full path"};
+  const int widths[] = {110, 100, 65, 65, 80, 130, 115, 115};  // the last one stretches
   const QAbstractItemModel& model = *view->model();
   ASSERT_EQ(model.columnCount(), 9);
   for (int column = 0; column < 9; ++column) {
-    SCOPED_TRACE(columns[column].title);
-    EXPECT_EQ(model.headerData(column, Qt::Horizontal).toString(), columns[column].title);
-    const auto alignment = model.headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>();
-    EXPECT_EQ(alignment.testFlag(Qt::AlignRight), columns[column].right);
-    const bool byteColumn = column >= 2 && column <= 4;
-    EXPECT_EQ(!model.headerData(column, Qt::Horizontal, Qt::DecorationRole).value<QIcon>().isNull(), byteColumn);
-    // The last column stretches to the dialog's edge.
+    EXPECT_EQ(model.headerData(column, Qt::Horizontal).toString(), titles[column]);
     if (column < 8) {
-      EXPECT_EQ(view->columnWidth(column), columns[column].width);
+      EXPECT_EQ(view->columnWidth(column), widths[column]) << column;
     }
   }
 }
@@ -101,14 +86,13 @@ TEST_F(LogsDlgTest, OffersEveryLogByItsDisplayTextSortedAfterThePlaceholder) {
             (QStringList{"<Select a log!>", "2005-10-12 14:30:05", "a", "b", "Repor:", "Zed"}));
   EXPECT_EQ(LogList(dialog).currentIndex(), 0);
   EXPECT_TRUE(dialog.Model().Rows().empty());
-}
 
-TEST_F(LogsDlgTest, NoLogsShowsOnlyThePlaceholder) {
-  WriteBytes(scratch / "notes.txt", "");
-  CLogsDlg dialog(scratch.path());
-  EXPECT_EQ(Lines(dialog), QStringList{"<No logs available>"});
-  Choose(dialog, "<No logs available>");
-  EXPECT_TRUE(dialog.Model().Rows().empty());
+  ScratchDirectory empty;
+  WriteBytes(empty / "notes.txt", "");
+  CLogsDlg none(empty.path());
+  EXPECT_EQ(Lines(none), QStringList{"<No logs available>"});
+  Choose(none, "<No logs available>");
+  EXPECT_TRUE(none.Model().Rows().empty());
 }
 
 TEST_F(LogsDlgTest, ShowsTheLastLineOfTheFileAtTheTop) {

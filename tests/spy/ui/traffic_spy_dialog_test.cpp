@@ -81,44 +81,19 @@ TEST_F(TrafficSpyDialogTest, OpensWithTheTargetTextsAndStoredValues) {
     EXPECT_EQ(edit->text(), texts[i]);
     EXPECT_TRUE(edit->isReadOnly());
   }
-  QStringList labels;
-  for (const QLabel* label : dialog->findChildren<QLabel*>()) labels << label->text();
-  for (const char* label : {"Remote IP:", "Remote Host:", "Local Source:", "Full Path:"}) {
-    EXPECT_TRUE(labels.contains(label)) << label;
-  }
-
   auto* capture = Child<QCheckBox>(*dialog, "captureBox");
-  EXPECT_EQ(capture->text(), " Capture packets to file:");
   EXPECT_FALSE(capture->isChecked()) << "capture is off at every opening";
   EXPECT_FALSE(Child<QLineEdit>(*dialog, "capturePath")->isEnabled());
-  EXPECT_TRUE(Child<QLineEdit>(*dialog, "capturePath")->isReadOnly());
   EXPECT_EQ(Child<QLineEdit>(*dialog, "capturePath")->text(), "/tmp/old.dmp");
-  auto* browse = Child<QPushButton>(*dialog, "browseButton");
-  EXPECT_EQ(browse->text(), "&Browse...");
-  EXPECT_EQ(browse->toolTip(), "Specify file to save captured packets");
-  EXPECT_FALSE(browse->isEnabled());
-  auto* filter = Child<QCheckBox>(*dialog, "filterBox");
-  EXPECT_EQ(filter->text(), " Filter only packets with text:");
-  EXPECT_TRUE(filter->isChecked());
+  EXPECT_FALSE(Child<QPushButton>(*dialog, "browseButton")->isEnabled());
+  EXPECT_TRUE(Child<QCheckBox>(*dialog, "filterBox")->isChecked());
   EXPECT_TRUE(Child<QLineEdit>(*dialog, "filterText")->isEnabled());
   EXPECT_EQ(Child<QLineEdit>(*dialog, "filterText")->text(), "host");
-
-  const std::pair<const char*, std::pair<const char*, const char*>> buttons[] = {
-      {"freezeButton", {"&Freeze", "Freeze Traffic"}},
-      {"clearButton", {"C&lear", "Clear Traffic"}},
-      {"closeButton", {"&Close", "Close Traffic Spy"}},
-  };
-  for (const auto& [name, expected] : buttons) {
-    auto* button = Child<QPushButton>(*dialog, name);
-    EXPECT_EQ(button->text(), expected.first);
-    EXPECT_EQ(button->toolTip(), expected.second);
-  }
   QStringList menu;
   for (const QAction* action : dialog->contextMenu()->actions()) {
     if (!action->isSeparator()) menu << action->text();
   }
   EXPECT_EQ(menu, (QStringList{"&Copy packet", "Copy &All packets", "C&lear"}));
-  EXPECT_EQ(dialog->contextMenu()->objectName(), "_CONTEXT_SPY_");
 
   dialog->reject();
   EXPECT_FALSE(registry.Active()) << "unregistered on closing";
