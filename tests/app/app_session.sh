@@ -4,7 +4,8 @@
 # shellcheck shell=bash
 
 # app_session APP PEER WORKDIR SECONDS [BUSY_SECONDS]: leaves WORKDIR/rows.txt,
-# WORKDIR/window.png, WORKDIR/app.err and the servers' ports in WORKDIR/pids.
+# WORKDIR/window.png, WORKDIR/app.err, the X server's window tree in
+# WORKDIR/windows.txt and the servers' ports in WORKDIR/pids.
 # With BUSY_SECONDS, namespace B also answers on four more addresses and the
 # traffic goes on in bursts for that long, so the history and pies fill up.
 app_session() {
@@ -24,7 +25,16 @@ app_session() {
     ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
     QUORVEL_TEST_DUMP_ROWS="$work/rows.txt" QUORVEL_TEST_SCREENSHOT="$work/window.png" \
     QUORVEL_TEST_DUMP_AFTER="$seconds" QUORVEL_TEST_INTERFACE_ADDRESS="$QV_ADDR_A" \
-    timeout $((seconds + 40)) xvfb-run -a -s "-screen 0 1400x900x24" "$app" >"$work/app.out" 2>"$work/app.err" &
+    timeout $((seconds + 40)) xvfb-run -a -s "-screen 0 1400x900x24" sh -c '
+      "$1" & app=$!
+      # The window titles as the X server holds them, once capture named the window.
+      for i in $(seq 1 300); do
+        xwininfo -root -tree 2>/dev/null | grep -q "\"Quorvel - " && break
+        kill -0 "$app" 2>/dev/null || break
+        sleep 0.1
+      done
+      xwininfo -root -tree >"$2" 2>&1 || true
+      wait "$app"' sh "$app" "$work/windows.txt" >"$work/app.out" 2>"$work/app.err" &
   APP_PID=$!
   # Capture is up once the capture thread has named the window.
   local i
