@@ -60,15 +60,6 @@ TEST(SharePieTest, OneRemoteIsTheWholePie) {
   EXPECT_EQ(LegendTexts(*chart), std::vector<std::string>{"host.example (1.50 KB)"});
   EXPECT_EQ(Values(*chart), std::vector<int>{100});
   EXPECT_EQ(chart->ColorAt(0), (Color{0, 192, 0}));
-
-  RecordingCanvas canvas({500, 300}, {7, 14, 16});
-  chart->DrawChart(canvas);
-  const auto wedges = testing::Wedges(canvas);
-  ASSERT_EQ(wedges.size(), 2u);  // depth band and top face, each a full circle
-  EXPECT_EQ(wedges[1].start, wedges[1].end);
-  const auto labels = testing::SliceLabels(canvas);
-  ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].text, "100%");
 }
 
 TEST(SharePieTest, TenRemotesAreTenSlicesInPaletteOrderWithoutOther) {
@@ -121,14 +112,6 @@ TEST(SharePieTest, EqualRemotesShareEquallyInAddressOrder) {
   EXPECT_EQ(Values(*chart), (std::vector<int>{33, 33, 33}));
   EXPECT_EQ(LegendTexts(*chart),
             (std::vector<std::string>{"10.0.0.1 (700 B)", "10.0.0.2 (700 B)", "10.0.0.3 (700 B)"}));
-
-  RecordingCanvas canvas({400, 300}, {7, 14, 16});
-  chart->DrawChart(canvas);
-  const auto labels = testing::SliceLabels(canvas);
-  ASSERT_EQ(labels.size(), 3u);
-  for (const auto& label : labels) {
-    EXPECT_EQ(label.text, "33%");
-  }
 }
 
 TEST(SharePieTest, RebuildReplacesTheEntriesOfTheSameChart) {

@@ -24,8 +24,6 @@ struct FlowIdentity {
   bool byHost = false;
   std::string remote;  // column 0, or column 1 when byHost
   std::string localSource;
-
-  friend bool operator==(const FlowIdentity&, const FlowIdentity&) = default;
 };
 FlowIdentity IdentityOf(const FlowRowTexts& columns);
 bool HasIdentity(const FlowRowTexts& columns, const FlowIdentity& identity);
