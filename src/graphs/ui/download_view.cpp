@@ -9,7 +9,8 @@
 namespace quorvel {
 
 CDownloadView::CDownloadView(std::mutex& graphMutex, QWidget* parent) : QWidget(parent), graphMutex_(graphMutex) {
-  setMinimumSize(240, 200);
+  // Tall enough for a pie of a readable radius beside its legend.
+  setMinimumSize(240, 240);
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
