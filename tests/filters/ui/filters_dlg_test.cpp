@@ -24,6 +24,7 @@ namespace quorvel {
 namespace {
 
 using testing::AnswerNextDialog;
+using testing::Control;
 using testing::FakeMessageBoxes;
 using testing::GoldenFile;
 using testing::PixelsNear;
@@ -38,14 +39,6 @@ class FiltersDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:
   DataDirectory Data() const { return DataDirectory(scratch.path()); }
   std::filesystem::path FiltersFile() const { return scratch / "filters.dat"; }
-
-  template <typename T>
-  static T& Control(const QWidget& dialog, int id) {
-    T* control = FindControl<T>(dialog, id);
-    EXPECT_NE(control, nullptr) << "control " << id;
-    if (control == nullptr) std::abort();
-    return *control;
-  }
 
   // Presses "&Add filter..." and types the two patterns into the New filter dialog.
   static void AddFilter(CFiltersDlg& dialog, const QString& remote, const QString& local) {

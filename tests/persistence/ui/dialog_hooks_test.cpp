@@ -35,6 +35,7 @@ namespace quorvel {
 namespace {
 
 using testing::AnswerNextDialog;
+using testing::Control;
 using testing::FakeMessageBoxes;
 using testing::FakePlatform;
 using testing::ProcessEventsUntil;
@@ -73,14 +74,6 @@ class ImmutableFile {
   std::filesystem::path path_;
   bool ok_ = false;
 };
-
-template <typename T>
-T& Control(const QWidget& dialog, int id) {
-  T* control = FindControl<T>(dialog, id);
-  EXPECT_NE(control, nullptr) << "control " << id;
-  if (control == nullptr) std::abort();
-  return *control;
-}
 
 class DialogHooksTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:

@@ -26,6 +26,7 @@ namespace quorvel {
 namespace {
 
 using testing::AnswerNextDialog;
+using testing::Control;
 using testing::FakeMessageBoxes;
 using testing::FakePlatform;
 using testing::GoldenFile;
@@ -47,15 +48,6 @@ class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
   }
   std::filesystem::path SetDat() const { return scratch / "set.dat"; }
 
-  template <typename T>
-  static T& Control(const QWidget& dialog, int id) {
-    T* control = FindControl<T>(dialog, id);
-    if (control == nullptr) {
-      ADD_FAILURE() << "control " << id;
-      std::abort();
-    }
-    return *control;
-  }
   static QComboBox& List(const COptionsDlg& dialog) { return Control<QComboBox>(dialog, COptionsDlg::kIdInterfaceList); }
   static void Ok(COptionsDlg& dialog) { Control<QPushButton>(dialog, kIdOk).click(); }
   static void SetProxy(COptionsDlg& dialog, bool on, const QString& host, const QString& port) {
