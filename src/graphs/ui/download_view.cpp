@@ -9,8 +9,7 @@
 namespace quorvel {
 
 CDownloadView::CDownloadView(std::mutex& graphMutex, QWidget* parent) : QWidget(parent), graphMutex_(graphMutex) {
-  // Tall enough for a pie of a readable radius beside its legend.
-  setMinimumSize(240, 240);
+  setMinimumSize(240, 200);
   setAttribute(Qt::WA_OpaquePaintEvent);
 }
 

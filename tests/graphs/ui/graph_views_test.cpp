@@ -149,29 +149,6 @@ TEST_F(GraphViewsTest, ShareBarBuildsBothPiesAndPaintsThem) {
   }
   EXPECT_GT(coloured, 500);  // the largest slice in rank 0's colour
 
-  // At its smallest, with a long host name, the pie keeps a readable radius.
-  {
-    std::lock_guard lock(state.statMutex);
-    state.stats.downloadRemotes.clear();
-    state.stats.downloadRemotes[MakeIpv4(10, 0, 0, 3)] = RemoteTotal{std::string(120, 'h') + ".example", 3000};
-    bar.RebuildPies(state.stats);
-  }
-  const QSize smallest = bar.downloadView().minimumSize();
-  bar.downloadView().resize(smallest);
-  QImage image(smallest, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  bar.downloadView().render(&image, QPoint(), QRegion(QRect(QPoint(), smallest)));
-  int top = image.height();
-  int bottom = -1;
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width() / 2; ++x) {
-      if ((image.pixel(x, y) & 0xFFFFFFu) != (Rgb(Color{0, 192, 0}) & 0xFFFFFFu)) continue;
-      top = std::min(top, y);
-      bottom = std::max(bottom, y);
-    }
-  }
-  EXPECT_GE(bottom - top + 1, 2 * CChart::kReadablePieRadius - 1);  // the top face's height
-
   {
     std::lock_guard lock(state.statMutex);
     state.stats.downloadRemotes.clear();
