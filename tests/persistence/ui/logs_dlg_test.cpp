@@ -179,3 +179,36 @@ TEST_F(LogsDlgTest, HeaderClickSortsLargestFirst) {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST_F(LogsDlgTest, ExportsTheChosenLogAsShown) {
+  WriteBytes(scratch / "a.log", Line("10.0.0.1:_80", "one,host", "900_B") + Line("10.0.0.2:_80", "two", "2.00_MB"));
+  testing::FakeMessageBoxes messages;
+  std::string path = (scratch / "a.csv").string();
+  CLogsDlg dialog(scratch.path());
+  dialog.SetExportParts(&messages, [&path](QWidget*, const QString&, const QString&) {
+    return std::optional<QString>(QString::fromStdString(path));
+  });
+  auto* exportButton = dialog.findChild<QPushButton*>(QStringLiteral("exportCsvButton"));
+  ASSERT_NE(exportButton, nullptr);
+  EXPECT_FALSE(exportButton->isEnabled()) << "no log chosen yet";
+  Choose(dialog, "a");
+  EXPECT_TRUE(exportButton->isEnabled());
+  exportButton->click();
+  EXPECT_TRUE(messages.requests.empty());
+  // The view shows the file's last line first; the counts a log lacks stay empty.
+  const std::string tail = "curl(42): 5000,2024-03-01 08:00:00,2024-03-01 08:00:09,/usr/bin/curl,,\r\n";
+  EXPECT_EQ(testing::ReadBytes(path).substr(testing::ReadBytes(path).find("\r\n") + 2),
+            "10.0.0.2: 80,two,2.00 MB,0 B,2.00 MB," + tail + "10.0.0.1: 80,\"one,host\",900 B,0 B,900 B," + tail);
+
+  path = (scratch / "a.log" / "x.csv").string();  // below a file: cannot be written
+  exportButton->click();
+  ASSERT_EQ(messages.requests.size(), 1u);
+  EXPECT_EQ(messages.requests[0].text, "Can't write to " + path);
+  EXPECT_EQ(messages.requests[0].title, "Error");
+}
+
+}  // namespace
+}  // namespace quorvel
