@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -131,6 +134,32 @@ TEST(IpfixTest, RecordsEndAtIdleActiveAndFinal) {
     EXPECT_EQ(records[0].downloadOctets, step.down * 1000);
     EXPECT_EQ(records[0].applicationName, "app(1): 5");
   }
+}
+
+TEST(IpfixTest, ExporterSendsTemplatesAtStartAndEveryTenMinutes) {
+  const int collector = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(collector, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::getsockname(collector, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  // Loopback delivers a datagram before send returns, so a non-blocking read sees it or nothing.
+  const auto received = [collector] {
+    char buffer[2048];
+    const ssize_t got = ::recv(collector, buffer, sizeof buffer, MSG_DONTWAIT);
+    return got < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(got));
+  };
+  const std::int64_t start = 1'700'000'000'000;
+  Exporter exporter(Timeouts{});
+  ASSERT_TRUE(exporter.Open("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), start).ok);
+  EXPECT_EQ(received().substr(16), TemplateSet());
+  exporter.Tick({}, start + Exporter::kTemplateIntervalMilliseconds - 1);
+  EXPECT_EQ(received(), "");
+  exporter.Tick({}, start + Exporter::kTemplateIntervalMilliseconds);
+  EXPECT_EQ(received().substr(16), TemplateSet());
+  EXPECT_EQ(received(), "");
+  ::close(collector);
 }
 
 }  // namespace
