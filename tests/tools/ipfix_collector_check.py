@@ -64,10 +64,9 @@ finally:
 
 log_text = open(log_path).read()
 assert 'Sequence Errors: 0' in log_text, log_text
-files = [os.path.join(store, name) for name in os.listdir(store) if name.startswith('nfcapd.')]
-assert len(files) == 1, files
 fmt = 'fmt:%ts|%te|%sa|%da|%sp|%dp|%pr|%ipkt|%ibyt|%opkt|%obyt'
-dump = subprocess.run(['nfdump', '-q', '-N', '-r', files[0], '-o', fmt], capture_output=True, text=True, check=True)
+# Every file nfcapd wrote: it starts a new one at each full hour.
+dump = subprocess.run(['nfdump', '-q', '-N', '-R', store, '-o', fmt], capture_output=True, text=True, check=True)
 
 tab = flow_pcap.read_tab_output(run.stdout)
 seen = {}
