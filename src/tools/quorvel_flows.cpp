@@ -197,11 +197,11 @@ int Run(const Options& options) {
     monitor.WaitForCaptureEnd();
     monitor.Stop();
     if (observer.failed) return kUsageError;
-    exports.Finish(state, Counts(monitor.Status()), WallMilliseconds());
-    PrintFlows(state);
     // The counters stay up for scrapers until the end is asked for.
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    exports.Finish(state, Counts(monitor.Status()), WallMilliseconds());
+    PrintFlows(state);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
     while (exports.ServesPrometheus() && !interrupted &&
            (options.seconds == 0 || std::chrono::steady_clock::now() < until)) {
