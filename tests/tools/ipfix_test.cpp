@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pcap/pcap.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 
 #include "tools/export/ipfix_encoder.h"
 #include "tools/export/ipfix_exporter.h"
+#include "support/packet_builder.h"
+#include "support/pcap_writer.h"
 
 namespace quorvel::ipfix {
 namespace {
@@ -134,6 +137,57 @@ TEST(IpfixTest, RecordsEndAtIdleActiveAndFinal) {
     EXPECT_EQ(records[0].downloadOctets, step.down * 1000);
     EXPECT_EQ(records[0].applicationName, "app(1): 5");
   }
+}
+
+// Wireshark's IPFIX decoder, given the messages as UDP datagrams, names
+// every element of the template and the record's values.
+TEST(IpfixTest, WiresharkDecodesTheTemplateAndTheRecords) {
+  if (std::system("command -v tshark >/dev/null") != 0) GTEST_SKIP() << "tshark is not installed";
+  FlowRecord record;
+  record.localAddress = MakeIpv4(198, 18, 0, 1);
+  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
+  record.localPort = 40000;
+  record.remotePort = 443;
+  record.protocol = 6;
+  record.startMilliseconds = 1'700'000'000'250;
+  record.endMilliseconds = 1'700'000'010'999;
+  record.uploadOctets = 212;
+  record.uploadPackets = 3;
+  record.downloadOctets = 2200;
+  record.downloadPackets = 2;
+  record.applicationName = "Web Content(7): 40000";
+  MessageBuilder builder(1);
+  const std::string file = ::testing::TempDir() + "ipfix-" + std::to_string(::getpid()) + ".pcap";
+  {
+    testing::PcapWriter writer(file, DLT_RAW);
+    ASSERT_TRUE(writer.ok());
+    std::vector<std::string> messages = {builder.TemplateMessage(1'700'000'011)};
+    for (const std::string& data : builder.DataMessages({record}, 1'700'000'011)) messages.push_back(data);
+    for (const std::string& message : messages) {
+      std::vector<std::uint8_t> packet = testing::BuildIpv4Packet(
+          {MakeIpv4(127, 0, 0, 1), MakeIpv4(127, 0, 0, 1), 17, 50000, 4739, 5, message});
+      const std::size_t udpLength = 8 + message.size();
+      packet[24] = static_cast<std::uint8_t>(udpLength >> 8);
+      packet[25] = static_cast<std::uint8_t>(udpLength);
+      writer.Write(packet);
+    }
+  }
+  const std::string command = "TZ=UTC tshark -r '" + file + "' -d udp.port==4739,cflow -V 2>&1";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string decoded;
+  char buffer[4096];
+  while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) decoded.append(buffer, got);
+  ::pclose(pipe);
+  ::unlink(file.c_str());
+  for (const char* line : {"SrcAddr: 198.18.0.1", "DstAddr: 198.18.5.7", "SrcPort: 40000", "DstPort: 443",
+                           "Protocol: TCP (6)", "StartTime: Nov 14, 2023 22:13:20.250000000 UTC",
+                           "EndTime: Nov 14, 2023 22:13:30.999000000 UTC", "Octets: 212\n", "Packets: 3\n",
+                           "Octets: 2200 (Reverse Type 1 BYTES)", "Packets: 2 (Reverse Type 2 PKTS)",
+                           "ApplicationName: Web Content(7): 40000"}) {
+    EXPECT_NE(decoded.find(line), std::string::npos) << line << "\n" << decoded;
+  }
+  EXPECT_EQ(decoded.find("Malformed"), std::string::npos) << decoded;
 }
 
 TEST(IpfixTest, ExporterSendsTemplatesAtStartAndEveryTenMinutes) {
