@@ -62,11 +62,14 @@ void CMainFrame::CreateActions() {
   connect(AddAction(kIdExportListCsv, QStringLiteral("Export list as CSV..."),
                     QStringLiteral("Save the rows as the list shows them as a CSV file\nExport list as CSV")),
           &QAction::triggered, this, [this] {
-            // The rows exactly as shown: filtered, in the list's order.
-            std::vector<const FlowRow*> rows;
-            for (int row = 0; row < model_->Size(); ++row) rows.push_back(model_->RowAt(row));
             SaveExport(this, hooks_.chooseSaveFile, messages_, QStringLiteral("CSV files (*.csv)"),
-                       QStringLiteral("csv"), [&rows] { return FlowRowsCsv(rows); });
+                       QStringLiteral("csv"), [this] {
+                         // The rows exactly as shown once the file is chosen (the list
+                         // went on while the file dialog was open): filtered, in its order.
+                         std::vector<const FlowRow*> rows;
+                         for (int row = 0; row < model_->Size(); ++row) rows.push_back(model_->RowAt(row));
+                         return FlowRowsCsv(rows);
+                       });
           });
 
   auto* toolbarToggle = AddAction(kIdViewToolbar, QStringLiteral("&Toolbar"),
