@@ -8,8 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <tuple>
 #include <mutex>
+#include <tuple>
 
 #include "mainwindow/timestamp_parse.h"
 
