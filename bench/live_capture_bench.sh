@@ -5,6 +5,8 @@
 # drops and CPU seconds of both, as ratios. Then an inbound scan of 10,000
 # ports, where every packet is a lookup miss for a port without an owner.
 # Usage: bench/live_capture_bench.sh BUILD_DIR [PACKETS]
+# QV_FLOWS_ARGS adds options to quorvel-flows, e.g. "--ipfix 127.0.0.1:4739"
+# to measure it with its exports on.
 set -euo pipefail
 build="$(cd "${1:?build dir}" && pwd)"
 packets="${2:-1000000}"
@@ -43,7 +45,7 @@ cpu() { awk '{ print $2 + $3 }' "$1"; }
 run() {  # run NAME PCAP
   local name="$1" pcap="$2"
   ip netns exec "$QV_NS_A" /usr/bin/time -o "$work/$name.qv.time" -f "%e %U %S" \
-    "$build/quorvel-flows" --live --address "$QV_ADDR_A" \
+    "$build/quorvel-flows" --live --address "$QV_ADDR_A" ${QV_FLOWS_ARGS:-} \
     >"$work/$name.qv.out" 2>"$work/$name.qv.err" &
   local qv=$!
   ip netns exec "$QV_NS_A" /usr/bin/time -o "$work/$name.td.time" -f "%e %U %S" \

@@ -10,6 +10,7 @@ QUORVEL_BUILD_PACKAGES=(
 QUORVEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump
   xvfb xauth x11-utils
+  python3 nfdump prometheus
 )
 QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time)
 QUORVEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -49,7 +49,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   // and the one-second timer must not wait behind it.
   const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
-  const std::int64_t now = clock_.NowSeconds();
+  const std::int64_t nowMicroseconds = clock_.NowMicroseconds();
+  const std::int64_t now = nowMicroseconds / 1'000'000 - (nowMicroseconds % 1'000'000 < 0 ? 1 : 0);
 
   bool queueEvent = false;
   {
@@ -57,9 +58,15 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     TrafficStats& stats = state_.stats;
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{remoteAddress}).first;
+      TrafficFlow created{remoteAddress};
+      created.localAddress = outgoing ? packet.source : packet.destination;
+      created.protocol = packet.protocol;
+      created.firstMicroseconds = nowMicroseconds;
+      flow = stats.flows.emplace(key.ToKey(), created).first;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
+    ++DirectionCounter(flow->second.uploadPackets, flow->second.downloadPackets, direction);
+    flow->second.lastMicroseconds = nowMicroseconds;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
 
     RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
@@ -73,8 +80,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   }
 
   if (state_.spy.Active()) {
-    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload,
-                              packet.length, packet.receivedEnd});
+    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload, packet.length,
+                              packet.receivedEnd, packet.packetStart, nowMicroseconds});
   }
 
   if (queueEvent) {

@@ -59,6 +59,8 @@ void SetByteColumns(FlowRow& row, std::uint64_t download, std::uint64_t upload) 
   row.columns[kColumnDownload] = FormatBytes(download);
   row.columns[kColumnUpload] = FormatBytes(upload);
   row.columns[kColumnTotal] = FormatBytes(download + upload);
+  row.download = download;
+  row.upload = upload;
 }
 
 // New totals and last activity of a row with fresh activity, which is highlighted.
@@ -68,6 +70,7 @@ FlowRowChange ActivityChange(std::uint64_t download, std::uint64_t upload, const
       .Set(kColumnUpload, FormatBytes(upload))
       .Set(kColumnTotal, FormatBytes(download + upload))
       .Set(kColumnLastActivity, time)
+      .SetBytes(download, upload)
       .Select(true);
   return change;
 }

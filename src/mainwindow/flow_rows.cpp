@@ -9,6 +9,7 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <tuple>
 
 #include "mainwindow/timestamp_parse.h"
 
@@ -242,6 +243,7 @@ bool FlowRows::UpdateColumns(RowId id, FlowRowChange change) {
   if (!entry) return false;
   const FlowRow& current = *entry->row;
   bool differs = change.selected && *change.selected != current.selected;
+  differs |= change.bytes && (change.bytes->first != current.download || change.bytes->second != current.upload);
   bool keysChanged = false;
   for (int column = 0; column < kFlowColumnCount; ++column) {
     const auto& text = change.columns[static_cast<std::size_t>(column)];
@@ -258,6 +260,7 @@ bool FlowRows::UpdateColumns(RowId id, FlowRowChange change) {
     if (change.columns[column]) row.columns[column] = std::move(*change.columns[column]);
   }
   if (change.selected) row.selected = *change.selected;
+  if (change.bytes) std::tie(row.download, row.upload) = *change.bytes;
   entry->parsedRow = nullptr;
   if (keysChanged) AddToIndexes(id, row, entry->rank);
   Changed();

@@ -36,6 +36,9 @@ struct FlowRow {
   FlowRowTexts columns;
   bool selected = false;  // the activity highlight
   std::string iconPath;   // file whose type gives the row's icon (proxy rows: column 8 stays empty)
+  // The counts the byte columns show, for exports.
+  std::uint64_t download = 0;
+  std::uint64_t upload = 0;
 
   friend bool operator==(const FlowRow&, const FlowRow&) = default;
 };
@@ -65,9 +68,14 @@ struct FlowRowsSnapshot {
 struct FlowRowChange {
   std::array<std::optional<std::string>, kFlowColumnCount> columns;
   std::optional<bool> selected;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> bytes;  // download, upload
 
   FlowRowChange& Set(int column, std::string text) {
     columns[static_cast<std::size_t>(column)] = std::move(text);
+    return *this;
+  }
+  FlowRowChange& SetBytes(std::uint64_t download, std::uint64_t upload) {
+    bytes = std::pair{download, upload};
     return *this;
   }
   FlowRowChange& Select(bool value) {

@@ -17,6 +17,8 @@ struct SpyPacket {
   const std::uint8_t* data = nullptr;        // payload pointer of the packet
   std::uint16_t length = 0;                  // IPv4 total length
   const std::uint8_t* receivedEnd = nullptr; // no byte at or past it is read
+  const std::uint8_t* packetStart = nullptr; // the IPv4 header
+  std::int64_t arrivalMicroseconds = 0;      // since 1970 UTC
 };
 
 // Receives packets on the capture thread; must return quickly and never wait

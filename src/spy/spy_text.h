@@ -18,6 +18,10 @@ std::string SpyKeyText(Ipv4Address remoteAddress, std::uint32_t remotePort);
 // Empty when a pointer is missing or the end lies before the data.
 std::string_view SpyDataBytes(const SpyPacket& packet);
 
+// The packet's bytes from its IPv4 header on, as many as its length and
+// never past the end of what was received; empty when the start is unknown.
+std::string_view SpyPacketBytes(const SpyPacket& packet);
+
 // The character a data byte shows as in a line (NUL as ".").
 inline char SpyLineChar(char byte) { return byte == '\0' ? '.' : byte; }
 

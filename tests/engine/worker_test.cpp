@@ -122,6 +122,8 @@ TEST_F(WorkerTest, NewRowTextsAndTheNewRowPause) {
   EXPECT_EQ(row.columns, expected);
   EXPECT_EQ(row.columns[kColumnFirstActivity], "2023-11-14 22:13:17");
   EXPECT_EQ(row.iconPath, "/usr/bin/app");
+  EXPECT_EQ(row.download, 1536u) << "the counts beside the texts, for exports";
+  EXPECT_EQ(row.upload, 512u);
   EXPECT_TRUE(row.selected);
   EXPECT_EQ(clock_.TotalSlept(), Worker::kNewRowPauseMilliseconds + Worker::kCycleMilliseconds);
 
@@ -139,6 +141,8 @@ TEST_F(WorkerTest, NewRowTextsAndTheNewRowPause) {
   EXPECT_EQ(updated.columns[kColumnDownload], "2.00 KB");
   EXPECT_EQ(updated.columns[kColumnUpload], "1.00 MB");
   EXPECT_EQ(updated.columns[kColumnTotal], FormatBytes(1048576 + 2048));
+  EXPECT_EQ(updated.download, 2048u);
+  EXPECT_EQ(updated.upload, 1048576u);
   EXPECT_EQ(updated.columns[kColumnFirstActivity], FormatTimestamp(kStart - 3));
   EXPECT_EQ(updated.columns[kColumnLastActivity], FormatTimestamp(kStart + 2));
   EXPECT_TRUE(updated.selected);
@@ -385,6 +389,8 @@ TEST_F(ProxyRowTest, EveryProxyEventIsCountedIncludingTheFirst) {
   EXPECT_EQ(rows[1].columns[kColumnUpload], "300 B");
   EXPECT_EQ(rows[1].columns[kColumnDownload], "1.95 KB");
   EXPECT_EQ(rows[1].columns[kColumnTotal], FormatBytes(2300));
+  EXPECT_EQ(rows[1].download, 2000u);
+  EXPECT_EQ(rows[1].upload, 300u);
   EXPECT_EQ(rows[1].columns[kColumnLastActivity], FormatTimestamp(kStart - 3));
   EXPECT_EQ(rows[1].columns[kColumnFirstActivity], FormatTimestamp(kStart - 4));
   EXPECT_EQ(rows[0].columns[kColumnLocalSource], "other.exe(77): 5001");

@@ -20,6 +20,7 @@ class FakeClock final : public Clock {
  public:
   explicit FakeClock(std::int64_t nowSeconds = 1'700'000'000) : millis_(nowSeconds * 1000) {}
   std::int64_t NowSeconds() const override { return millis_.load() / 1000; }
+  std::int64_t NowMicroseconds() const override { return millis_.load() * 1000; }
   std::int64_t SteadyMilliseconds() const override { return millis_.load(); }
   // Advances the clock instead of waiting (and yields for a real millisecond).
   void Sleep(std::int64_t milliseconds, const RunFlag* interrupt) override;

@@ -20,6 +20,7 @@
 #include "mainwindow/ui/main_frame.h"
 #include "mainwindow/ui/message_boxes.h"
 #include "mainwindow/ui/static_stat.h"
+#include "persistence/csv_export.h"
 #include "persistence/data_directory.h"
 
 namespace quorvel {
@@ -58,6 +59,18 @@ void CMainFrame::RunHook(const std::function<void(CMainFrame&)>& hook) {
 void CMainFrame::CreateActions() {
   connect(AddAction(kIdAppExit, QStringLiteral("E&xit"), QStringLiteral("Quit the application\nExit")),
           &QAction::triggered, this, &CMainFrame::OnAppExit);
+  connect(AddAction(kIdExportListCsv, QStringLiteral("Export list as CSV..."),
+                    QStringLiteral("Save the rows as the list shows them as a CSV file\nExport list as CSV")),
+          &QAction::triggered, this, [this] {
+            SaveExport(this, hooks_.chooseSaveFile, messages_, QStringLiteral("CSV files (*.csv)"),
+                       QStringLiteral("csv"), [this] {
+                         // The rows exactly as shown once the file is chosen (the list
+                         // went on while the file dialog was open): filtered, in its order.
+                         std::vector<const FlowRow*> rows;
+                         for (int row = 0; row < model_->Size(); ++row) rows.push_back(model_->RowAt(row));
+                         return FlowRowsCsv(rows);
+                       });
+          });
 
   auto* toolbarToggle = AddAction(kIdViewToolbar, QStringLiteral("&Toolbar"),
                                   QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
@@ -126,6 +139,8 @@ void CMainFrame::CreateActions() {
 void CMainFrame::CreateMenus() {
   QMenuBar* bar = menuBar();
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
+  file->addAction(Action(kIdExportListCsv));
+  file->addSeparator();
   file->addAction(Action(kIdAppExit));
 
   QMenu* viewMenu = bar->addMenu(QStringLiteral("&View"));

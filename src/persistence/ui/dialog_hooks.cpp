@@ -38,6 +38,7 @@ bool ClearAllLogsCommand(const std::filesystem::path& logDirectory, MessageBoxes
 void InstallDialogHooks(MainWindowHooks& hooks, DialogHookParts parts) {
   hooks.showLog = [](CMainFrame& frame) {
     CLogsDlg dialog(frame.dataDirectory().Path(), &frame);
+    dialog.SetExportParts(&frame.messages(), frame.hooks().chooseSaveFile);
     dialog.exec();
   };
   hooks.clearAllLogs = [](CMainFrame& frame) { ClearAllLogsCommand(frame.dataDirectory().Path(), frame.messages()); };

@@ -33,13 +33,15 @@ using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 // and the poll also watches an eventfd that Interrupt() writes to.
 class PcapPacketSource final : public PacketSource {
  public:
-  PcapPacketSource(PcapHandle pcap, std::string name, int wakeFd, int pollTimeoutMilliseconds)
+  PcapPacketSource(PcapHandle pcap, std::string name, int wakeFd, int pollTimeoutMilliseconds,
+                   ReplayClock* replayClock = nullptr)
       : pcap_(std::move(pcap)),
         linkType_(pcap_datalink(pcap_.get())),
         name_(std::move(name)),
         offline_(wakeFd < 0),
         wakeFd_(wakeFd),
-        pollTimeoutMilliseconds_(pollTimeoutMilliseconds) {}
+        pollTimeoutMilliseconds_(pollTimeoutMilliseconds),
+        replayClock_(replayClock) {}
 
   ~PcapPacketSource() override {
     if (wakeFd_ >= 0) close(wakeFd_);
@@ -116,6 +118,9 @@ class PcapPacketSource final : public PacketSource {
   static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
     auto& batch = *reinterpret_cast<Batch*>(user);
     ++batch.frames;
+    if (ReplayClock* clock = batch.source->replayClock_) {
+      clock->SetPacketTime(static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec);
+    }
     const auto packet = StripLinkLayer(batch.source->linkType_, bytes, header->caplen);
     if (packet) batch.sink->OnPacket(packet->data(), packet->size());
   }
@@ -126,6 +131,7 @@ class PcapPacketSource final : public PacketSource {
   const bool offline_;
   const int wakeFd_;  // eventfd of a live capture; -1 offline
   const int pollTimeoutMilliseconds_;
+  ReplayClock* const replayClock_;
   bool interrupted_ = false;  // the last read was ended by pcap_breakloop
   std::atomic<std::uint64_t> framesRead_{0};
   mutable std::mutex statsMutex_;  // pcap_stats keeps running sums in the handle
@@ -229,20 +235,20 @@ OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOpt
                        {}, promiscuousFailed};
 }
 
-OpenedCapture OpenCaptureFile(const std::string& path) {
+OpenedCapture OpenCaptureFile(const std::string& path, ReplayClock* replayClock) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   PcapHandle pcap(pcap_open_offline(path.c_str(), errbuf));
   const std::string prefix = "Can't read the capture file " + path + ": ";
   if (!pcap) return Failed(prefix + errbuf);
   const int linkType = pcap_datalink(pcap.get());
   if (!IsSupportedLinkType(linkType)) return Failed(prefix + UnsupportedLinkType(linkType));
-  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(pcap), path, -1, 0), {}, false};
+  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(pcap), path, -1, 0, replayClock), {}, false};
 }
 
 OpenedCapture LivePacketSourceFactory::Open(Ipv4Address interfaceAddress) {
   return OpenLiveCapture(interfaceAddress);
 }
 
-OpenedCapture OfflinePacketSourceFactory::Open(Ipv4Address) { return OpenCaptureFile(path_); }
+OpenedCapture OfflinePacketSourceFactory::Open(Ipv4Address) { return OpenCaptureFile(path_, replayClock_); }
 
 }  // namespace quorvel

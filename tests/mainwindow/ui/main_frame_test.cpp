@@ -20,6 +20,7 @@
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "filters/filters_file.h"
@@ -488,6 +489,9 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
   QStringList menus;
   for (QAction* menu : frame->menuBar()->actions()) menus << menu->text();
   EXPECT_EQ(menus, (QStringList{"&File", "&View", "&Edit", "&Traffic", "&Help"}));
+  QStringList file;
+  for (QAction* item : frame->menuBar()->actions()[0]->menu()->actions()) file << item->text();
+  EXPECT_EQ(file, (QStringList{"Export list as CSV...", "", "E&xit"}));
   QStringList traffic;
   for (QAction* item : frame->menuBar()->actions()[3]->menu()->actions()) traffic << item->text();
   EXPECT_EQ(traffic, (QStringList{"Traffic &Spy...", "", "Show &Log...", "&Save and  Clear", "&Clear all Logs", "",
@@ -533,6 +537,66 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
   }
   frame->TrayMenu()->actions()[2]->trigger();  // "Options..."
   EXPECT_EQ(calls, 3111);
+}
+
+TEST_F(MainFrameTest, ExportListAsCsvWritesTheShownRowsOrSaysWhyNot) {
+  FillRows();
+  {
+    std::lock_guard lock(state.listMutex);
+    for (const RowId id : state.rows.IdsTopDown()) {
+      const std::string remote = state.rows.Get(id)->columns[kColumnRemote];
+      // Counts as the worker leaves them beside the texts.
+      state.rows.UpdateColumns(id, FlowRowChange().SetBytes(remote.size() * 1000, id));
+    }
+  }
+  auto frame = MakeFrame();
+  frame->show();
+  frame->OnStartup();
+  frame->RefreshFlowList();
+  ClickHeader(*frame, kColumnDownload);  // the list's own order, not the insertion order
+  const std::string written = dataDirectory_.path().toStdString() + "/list.csv";
+  const std::string blocked = dataDirectory_.path().toStdString() + "/list.csv/below.csv";
+  for (const std::string& path : {written, blocked}) {
+    SCOPED_TRACE(path);
+    boxes.requests.clear();
+    frame->hooks().chooseSaveFile = [&path](QWidget*, const QString& filter, const QString& suffix) {
+      EXPECT_EQ(filter, "CSV files (*.csv)");
+      EXPECT_EQ(suffix, "csv");
+      return std::optional<QString>(QString::fromStdString(path));
+    };
+    frame->Action(kIdExportListCsv)->trigger();
+    if (path == blocked) {
+      ASSERT_EQ(boxes.requests.size(), 1u);
+      EXPECT_EQ(boxes.requests[0].text, "Can't write to " + blocked);
+      EXPECT_EQ(boxes.requests[0].title, "Error");
+      EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
+      continue;
+    }
+    EXPECT_TRUE(boxes.requests.empty());
+    std::ifstream in(path, std::ios::binary);
+    const std::string csv{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::string> firstFields;
+    std::vector<std::string> lastFields;
+    for (std::size_t at = 0; at < csv.size();) {
+      const std::size_t end = csv.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos) << "every record ends in CR LF";
+      const std::string record = csv.substr(at, end - at);
+      firstFields.push_back(record.substr(0, record.find(',')));
+      lastFields.push_back(record.substr(record.rfind(',', record.rfind(',') - 1) + 1));
+      at = end + 2;
+    }
+    std::vector<std::string> expectedFirst = {"Remote IP: port"};
+    std::vector<std::string> expectedLast = {"DL bytes,UL bytes"};
+    for (int row = 0; row < frame->flowModel().Size(); ++row) {
+      const FlowRow* shown = frame->flowModel().RowAt(row);
+      expectedFirst.push_back(shown->columns[kColumnRemote]);
+      expectedLast.push_back(std::to_string(shown->columns[kColumnRemote].size() * 1000) + "," +
+                             std::to_string(shown->upload));
+    }
+    EXPECT_EQ(firstFields, expectedFirst);
+    EXPECT_EQ(lastFields, expectedLast);
+    EXPECT_EQ(expectedFirst[1], "10.0.0.6: 80") << "sorted by DL, largest first";
+  }
 }
 
 TEST_F(MainFrameTest, OptionsResultRestartsCaptureAppliesSettingsAndReloadsFilters) {

@@ -45,7 +45,13 @@ class TrafficSpyDialogTest : public ::testing::Test, protected testing::UsesGuiA
       ++chooserCalls;
       return chosenFile;
     };
-    return std::make_unique<CTrafficSpyDlg>(TrafficSpyParts{registry, profile, messages, chooser}, target);
+    auto saveChooser = [this](QWidget*, const QString& filter, const QString& suffix) -> std::optional<QString> {
+      EXPECT_EQ(filter, "pcapng files (*.pcapng)");
+      EXPECT_EQ(suffix, "pcapng");
+      return savedFile;
+    };
+    return std::make_unique<CTrafficSpyDlg>(TrafficSpyParts{registry, profile, messages, chooser, saveChooser},
+                                            target);
   }
 
   template <typename T>
@@ -61,6 +67,7 @@ class TrafficSpyDialogTest : public ::testing::Test, protected testing::UsesGuiA
   MemoryProfileStore profile;
   FakeMessageBoxes messages;
   std::optional<QString> chosenFile;
+  std::optional<QString> savedFile;
   int chooserCalls = 0;
   testing::ScratchDirectory scratch;
 };
@@ -196,6 +203,41 @@ TEST_F(TrafficSpyDialogTest, CaptureFileFailuresAreReportedOnceAndCaptureStops) 
   EXPECT_EQ(dialog->packetList()->model()->rowCount(), 5) << "the list goes on";
   dialog->reject();
   EXPECT_EQ(messages.requests.size(), 2u);
+}
+
+TEST_F(TrafficSpyDialogTest, SavesPcapngWholeOrReportsTheFailure) {
+  testing::WriteBytes(scratch / "plain-file", "x");
+  struct Case {
+    std::filesystem::path path;
+    bool written;
+  };
+  const Case cases[] = {
+      {scratch / "spy.pcapng", true},
+      {scratch / "plain-file" / "spy.pcapng", false},  // its folder is a file
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.path.string());
+    messages.requests.clear();
+    savedFile = QString::fromStdString(test.path.string());
+    auto dialog = Open();
+    const std::string packet = "\x45\x00\x00\x1C" + std::string(24, 'p');
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(packet.data());
+    registry.Feed(SpyPacket{"app(1): 5", 0x0500000A, 443, bytes + 20, 28, bytes + 28, bytes, 1'700'000'000'000'000});
+    Child<QPushButton>(*dialog, "pcapngButton")->click();  // drains first: the packet is in the file
+    if (test.written) {
+      EXPECT_TRUE(messages.requests.empty());
+      const std::string file = testing::ReadBytes(test.path);
+      EXPECT_EQ(file.substr(0, 4), "\x0A\x0D\x0D\x0A");
+      EXPECT_NE(file.find(packet), std::string::npos);
+    } else {
+      ASSERT_EQ(messages.requests.size(), 1u);
+      EXPECT_EQ(messages.requests[0].text, "Can't write to " + test.path.string());
+      EXPECT_EQ(messages.requests[0].title, "Error");
+      EXPECT_EQ(messages.requests[0].icon, MessageIcon::kStop);
+    }
+  }
+  EXPECT_EQ(testing::EntryNames(scratch.path()), (std::vector<std::string>{"plain-file", "spy.pcapng"}))
+      << "no half-written or temporary file is left";
 }
 
 TEST_F(TrafficSpyDialogTest, ContextMenuCopiesTheLineItWasOpenedOn) {
