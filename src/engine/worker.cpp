@@ -249,8 +249,7 @@ void Worker::ExpireHighlights(std::int64_t now) {
   for (const RowId id : rows.IdsTopDown()) {
     const auto lastActivity = rows.LastActivityTime(id);
     if (!lastActivity) break;  // an unreadable cell ends the pass
-    const std::int64_t age = now - *lastActivity;
-    if (age >= kHighlightMinAge && age < kHighlightMaxAge) rows.SetSelected(id, false);
+    if (now - *lastActivity >= kHighlightAge) rows.SetSelected(id, false);
   }
 }
 

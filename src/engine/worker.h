@@ -30,9 +30,9 @@ class Worker {
   static constexpr std::int64_t kCycleMilliseconds = 1000;
   // Pause after each new row, limiting new rows to about ten a second.
   static constexpr std::int64_t kNewRowPauseMilliseconds = 100;
-  // A highlight is cleared once the last activity is this old (seconds, [min, max)).
-  static constexpr std::int64_t kHighlightMinAge = 5;
-  static constexpr std::int64_t kHighlightMaxAge = 9;
+  // A highlight is cleared once the last activity is at least this many
+  // seconds old, however late the worker gets to the row.
+  static constexpr std::int64_t kHighlightAge = 5;
 
   Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
          Clock& clock, std::filesystem::path logDirectory);

@@ -236,11 +236,11 @@ TEST_F(WorkerTest, AFlowClearedWhileItsEventWaitedProducesNoRowAndNoUpdate) {
   EXPECT_EQ(Rows()[0].columns, before.columns);
 }
 
-TEST_F(WorkerTest, HighlightIsClearedFiveToEightSecondsAfterTheLastActivity) {
+TEST_F(WorkerTest, HighlightIsClearedOnceTheLastActivityIsFiveSecondsOld) {
   const struct {
     std::int64_t age;
     bool selected;
-  } cases[] = {{3, true}, {4, true}, {5, false}, {6, false}, {8, false}, {9, true}, {20, true}};
+  } cases[] = {{3, true}, {4, true}, {5, false}, {9, false}, {600, false}};
   for (const auto& c : cases) {
     FlowRow row;
     row.columns[kColumnRemote] = "10.0.0.9: 1";
