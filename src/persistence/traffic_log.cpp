@@ -140,12 +140,37 @@ std::vector<LogRow> ReadTrafficLog(const fs::path& path) {
   return bytes ? ReadTrafficLogText(*bytes) : std::vector<LogRow>{};
 }
 
+bool IsTrafficLogName(std::string_view name) {
+  // "YYYY-MM-DD_HHtMMtSS", then "_N" for a later save within the same second,
+  // then ".log".
+  const auto digits = [&name](std::size_t fewest, std::size_t most) {
+    std::size_t taken = 0;
+    while (taken < name.size() && name[taken] >= '0' && name[taken] <= '9') ++taken;
+    if (taken < fewest || taken > most) return false;
+    name.remove_prefix(taken);
+    return true;
+  };
+  const auto literal = [&name](char c) {
+    if (!name.starts_with(c)) return false;
+    name.remove_prefix(1);
+    return true;
+  };
+  if (!(digits(4, 6) && literal('-') && digits(2, 2) && literal('-') && digits(2, 2) && literal('_') &&
+        digits(2, 2) && literal('t') && digits(2, 2) && literal('t') && digits(2, 2))) {
+    return false;
+  }
+  if (literal('_') && !digits(1, 4)) return false;
+  return name == kLogExtension;
+}
+
 Status ClearAllLogs(const fs::path& directory) {
-  // Files and links to them; a directory that happens to end in ".log" stays.
+  // Files and links to them with the names the program gives its logs; a
+  // directory that happens to have such a name stays.
   const auto isNotDirectory = [](const fs::directory_entry& entry) {
     std::error_code error;
     const fs::file_type type = entry.symlink_status(error).type();
-    return type == fs::file_type::regular || type == fs::file_type::symlink;
+    return (type == fs::file_type::regular || type == fs::file_type::symlink) &&
+           IsTrafficLogName(entry.path().filename().string());
   };
   Status result = Status::Success();
   for (const std::string& name : LogNames(directory, isNotDirectory)) {

@@ -57,8 +57,12 @@ std::vector<LogRow> ReadTrafficLog(const std::filesystem::path& path);
 // The same for the bytes of a log file.
 std::vector<LogRow> ReadTrafficLogText(std::string_view fileBytes);
 
-// Deletes every "*.log" file of the directory; the first failure, if any, is
-// reported after trying all of them.
+// True for the names WriteTrafficLog gives: "2005-10-12_14t30t05.log", or
+// with "_2", "_3"... before ".log".
+bool IsTrafficLogName(std::string_view fileName);
+
+// Deletes the directory's files whose names IsTrafficLogName accepts, and
+// nothing else; the first failure, if any, is reported after trying all.
 Status ClearAllLogs(const std::filesystem::path& directory);
 
 }  // namespace quorvel

@@ -148,23 +148,26 @@ TEST(TrafficLogTest, AnUnwritableDirectoryIsReported) {
             "Can't write to " + (dir / "file" / *LogFileNameFor(FormatTimestamp(1129127405))).string());
 }
 
-TEST(TrafficLogTest, ListsAndClearsOnlyLogFiles) {
+TEST(TrafficLogTest, ListsEveryLogButClearsOnlyTheProgramsOwn) {
   ScratchDirectory dir;
   EXPECT_TRUE(ListLogs(dir / "missing").empty());
   EXPECT_TRUE(ClearAllLogs(dir / "missing").ok);
-  WriteBytes(dir / "b.log", "1\n");
-  WriteBytes(dir / "a.log", "1\n");
-  WriteBytes(dir / "c.txt", "1\n");
-  WriteBytes(dir / "d.log.bak", "1\n");
-  std::filesystem::create_directory(dir / "folder.log");
-  const std::vector<LogFileEntry> logs = ListLogs(dir.path());
-  ASSERT_EQ(logs.size(), 2u);
-  EXPECT_EQ(logs[0].fileName, "a.log");
-  EXPECT_EQ(logs[0].displayText, "a");
-  EXPECT_EQ(logs[1].fileName, "b.log");
+  const std::vector<std::string> own = {"2005-10-12_14t30t05.log", "2005-10-12_14t30t05_2.log",
+                                        "12005-01-01_00t00t00_1000.log"};
+  const std::vector<std::string> others = {"a.log", "c.txt", "2005-10-12_14t30t05.log.bak",
+                                           "2005-10-12_14t30t05_.log", "2005-1-12_14t30t05.log",
+                                           "x2005-10-12_14t30t05.log"};
+  for (const auto& name : own) WriteBytes(dir / name, "1\n");
+  for (const auto& name : others) WriteBytes(dir / name, "1\n");
+  std::filesystem::create_directory(dir / "2006-10-12_14t30t05.log");
+  EXPECT_EQ(ListLogs(dir.path()).size(), 7u);
+  EXPECT_EQ(ListLogs(dir.path())[0].displayText, "12005-01-01 00:00:00 1000");
 
   EXPECT_TRUE(ClearAllLogs(dir.path()).ok);
-  EXPECT_EQ(EntryNames(dir.path()), (std::vector<std::string>{"c.txt", "d.log.bak", "folder.log"}));
+  std::vector<std::string> left = others;
+  left.push_back("2006-10-12_14t30t05.log");
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(EntryNames(dir.path()), left);
 }
 
 TEST(LogSortTest, ReadsByteTexts) {
