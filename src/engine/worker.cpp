@@ -262,17 +262,20 @@ void Worker::MidnightReset(std::int64_t now) {
   }
   if (midnightDone_) return;
 
-  // The day's list is kept as a traffic log before it is cleared; the reset
-  // clears even when the log cannot be written.
+  // The day's list is kept as a traffic log before it is cleared; when the
+  // log cannot be written nothing is cleared and the user is told.
+  midnightDone_ = true;
   std::vector<LogRow> texts;
   {
     std::lock_guard list(state_.listMutex);
     texts = state_.rows.TextsTopDown();
   }
   if (!texts.empty()) {
-    Status saved = WriteTrafficLog(logDirectory_, texts, now).status;
-    std::lock_guard lock(saveMutex_);
-    lastMidnightSave_ = std::move(saved);
+    const Status saved = WriteTrafficLog(logDirectory_, texts, now).status;
+    if (!saved.ok) {
+      if (reportSaveProblem_) reportSaveProblem_(saved.error);
+      return;
+    }
   }
 
   {
@@ -288,12 +291,6 @@ void Worker::MidnightReset(std::int64_t now) {
     state_.stats.cumulativeDownload = 0;
     state_.stats.cumulativeUpload = 0;
   }
-  midnightDone_ = true;
-}
-
-Status Worker::LastMidnightSave() const {
-  std::lock_guard lock(saveMutex_);
-  return lastMidnightSave_;
 }
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -50,8 +51,9 @@ class Worker {
   // (statMutex), then creates or refreshes the proxy row (listMutex).
   void UpdateProxyFlowRow(const ProxyEvent& event);
 
-  // How the last midnight save went (success when none was needed yet).
-  Status LastMidnightSave() const;
+  // Told the message when the list cannot be saved at midnight (the list is
+  // then kept). Called on the worker thread; set before the thread starts.
+  void SetSaveProblemHandler(std::function<void(const std::string&)> report) { reportSaveProblem_ = std::move(report); }
 
  private:
   struct ProxyKey {
@@ -88,9 +90,7 @@ class Worker {
   // (only the worker appends; the resets empty it). Worker thread, under statMutex.
   std::unordered_map<ProxyKey, std::size_t, ProxyKeyHash> proxyIndex_;
   std::size_t proxyIndexSize_ = 0;
-
-  mutable std::mutex saveMutex_;
-  Status lastMidnightSave_;
+  std::function<void(const std::string&)> reportSaveProblem_;
 };
 
 }  // namespace quorvel

@@ -72,24 +72,20 @@ std::optional<std::string> LogFileNameFor(std::string_view displayText) {
   return name + std::string(kLogExtension);
 }
 
-Status FormatTrafficLog(const std::vector<LogRow>& rows, std::string& fileBytes) {
+std::string FormatTrafficLog(const std::vector<LogRow>& rows) {
   std::string bytes;
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
     for (std::size_t i = 0; i < kLogFieldCount; ++i) {
-      const auto latin1 = Utf8ToLatin1((*row)[i]);
-      if (!latin1) return Status::Failure("Can't save the traffic log: " + DescribeNotLatin1((*row)[i]));
       if (i > 0) bytes += ' ';
-      AppendField(*latin1, bytes);
+      AppendField(Utf8ToLatin1Lossy((*row)[i]), bytes);
     }
     bytes += "\r\n";
   }
-  fileBytes = std::move(bytes);
-  return Status::Success();
+  return bytes;
 }
 
 NewFileResult WriteTrafficLog(const fs::path& directory, const std::vector<LogRow>& rows, std::int64_t now) {
-  std::string bytes;
-  if (Status status = FormatTrafficLog(rows, bytes); !status) return {status, {}};
+  const std::string bytes = FormatTrafficLog(rows);
   const std::string display = FormatTimestamp(now);
   if (!LogFileNameFor(display)) {
     return {Status::Failure("Can't save the traffic log: \"" + display + "\" is no log name"), {}};

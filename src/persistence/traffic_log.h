@@ -39,8 +39,8 @@ std::optional<std::string> LogFileNameFor(std::string_view displayText);
 
 // The bytes of a log of rows given top to bottom: one line per row, the
 // bottom row first, so that the viewer (which shows the last line at the top)
-// shows them in list order. Fails when a text cannot be stored as Latin-1.
-Status FormatTrafficLog(const std::vector<LogRow>& rows, std::string& fileBytes);
+// shows them in list order. Characters above U+00FF are written as "?".
+std::string FormatTrafficLog(const std::vector<LogRow>& rows);
 
 // Writes the rows as a new log named after FormatTimestamp(now), with " 2",
 // " 3"... added when that name is taken, so a save never overwrites another.

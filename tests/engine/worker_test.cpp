@@ -303,7 +303,6 @@ TEST_F(WorkerTest, MidnightResetRunsOnceSavesTheListAndTheFlagClearsAtOneMinuteP
     EXPECT_EQ(state_.stats.cumulativeDownload, 0u);
     EXPECT_EQ(state_.stats.cumulativeUpload, 0u);
   }
-  EXPECT_TRUE(worker_.LastMidnightSave().ok) << worker_.LastMidnightSave().error;
   const auto logs = ListLogs(logDirectory_);
   ASSERT_EQ(logs.size(), 1u);
   EXPECT_EQ(logs[0].displayText, "2023-11-15 00:00:00");
@@ -332,7 +331,9 @@ TEST_F(WorkerTest, MidnightResetRunsOnceSavesTheListAndTheFlagClearsAtOneMinuteP
   EXPECT_EQ(ListLogs(logDirectory_).size(), 2u);
 }
 
-TEST_F(WorkerTest, MidnightResetClearsEvenWhenTheLogCannotBeWritten) {
+TEST_F(WorkerTest, AMidnightSaveThatFailsKeepsTheListAndIsReported) {
+  std::vector<std::string> reported;
+  worker_.SetSaveProblemHandler([&reported](const std::string& message) { reported.push_back(message); });
   // A plain file where the log directory should be.
   std::filesystem::create_directories(logDirectory_.parent_path());
   { std::ofstream(logDirectory_.string()) << "x"; }
@@ -344,8 +345,13 @@ TEST_F(WorkerTest, MidnightResetClearsEvenWhenTheLogCannotBeWritten) {
   ASSERT_EQ(Rows().size(), 1u);
   clock_.SetSeconds(kMidnight - 1);
   worker_.RunCycle();
-  EXPECT_TRUE(Rows().empty());
-  EXPECT_FALSE(worker_.LastMidnightSave().ok);
+  clock_.SetSeconds(kMidnight + 10);
+  worker_.RunCycle();
+  EXPECT_EQ(Rows().size(), 1u);
+  ASSERT_EQ(reported.size(), 1u) << "told once, not every cycle of the minute";
+  EXPECT_EQ(reported[0].rfind("Can't write to " + logDirectory_.string(), 0), 0u) << reported[0];
+  std::lock_guard lock(state_.statMutex);
+  EXPECT_EQ(state_.stats.flows.size(), 1u);
 }
 
 class ProxyRowTest : public WorkerTest {};
