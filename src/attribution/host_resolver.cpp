@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "mainwindow/format.h"
+
 namespace quorvel {
 namespace {
 
@@ -107,22 +109,48 @@ void HostResolverPool::ResolverThread() {
   }
 }
 
+std::optional<std::string> HostResolverPool::KnownName(Ipv4Address address) const {
+  std::lock_guard lock(mutex_);
+  const auto cached = cache_.find(address);
+  if (cached == cache_.end() || !cached->second.found) return std::nullopt;
+  return cached->second.name;
+}
+
 void HostResolverPool::ApplyResolvedName(Ipv4Address address, const std::string& name) {
   const std::string addressText = Ipv4ToText(address);
   std::lock_guard list(state_.listMutex);
   FlowRows& rows = state_.rows;
   const std::vector<RowId> ids = rows.RowsOfAddress(addressText);
-  if (ids.empty()) return;
+  std::vector<HiddenFlows::Waiting> waiting = state_.hidden.TakeWaiting(address);
+  if (ids.empty() && waiting.empty()) return;
+  const auto hidden = [&](const FlowRow& row) {
+    return state_.filters.IsHiddenByFilters(name, addressText, row.columns[kColumnLocalSource]);
+  };
   for (const RowId id : ids) {
     const FlowRowPtr row = rows.Get(id);
     if (!row) continue;
-    if (state_.filters.IsHiddenByFilters(name, name, row->columns[kColumnLocalSource])) {
+    if (hidden(*row)) {
+      state_.hidden.Hide(row->columns[kColumnRemote], row->columns[kColumnLocalSource]);
       rows.Erase(id);
     } else {
       rows.UpdateColumns(id, FlowRowChange().Set(kColumnHost, name));
     }
   }
   std::lock_guard stat(state_.statMutex);
+  for (HiddenFlows::Waiting& flow : waiting) {
+    if (hidden(flow.row)) {
+      state_.hidden.Hide(flow.row.columns[kColumnRemote], flow.row.columns[kColumnLocalSource]);
+      continue;
+    }
+    const auto totals = state_.stats.flows.find(flow.key);
+    if (totals == state_.stats.flows.end()) continue;  // cleared meanwhile
+    flow.row.columns[kColumnHost] = name;
+    flow.row.columns[kColumnDownload] = FormatBytes(totals->second.download);
+    flow.row.columns[kColumnUpload] = FormatBytes(totals->second.upload);
+    flow.row.columns[kColumnTotal] = FormatBytes(totals->second.download + totals->second.upload);
+    flow.row.selected = true;
+    rows.InsertTop(std::move(flow.row));
+  }
   for (RemoteMap* remotes : {&state_.stats.downloadRemotes, &state_.stats.uploadRemotes}) {
     const auto entry = remotes->find(address);
     if (entry != remotes->end()) entry->second.displayName = name;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -48,11 +49,16 @@ class HostResolverPool {
   // takes no engine lock, so the worker may call it holding listMutex.
   void Request(Ipv4Address address);
 
+  // The name found for an address, when it is known already.
+  std::optional<std::string> KnownName(Ipv4Address address) const;
+
   // Applies one name: under listMutex each row of the address (column 0
-  // starting with "<address>:") is asked to the filter with the name as host
-  // and address text and the row's local source; hidden rows are deleted, the
-  // others get the name in column 1. Then, under statMutex, the address's
-  // entries of both remote maps get the name. Nothing happens without a row.
+  // starting with "<address>:") and each flow of it hidden while unnamed is
+  // asked to the filter with the name as host, its address text and its local
+  // source. Rows now hidden are deleted and remembered as hidden; admitted
+  // ones show the name in column 1, waiting flows get their row. Then, under
+  // statMutex, the address's entries of both remote maps get the name.
+  // Nothing happens when the address has neither.
   void ApplyResolvedName(Ipv4Address address, const std::string& name);
 
   // For tests and benchmarks.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/flow_types.h"
+#include "engine/hidden_flows.h"
 #include "filters/filter_rules.h"
 #include "mainwindow/flow_rows.h"
 #include "spy/spy_feed.h"
@@ -66,6 +67,7 @@ struct EngineState {
   std::mutex listMutex;
   FlowRows rows;  // guarded by listMutex
   FilterSet filters;  // guarded by listMutex
+  HiddenFlows hidden;  // guarded by listMutex
   std::mutex map2Mutex;
   std::mutex graphMutex;
 

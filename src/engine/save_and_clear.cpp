@@ -28,6 +28,7 @@ Status SaveAndClear(EngineState& state, const std::filesystem::path& logDirector
   {
     std::lock_guard list(state.listMutex);
     state.rows.Clear();
+    state.hidden.Clear();
   }
   {
     std::lock_guard stat(state.statMutex);

@@ -150,12 +150,19 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
     return false;
   }
 
+  HiddenFlows& hidden = state_.hidden;
+  if (HiddenFlows::Entry* entry = hidden.Find(remoteText, localSource)) {
+    if (entry->waiting) entry->waiting->row.columns[kColumnLastActivity] = TimeText(event.time);
+    return false;
+  }
   const auto totals = flowTotals();
   if (!totals) return false;
-  if (state_.filters.IsHiddenByFilters(addressText, addressText, localSource)) return false;
+  // Decided with the host name too once it is known; until then the flow
+  // waits for it when the address text alone hides it.
+  const std::optional<std::string> name = resolver_.KnownName(key.remoteAddress);
   FlowRow row;
   row.columns[kColumnRemote] = remoteText;
-  row.columns[kColumnHost] = std::string(addressText);
+  row.columns[kColumnHost] = name ? *name : std::string(addressText);
   SetByteColumns(row, totals->first, totals->second);
   row.columns[kColumnLocalSource] = localSource;
   row.columns[kColumnFirstActivity] = TimeText(event.time);
@@ -163,8 +170,17 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
   row.columns[kColumnFullPath] = owner.path;
   row.iconPath = owner.path;
   row.selected = true;
+  if (state_.filters.IsHiddenByFilters(row.columns[kColumnHost], addressText, localSource)) {
+    if (name) {
+      hidden.Hide(remoteText, localSource);
+    } else {
+      hidden.HideUntilNamed(key, std::move(row));
+      resolver_.Request(key.remoteAddress);
+    }
+    return false;
+  }
   rows.InsertTop(std::move(row));
-  resolver_.Request(key.remoteAddress);
+  if (!name) resolver_.Request(key.remoteAddress);
   return true;
 }
 
@@ -195,7 +211,23 @@ std::string Worker::ProxyAddressText(const std::string& host) {
 void Worker::UpdateProxyFlowRow(const ProxyEvent& event) {
   const LocalSourceCache::Entry& owner = localSources_.Lookup(event.localPort, kTcp);
   const std::string& localSource = owner.text;
+  const auto needsRow = [&] {
+    return !state_.rows.FindRowByHost(event.host, localSource) &&
+           !state_.hidden.IsProxyHidden(event.host, localSource);
+  };
+  // The forward lookup for a new row may take long: it runs without listMutex.
+  std::optional<std::string> addressText;
+  {
+    std::unique_lock list(state_.listMutex);
+    if (needsRow()) {
+      list.unlock();
+      addressText = ProxyAddressText(event.host);
+    }
+  }
 
+  // Counted and shown under one listMutex, so that a cut of the list sees
+  // either both or neither.
+  std::lock_guard list(state_.listMutex);
   std::uint64_t download = 0;
   std::uint64_t upload = 0;
   {
@@ -215,24 +247,19 @@ void Worker::UpdateProxyFlowRow(const ProxyEvent& event) {
   }
 
   const std::string& time = TimeText(event.time);
-  const auto refresh = [&](RowId id) { state_.rows.UpdateColumns(id, ActivityChange(download, upload, time)); };
-  {
-    std::lock_guard list(state_.listMutex);
-    if (const auto id = state_.rows.FindRowByHost(event.host, localSource)) {
-      refresh(*id);
-      return;
-    }
-  }
-  // The forward lookup may take long: it runs without listMutex.
-  const std::string addressText = ProxyAddressText(event.host);
-  std::lock_guard list(state_.listMutex);
   if (const auto id = state_.rows.FindRowByHost(event.host, localSource)) {
-    refresh(*id);
+    state_.rows.UpdateColumns(*id, ActivityChange(download, upload, time));
     return;
   }
-  if (state_.filters.IsHiddenByFilters(event.host, addressText, localSource)) return;
+  if (state_.hidden.IsProxyHidden(event.host, localSource)) return;
+  // The list was emptied while the address was looked up.
+  if (!addressText) addressText = ProxyAddressText(event.host);
+  if (state_.filters.IsHiddenByFilters(event.host, *addressText, localSource)) {
+    state_.hidden.HideProxy(event.host, localSource);
+    return;
+  }
   FlowRow row;
-  row.columns[kColumnRemote] = addressText;
+  row.columns[kColumnRemote] = *addressText;
   row.columns[kColumnHost] = event.host;
   SetByteColumns(row, download, upload);
   row.columns[kColumnLocalSource] = localSource;
@@ -285,6 +312,7 @@ void Worker::MidnightReset(std::int64_t now) {
   {
     std::lock_guard list(state_.listMutex);
     state_.rows.Clear();
+    state_.hidden.Clear();
   }
   {
     std::lock_guard stat(state_.statMutex);

@@ -193,5 +193,78 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   std::filesystem::remove_all(logDirectory);
 }
 
+
+// A flow is shown exactly when the rules admit it with its address text and,
+// once known, its host name; hidden flows stay hidden without a decision per
+// event, and their names are still looked up.
+TEST(WorkerHostFiltersTest, RowsFollowTheRulesWithAddressAndName) {
+  const struct Case {
+    const char* name;
+    FilterMode mode;
+    FilterRule rule;
+    const char* reverse;  // nullptr: no reverse entry
+    bool shownUnnamed, shownNamed;
+  } cases[] = {
+      {"white list by name", FilterMode::kWhiteList, {"example", "<ANY>"}, "www.example", false, true},
+      {"white list by address", FilterMode::kWhiteList, {"10.0.0", "<ANY>"}, "www.example", true, true},
+      {"black list by name", FilterMode::kBlackList, {"ads.", "app"}, "ads.example", true, false},
+      {"black list by address", FilterMode::kBlackList, {"10.0.0", "<ANY>"}, "www.example", false, false},
+      {"black list, other source", FilterMode::kBlackList, {"ads.", "other"}, "ads.example", true, true},
+      {"white list by name, no name", FilterMode::kWhiteList, {"example", "<ANY>"}, nullptr, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineState state;
+    state.filters = FilterSet{{c.rule}, c.mode};
+    FakeClock clock(kStart);
+    FakeOwnerSource owners;
+    owners.SetOwners({SocketOwner{5000, false, 1, true, "app.exe", "/usr/bin/app"}});
+    LocalSources sources(owners, clock);
+    ASSERT_TRUE(sources.RunPass());
+    FakeNameResolver names;
+    const Ipv4Address remote = MakeIpv4(10, 0, 0, 5);
+    if (c.reverse) names.SetReverse(remote, c.reverse);
+    HostResolverPool pool(state, names, clock, 1);
+    Worker worker(state, sources, pool, names, clock, "/nonexistent");
+    const FlowKey key{sources.LookupLocalSource(5000, 6), 5000, remote, 443};
+    const auto event = [&](std::uint64_t download) {
+      {
+        std::lock_guard lock(state.statMutex);
+        state.stats.flows[key] = TrafficFlow{remote, 0, download};
+      }
+      std::lock_guard lock(state.queueMutex);
+      state.events.push_back(PacketEvent{key, 6, clock.NowSeconds() - 3});
+    };
+    const auto shown = [&]() -> std::optional<FlowRow> {
+      std::lock_guard lock(state.listMutex);
+      const auto id = state.rows.FindRowByEndpoint("10.0.0.5: 443", key.localSource);
+      return id ? std::optional(*state.rows.Get(*id)) : std::nullopt;
+    };
+
+    event(100);
+    worker.RunCycle();  // the resolver is not running yet: decided by the address
+    EXPECT_EQ(shown().has_value(), c.shownUnnamed);
+    pool.Start();
+    ASSERT_TRUE(WaitUntil([&] { return pool.Idle(); }));
+    EXPECT_EQ(shown().has_value(), c.shownNamed);
+    EXPECT_EQ(pool.LookupsMade(), 1u);
+
+    const std::int64_t slept = clock.TotalSlept();
+    for (std::uint64_t download : {200, 300}) {
+      event(download);
+      worker.RunCycle();
+      EXPECT_EQ(shown().has_value(), c.shownNamed) << "before any name is applied again";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return pool.Idle(); }));
+    EXPECT_EQ(clock.TotalSlept() - slept, 2 * Worker::kCycleMilliseconds) << "no new row after the first";
+    EXPECT_EQ(pool.LookupsMade(), 1u);
+    if (const auto row = shown()) {
+      EXPECT_EQ(row->columns[kColumnHost], c.reverse ? c.reverse : "10.0.0.5");
+      EXPECT_EQ(row->columns[kColumnDownload], "300 B");
+    }
+    pool.Stop();
+  }
+}
+
 }  // namespace
 }  // namespace quorvel
