@@ -72,6 +72,9 @@ struct EngineState {
   std::mutex graphMutex;
 
   SpyFeedRegistry spy;
+
+  // Set while the list is cut into a traffic log (Save and Clear, midnight).
+  std::atomic<bool> cuttingLog{false};
 };
 
 }  // namespace quorvel

@@ -1,6 +1,5 @@
 #include "engine/worker.h"
 
-#include <charconv>
 #include <ctime>
 #include <deque>
 #include <iterator>
@@ -8,7 +7,7 @@
 #include <utility>
 
 #include "mainwindow/format.h"
-#include "persistence/traffic_log.h"
+#include "engine/save_and_clear.h"
 
 namespace quorvel {
 namespace {
@@ -37,22 +36,6 @@ std::deque<Event> TakeDue(std::deque<Event>& events, std::int64_t now) {
   due.assign(std::make_move_iterator(events.begin()), std::make_move_iterator(end));
   events.erase(events.begin(), end);
   return due;
-}
-
-// Column 0 of a flow row: "%s: %s" of the dotted address and the port as
-// "%u". Built by hand: it is made once per applied event.
-std::string RemoteText(Ipv4Address address, std::uint32_t port) {
-  const auto* octets = reinterpret_cast<const std::uint8_t*>(&address);
-  char digits[16];
-  std::string text;
-  text.reserve(24);
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) text += '.';
-    text.append(digits, std::to_chars(digits, digits + sizeof digits, octets[i]).ptr);
-  }
-  text += ": ";
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
-  return text;
 }
 
 void SetByteColumns(FlowRow& row, std::uint64_t download, std::uint64_t upload) {
@@ -291,34 +274,10 @@ void Worker::MidnightReset(std::int64_t now) {
 
   // The day's list is kept as a traffic log before it is cleared; when the
   // log cannot be written nothing is cleared and the user is told.
+  const std::optional<Status> saved = CutToTrafficLog(state_, logDirectory_, now, false, true);
+  if (!saved) return;  // a Save and Clear is running: try again next cycle
   midnightDone_ = true;
-  std::vector<LogRow> texts;
-  {
-    std::lock_guard list(state_.listMutex);
-    texts = state_.rows.TextsTopDown();
-  }
-  if (!texts.empty()) {
-    const Status saved = WriteTrafficLog(logDirectory_, texts, now).status;
-    if (!saved.ok) {
-      if (reportSaveProblem_) reportSaveProblem_(saved.error);
-      return;
-    }
-  }
-
-  {
-    std::lock_guard stat(state_.statMutex);
-    state_.stats.ClearFlows();
-  }
-  {
-    std::lock_guard list(state_.listMutex);
-    state_.rows.Clear();
-    state_.hidden.Clear();
-  }
-  {
-    std::lock_guard stat(state_.statMutex);
-    state_.stats.cumulativeDownload = 0;
-    state_.stats.cumulativeUpload = 0;
-  }
+  if (!saved->ok && reportSaveProblem_) reportSaveProblem_(saved->error);
 }
 
 }  // namespace quorvel

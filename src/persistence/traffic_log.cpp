@@ -85,7 +85,11 @@ std::string FormatTrafficLog(const std::vector<LogRow>& rows) {
 }
 
 NewFileResult WriteTrafficLog(const fs::path& directory, const std::vector<LogRow>& rows, std::int64_t now) {
-  const std::string bytes = FormatTrafficLog(rows);
+  return WriteTrafficLog(directory, now, [&rows]() -> std::optional<std::vector<LogRow>> { return rows; });
+}
+
+NewFileResult WriteTrafficLog(const fs::path& directory, std::int64_t now,
+                              const std::function<std::optional<std::vector<LogRow>>()>& takeRows) {
   const std::string display = FormatTimestamp(now);
   if (!LogFileNameFor(display)) {
     return {Status::Failure("Can't save the traffic log: \"" + display + "\" is no log name"), {}};
@@ -94,7 +98,12 @@ NewFileResult WriteTrafficLog(const fs::path& directory, const std::vector<LogRo
     const std::string text = attempt == 1 ? display : display + " " + std::to_string(attempt);
     return *LogFileNameFor(text);
   };
-  return WriteNewFileAtomically(directory, bytes, nameForAttempt, kNameAttempts);
+  const auto takeBytes = [&takeRows]() -> std::optional<std::string> {
+    const auto rows = takeRows();
+    if (!rows) return std::nullopt;
+    return FormatTrafficLog(*rows);
+  };
+  return WriteNewFileAtomically(directory, takeBytes, nameForAttempt, kNameAttempts);
 }
 
 std::vector<LogFileEntry> ListLogs(const fs::path& directory) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +47,9 @@ std::string FormatTrafficLog(const std::vector<LogRow>& rows);
 // " 3"... added when that name is taken, so a save never overwrites another.
 NewFileResult WriteTrafficLog(const std::filesystem::path& directory, const std::vector<LogRow>& rows,
                               std::int64_t now);
+// The same with rows taken only once the new file exists (none: no file).
+NewFileResult WriteTrafficLog(const std::filesystem::path& directory, std::int64_t now,
+                              const std::function<std::optional<std::vector<LogRow>>()>& takeRows);
 
 // Every "*.log" file of the directory, by file name.
 std::vector<LogFileEntry> ListLogs(const std::filesystem::path& directory);
