@@ -1,6 +1,10 @@
 #include "engine/worker.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <memory>
+#include <thread>
 #include <deque>
 #include <iterator>
 #include <optional>
@@ -75,7 +79,32 @@ void Worker::WorkerThread(const RunFlag& run) {
   while (run.IsSet()) RunCycle(&run);
 }
 
+std::vector<Ipv4Address> Worker::ResolveUnlessStopped(const std::string& host) {
+  if (run_ == nullptr) return names_.ResolveIpv4(host);
+  // The lookup may outlast the worker: it runs on a thread of its own that
+  // shares only its result slot, and is left behind when the worker stops.
+  struct Slot {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<std::vector<Ipv4Address>> addresses;
+  };
+  auto slot = std::make_shared<Slot>();
+  std::thread([slot, names = &names_, host] {
+    std::vector<Ipv4Address> addresses = names->ResolveIpv4(host);
+    std::lock_guard lock(slot->mutex);
+    slot->addresses = std::move(addresses);
+    slot->done.notify_all();
+  }).detach();
+  std::unique_lock lock(slot->mutex);
+  while (!slot->done.wait_for(lock, std::chrono::milliseconds(kStopCheckMilliseconds),
+                              [&slot] { return slot->addresses.has_value(); })) {
+    if (!run_->IsSet()) return {};
+  }
+  return std::move(*slot->addresses);
+}
+
 void Worker::RunCycle(const RunFlag* run) {
+  run_ = run;
   // Events are taken out under the queue lock and applied after it is
   // released, so the capture thread never waits for list work.
   for (const PacketEvent& event : TakeDueEvents(clock_.NowSeconds())) {
@@ -185,7 +214,7 @@ ProxyFlow& Worker::ProxyFlowFor(const ProxyEvent& event, const std::string& loca
 
 std::string Worker::ProxyAddressText(const std::string& host) {
   if (ParseIpv4(host)) return host;
-  const std::vector<Ipv4Address> addresses = names_.ResolveIpv4(host);
+  const std::vector<Ipv4Address> addresses = ResolveUnlessStopped(host);
   if (!addresses.empty()) return Ipv4ToText(addresses.front());
   std::string server = state_.settings.ProxyServerText();
   return server.empty() ? "???" : server;

@@ -31,6 +31,8 @@ class Worker {
   static constexpr std::int64_t kCycleMilliseconds = 1000;
   // Pause after each new row, limiting new rows to about ten a second.
   static constexpr std::int64_t kNewRowPauseMilliseconds = 100;
+  // How often a forward lookup in progress looks whether the worker stops.
+  static constexpr std::int64_t kStopCheckMilliseconds = 50;
   // A highlight is cleared once the last activity is at least this many
   // seconds old, however late the worker gets to the row.
   static constexpr std::int64_t kHighlightAge = 5;
@@ -75,6 +77,8 @@ class Worker {
   ProxyFlow& ProxyFlowFor(const ProxyEvent& event, const std::string& localSource);
   // Column 0 of a new proxy row; may wait for a forward lookup.
   std::string ProxyAddressText(const std::string& host);
+  // Addresses of a host; none when the worker is stopped while it waits.
+  std::vector<Ipv4Address> ResolveUnlessStopped(const std::string& host);
 
   EngineState& state_;
   LocalSourceCache localSources_;
@@ -83,6 +87,7 @@ class Worker {
   Clock& clock_;
   const std::filesystem::path logDirectory_;
 
+  const RunFlag* run_ = nullptr;  // of the cycle running
   bool midnightDone_ = false;
   std::int64_t lastTime_ = 0;
   std::string lastTimeText_;

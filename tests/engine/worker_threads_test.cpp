@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "attribution/host_resolver.h"
+#include "attribution/resolver_fixture.h"
 #include "engine/accounting.h"
 #include "engine/worker.h"
 #include "mainwindow/flow_sort.h"
@@ -264,6 +265,28 @@ TEST(WorkerHostFiltersTest, RowsFollowTheRulesWithAddressAndName) {
     }
     pool.Stop();
   }
+}
+
+
+TEST(WorkerThreadsTest, AStoppedWorkerEndsWhileAForwardLookupHangs) {
+  EngineState state;
+  FakeClock clock(kStart);
+  FakeOwnerSource owners;
+  LocalSources sources(owners, clock);
+  testing::GatedResolver names;
+  {
+    HostResolverPool pool(state, names, clock, 1);
+    Worker worker(state, sources, pool, names, clock, "/nonexistent");
+    state.proxyEvents.push_back(ProxyEvent{"www.example", 5000, kStart - 3, 100, Direction::kOutgoing});
+    RunFlag run;
+    run.Set(true);
+    std::thread thread([&] { worker.WorkerThread(run); });
+    ASSERT_TRUE(WaitUntil([&] { return names.Started() == 1; }));
+    run.Set(false);
+    thread.join();  // with the lookup still blocked
+  }
+  names.Release();
+  ASSERT_TRUE(WaitUntil([&] { return names.Returned() == 1; }));
 }
 
 }  // namespace
