@@ -2,8 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -34,34 +32,6 @@ Ipv4Address Remote(int index) {
   return MakeIpv4(10, 1, static_cast<std::uint8_t>(index / 256), static_cast<std::uint8_t>(index % 256));
 }
 
-// Aborts the program when the test does not finish in time: a deadlock must
-// fail, not hang.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock lock(mutex_);
-          if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
-            std::fprintf(stderr, "worker threads test: no progress within the time limit (deadlock?)\n");
-            std::abort();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    done_cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
-
 bool WaitUntil(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
   while (!done()) {
@@ -72,7 +42,6 @@ bool WaitUntil(const std::function<bool()>& done) {
 }
 
 TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp) {
-  Watchdog watchdog(std::chrono::seconds(240));
   const Ipv4Address interface = MakeIpv4(192, 168, 1, 2);
   EngineState state;
   state.settings.interfaceAddress = interface;
