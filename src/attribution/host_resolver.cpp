@@ -108,9 +108,11 @@ void HostResolverPool::ResolverThread(std::shared_ptr<Shared> shared, HostResolv
       if (name) CutUtf8(*name, kMaxNameLength);
     }
     lock.lock();
-    --shared->busy;
     // Stopped meanwhile: the pool may be gone.
-    if (shared->stopping) break;
+    if (shared->stopping) {
+      --shared->busy;
+      break;
+    }
     ++shared->applying;
     if (!known) pool->Remember(*shared, address, name);
     // A request arriving from now on starts a new round, so a row added after
@@ -120,6 +122,7 @@ void HostResolverPool::ResolverThread(std::shared_ptr<Shared> shared, HostResolv
     if (name && !name->empty()) pool->ApplyResolvedName(address, *name);
     lock.lock();
     --shared->applying;
+    --shared->busy;
     shared->settled.notify_all();
   }
   --shared->alive;
