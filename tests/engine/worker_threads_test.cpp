@@ -152,11 +152,8 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
     const FlowRowPtr row = state.rows.Get(*id);
     EXPECT_EQ(row->columns[kColumnDownload], FormatBytes(flow.download));
     EXPECT_EQ(row->columns[kColumnUpload], FormatBytes(flow.upload));
-    const int index = static_cast<int>(FirstOctet(key.remoteAddress) == 10
-                                           ? (reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[2] * 256 +
-                                              reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[3])
-                                           : -1);
-    const std::string expectedHost = index < kNamedRemotes ? "r" + std::to_string(index) + ".example" : address;
+    const auto named = names.ReverseLookup(key.remoteAddress);
+    const std::string expectedHost = named ? *named : address;
     EXPECT_EQ(row->columns[kColumnHost], expectedHost);
   }
   EXPECT_EQ(state.rows.Size(), shown);
