@@ -3,15 +3,15 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
-#include <memory>
-#include <thread>
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
-#include "mainwindow/format.h"
 #include "engine/save_and_clear.h"
+#include "mainwindow/format.h"
 
 namespace quorvel {
 namespace {

@@ -46,11 +46,14 @@ class Worker {
   // expire highlights, midnight reset. Sleeps end early when `run` is cleared.
   void RunCycle(const RunFlag* run = nullptr);
 
-  // Applies one packet event; true when it added a row. Takes listMutex,
-  // map2Mutex and statMutex in that order; waits for no other lock.
+  // Applies one packet event; true when it added a row. A flow without a row
+  // is decided with its address text and the host name once the resolver
+  // knows it; a hidden one is remembered. Takes listMutex, map2Mutex and
+  // statMutex in that order; waits for no other lock.
   bool UpdateFlowRow(const PacketEvent& event);
   // Applies one proxy event: counts it into its ProxyFlow and tick counters
-  // (statMutex), then creates or refreshes the proxy row (listMutex).
+  // and creates or refreshes the proxy row, under listMutex with statMutex
+  // inside; a forward lookup for a new row runs before, without locks.
   void UpdateProxyFlowRow(const ProxyEvent& event);
 
   // Told the message when the list cannot be saved at midnight (the list is
