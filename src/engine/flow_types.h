@@ -74,6 +74,9 @@ struct TrafficFlow {
   std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();
 };
 
+// Column 0 of a flow row: "%s: %s" of the dotted address and the port as "%u".
+std::string RemoteText(Ipv4Address address, std::uint32_t port);
+
 using FlowTable = std::unordered_map<FlowKey, TrafficFlow, FlowKeyHash, FlowKeyEqual>;
 
 // Queued for the worker: the flow's key, its protocol and when it was seen.

@@ -21,6 +21,7 @@ Monitor::Monitor(EngineState& state, const Platform& platform, MonitorObserver& 
                                                     options_.resolverThreads);
     worker_ = std::make_unique<Worker>(state_, localSources_, *resolvers_, platform_.names,
                                        platform_.clock, options_.logDirectory);
+    worker_->SetSaveProblemHandler([this](const std::string& message) { observer_.OnSaveProblem(message); });
   }
 }
 

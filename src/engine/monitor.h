@@ -26,6 +26,8 @@ class MonitorObserver {
   // A problem worth a message box: "Can't set promiscuous mode", a capture
   // that cannot be opened, no interface at all.
   virtual void OnCaptureProblem(const std::string& message) = 0;
+  // A traffic log that could not be written at midnight (the list is kept).
+  virtual void OnSaveProblem(const std::string& message) { OnCaptureProblem(message); }
 };
 
 // What the status bar shows about the running capture.

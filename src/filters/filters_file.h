@@ -42,7 +42,7 @@ Status WriteFiltersFile(const std::filesystem::path& path, const std::vector<Fil
                         FilterMode mode);
 
 // Reads the file, then under state.listMutex replaces state.filters' rules,
-// and its mode when the file had a first line.
+// and its mode when the file had a first line, and forgets the hidden flows.
 void LoadFilters(EngineState& state, const std::filesystem::path& path);
 
 }  // namespace quorvel

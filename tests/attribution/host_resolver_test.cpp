@@ -87,17 +87,5 @@ TEST_F(HostResolverTest, AResultAfterSaveAndClearChangesNothing) {
   std::filesystem::remove_all(directory);
 }
 
-TEST(HostResolverPoolTest, ThreadCountIsClamped) {
-  EngineState state;
-  FakeNameResolver names;
-  FakeClock clock;
-  HostResolverPool many(state, names, clock, 100);
-  many.Start();
-  EXPECT_EQ(many.ThreadsCreated(), HostResolverPool::kMaxThreads);
-  HostResolverPool none(state, names, clock, 0);
-  none.Start();
-  EXPECT_EQ(none.ThreadsCreated(), 1u);
-}
-
 }  // namespace
 }  // namespace quorvel

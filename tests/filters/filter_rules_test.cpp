@@ -61,13 +61,5 @@ TEST(FilterRulesTest, DecidesAsTheRulesSay) {
   }
 }
 
-TEST(FilterRulesTest, StartsAsAnEmptyBlackList) {
-  const FilterSet filters;
-  EXPECT_TRUE(filters.rules.empty());
-  EXPECT_EQ(filters.mode, FilterMode::kBlackList);
-  EXPECT_EQ(static_cast<int>(FilterMode::kBlackList), 1);
-  EXPECT_EQ(static_cast<int>(FilterMode::kWhiteList), 2);
-}
-
 }  // namespace
 }  // namespace quorvel

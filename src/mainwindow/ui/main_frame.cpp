@@ -59,6 +59,15 @@ class CMainFrame::QueuedObserver final : public MonitorObserver {
         Qt::QueuedConnection);
   }
 
+  void OnSaveProblem(const std::string& message) override {
+    QMetaObject::invokeMethod(
+        &frame_,
+        [frame = &frame_, message] {
+          frame->messages().Show(MessageBoxRequest{message, "Error", MessageIcon::kStop, MessageButtons::kOk});
+        },
+        Qt::QueuedConnection);
+  }
+
  private:
   CMainFrame& frame_;
 };
