@@ -26,6 +26,9 @@ class MonitorObserver {
   // A problem worth a message box: "Can't set promiscuous mode", a capture
   // that cannot be opened, no interface at all.
   virtual void OnCaptureProblem(const std::string& message) = 0;
+  // A running capture ended with an error (its helper gone, the interface
+  // failed); the status says why and capture can be restarted.
+  virtual void OnCaptureStopped(const std::string& message) { OnCaptureProblem(message); }
 };
 
 // What the status bar shows about the running capture.
@@ -34,7 +37,9 @@ struct CaptureStatus {
   Ipv4Address address = 0;
   std::uint64_t packetsSeen = 0;   // buffers received since this capture started
   std::uint64_t kernelDropped = 0; // packets the kernel dropped for this capture
+  std::uint64_t helperDropped = 0; // packets the capture helper could not hand over
   bool running = false;
+  std::string problem;             // why the capture stopped or could not start; empty otherwise
 };
 
 struct MonitorOptions {
@@ -68,6 +73,8 @@ class Monitor {
   // Restarts capture on another address; the old loop has ended before the
   // new one captures. Returns false when the address is the current one.
   bool ChangeInterface(Ipv4Address address);
+  // Starts capture again on the current address, after it stopped.
+  void RestartCapture();
   // Exit order: connection table, capture, worker (then the resolvers).
   void Stop();
   // Waits until the capture loop has ended by itself (end of an offline file).

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -57,6 +58,11 @@ class CMainFrame::QueuedObserver final : public MonitorObserver {
     QMetaObject::invokeMethod(
         &frame_, [frame = &frame_, text = QString::fromStdString(message)] { frame->ShowCaptureProblem(text); },
         Qt::QueuedConnection);
+  }
+
+  // The status bar says why, and offers the restart; no box interrupts the user.
+  void OnCaptureStopped(const std::string&) override {
+    QMetaObject::invokeMethod(&frame_, [frame = &frame_] { frame->UpdateCaptureStatus(); }, Qt::QueuedConnection);
   }
 
  private:
@@ -274,8 +280,16 @@ void CMainFrame::SaveColumnWidths() {
 void CMainFrame::UpdateCaptureStatus() {
   const CaptureStatus status = monitor_->Status();
   captureLabel_->setText(QString::fromStdString(FormatCaptureStatus(status)));
-  captureLabel_->setStyleSheet(status.kernelDropped > 0 ? QStringLiteral("color: #b3261e; font-weight: bold;")
-                                                        : QString());
+  const bool alarming = status.kernelDropped > 0 || status.helperDropped > 0 || !status.problem.empty();
+  captureLabel_->setStyleSheet(alarming ? QStringLiteral("color: #b3261e; font-weight: bold;") : QString());
+  restartButton_->setVisible(started_ && !exiting_ && !status.running && !status.problem.empty());
+}
+
+void CMainFrame::RestartCapture() {
+  if (exiting_) return;
+  restartButton_->setVisible(false);
+  monitor_->RestartCapture();
+  UpdateCaptureStatus();
 }
 
 void CMainFrame::ShowCaptureProblem(const QString& message) {

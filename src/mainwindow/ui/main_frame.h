@@ -21,6 +21,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QSystemTrayIcon;
 class QToolBar;
 
@@ -105,6 +106,9 @@ class CMainFrame final : public QMainWindow {
   int CurrentRow() const { return currentRow_; }
   const std::string& SummaryText() const;
   QString CaptureStatusText() const;
+  // Offered in the status bar once a capture stopped with an error.
+  QPushButton* RestartCaptureButton() const { return restartButton_; }
+  void RestartCapture();
   // Waits for the sort and filter-reload threads started so far (tests, exit).
   void JoinListThreads();
   // Starts work that takes listMutex on its own thread, so this one never waits for it.
@@ -171,6 +175,7 @@ class CMainFrame final : public QMainWindow {
   QSystemTrayIcon* trayIcon_ = nullptr;
   QLabel* readyLabel_ = nullptr;
   QLabel* captureLabel_ = nullptr;
+  QPushButton* restartButton_ = nullptr;
   std::map<int, QAction*> actions_;
 
   QTimer trafficTimer_;  // TRAFFIC_TIMER_ID, one second

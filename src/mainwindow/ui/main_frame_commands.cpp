@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -201,6 +202,11 @@ void CMainFrame::CreateStatusBar() {
       QStringLiteral("The monitored interface and address, the packets seen and the packets the kernel dropped"));
   statusBar()->addPermanentWidget(captureLabel_);
   captureLabel_->setText(QStringLiteral("Not capturing"));
+  restartButton_ = new QPushButton(QStringLiteral("Restart capture"), this);
+  restartButton_->setObjectName(QStringLiteral("RestartCapture"));
+  restartButton_->setVisible(false);
+  statusBar()->addPermanentWidget(restartButton_);
+  connect(restartButton_, &QPushButton::clicked, this, &CMainFrame::RestartCapture);
 }
 
 void CMainFrame::CreateTrayIcon() {

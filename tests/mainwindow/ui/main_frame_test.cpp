@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDockWidget>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QLabel>
 #include <QTimer>
 #include <QMenu>
@@ -434,6 +435,36 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(bytes) + "  UL: 0 B");
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("3 packets")));
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("0 dropped by the kernel")));
+}
+
+TEST_F(MainFrameTest, ACaptureWhoseHelperDiedIsShownInTheStatusBarAndRestartsWithTotalsKept) {
+  fake.names.SetForward("testhost", {kLocal});
+  const auto packet = testing::BuildIpv4Packet(testing::PacketSpec{kRemote, kLocal, 17, 5353, 6000, 5, "dns"});
+  fake.packets.SourceFor(kLocal).Push(packet);
+  auto frame = MakeFrame();
+  frame->OnStartup();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return frame->monitor().Status().packetsSeen == 1; }));
+  frame->OnTrafficTimer();
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
+
+  fake.packets.SourceFor(kLocal).Fail("quorvel-capture ended unexpectedly (killed by signal 9)");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !frame->RestartCaptureButton()->isHidden(); }));
+  EXPECT_EQ(frame->CaptureStatusText().toStdString(),
+            "Capture stopped on fake-198.18.0.1 (198.18.0.1): quorvel-capture ended unexpectedly (killed by "
+            "signal 9); 1 packets, 0 dropped by the kernel, 0 by Quorvel");
+  EXPECT_TRUE(boxes.requests.empty());  // the status bar says it; no box stops the user
+  frame->OnTrafficTimer();
+  EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(packet.size()) + "  UL: 0 B");
+
+  fake.packets.SourceFor(kLocal).Push(packet);
+  frame->RestartCaptureButton()->click();
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
+  ASSERT_TRUE(ProcessEventsUntil([&] {
+    const CaptureStatus status = frame->monitor().Status();
+    return fake.packets.Opened().size() == 2 && status.running && status.packetsSeen == 1;
+  }));
+  frame->OnTrafficTimer();
+  EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(2 * packet.size()) + "  UL: 0 B");
 }
 
 TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
