@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +41,26 @@ int ExitStatusOf(const std::string& command) {
 TEST(QuorvelCapture, RefusesArgumentsAndADescriptorThatIsNotItsSocket) {
   EXPECT_EQ(ExitStatusOf(HelperPath() + " --interface lo 2>/dev/null"), 2);
   EXPECT_EQ(ExitStatusOf(HelperPath() + " 3</dev/null 2>/dev/null"), 2);
+}
+
+TEST(QuorvelCapture, AMissingOrForbiddenHelperIsNamedWithWhatToRun) {
+  char folder[] = "/tmp/qv-helper-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string missing = std::string(folder) + "/quorvel-capture";
+  EXPECT_EQ(HelperProcess::Start(missing, HelperRole::kCapture).error,
+            "Quorvel cannot capture: the capture helper " + missing +
+                " is missing. Run sudo scripts/run.sh, which builds and installs it.");
+  std::ofstream(missing) << "#!/bin/sh\n";
+  chmod(missing.c_str(), 0640);  // as installed for a group this user is not in
+  const std::string error = HelperProcess::Start(missing, HelperRole::kCapture).error;
+  EXPECT_EQ(error.rfind("Quorvel cannot capture: you may not run the capture helper " + missing +
+                            ", which is for the group ",
+                        0),
+            0u)
+      << error;
+  EXPECT_NE(error.find("Run sudo scripts/run.sh to join the group"), std::string::npos) << error;
+  unlink(missing.c_str());
+  rmdir(folder);
 }
 
 struct MalformedCase {
