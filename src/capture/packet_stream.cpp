@@ -45,11 +45,16 @@ void PacketStream::RefreshCounters() {
 void PacketStream::CloseFrame(bool evenIfEmpty) {
   if (!frame_ && !evenIfEmpty) return;
   if (!frame_) frame_ = BeginPackets(unsent_);
-  RefreshCounters();
+  // libpcap reads /proc/net/dev for the statistics of a promiscuous
+  // capture: far too dear for every frame.
+  const std::int64_t now = SteadyMilliseconds();
+  if (now - countersRead_ >= kCountersPeriodMilliseconds) {
+    RefreshCounters();
+    countersRead_ = now;
+  }
   EndPackets(unsent_, *frame_, counters_);
   frame_.reset();
   frameRecords_ = 0;
-  countersSent_ = SteadyMilliseconds();
 }
 
 bool PacketStream::Flush() {
@@ -87,7 +92,7 @@ void PacketStream::Run(const std::atomic<bool>& stop) {
       }
       return;
     }
-    const bool countersDue = SteadyMilliseconds() - countersSent_ >= kCountersPeriodMilliseconds;
+    const bool countersDue = SteadyMilliseconds() - countersRead_ >= kCountersPeriodMilliseconds;
     if (frameRecords_ > 0 || (countersDue && unsent_.empty())) CloseFrame(true);
     if (!Flush()) return;
   }

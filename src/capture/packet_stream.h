@@ -42,7 +42,7 @@ class PacketStream final : public PacketSink {
   std::optional<std::size_t> frame_;    // the open frame's start in unsent_
   std::size_t frameRecords_ = 0;
   CaptureCounters counters_;
-  std::int64_t countersSent_ = 0;       // steady ms
+  std::int64_t countersRead_ = 0;       // steady ms of the last statistics read
 };
 
 }  // namespace quorvel

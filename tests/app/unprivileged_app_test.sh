@@ -14,10 +14,19 @@ bin="${QUORVEL_BINARY_DIR:?}"
 plugin="$bin/tests/plugins/generic/libqv_probe_plugin.so"
 [ -x "$bin/quorvel" ] && [ -f "$plugin" ] || { echo "SKIP: the desktop program was not built"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to install the helper and switch users"; exit 77; }
-for tool in xvfb-run ping setpriv setcap groupadd; do
+for tool in xvfb-run ping setpriv setcap groupadd findmnt; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-work="$(mktemp -d)"
+# File capabilities count only where the file system is not mounted nosuid.
+base=""
+for candidate in /tmp /var/tmp; do
+  if ! findmnt -no OPTIONS -T "$candidate" | tr ',' '\n' | grep -qx nosuid; then
+    base="$candidate"
+    break
+  fi
+done
+[ -n "$base" ] || { echo "SKIP: /tmp and /var/tmp are mounted nosuid"; exit 77; }
+work="$(mktemp -d "$base/qv-unprivileged.XXXXXX")"
 created_group=""
 cleanup() {
   netns_cleanup
