@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/traffic_log.h"
 
 namespace quorvel {

@@ -10,7 +10,7 @@
 #include <map>
 #include <mutex>
 
-#include "mainwindow/timestamp_parse.h"
+#include "common/timestamp_parse.h"
 
 namespace quorvel {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 

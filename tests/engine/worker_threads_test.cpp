@@ -12,7 +12,7 @@
 #include "engine/accounting.h"
 #include "engine/worker.h"
 #include "mainwindow/flow_sort.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "mainwindow/flow_sort.h"
-#include "mainwindow/format.h"
-#include "mainwindow/timestamp_parse.h"
+#include "common/format.h"
+#include "common/timestamp_parse.h"
 
 namespace quorvel {
 namespace {

@@ -20,7 +20,7 @@
 #include "graphs/traffic_history.h"
 #include "graphs/ui/static_bar.h"
 #include "graphs/ui/traffic_share_bar.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "mainwindow/ui/about_dialog.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"

@@ -25,7 +25,7 @@
 #include "graphs/traffic_history.h"
 #include "graphs/ui/download_view.h"
 #include "graphs/ui/traffic_share_bar.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"
 #include "mainwindow/ui/flow_list_view.h"
