@@ -9,7 +9,7 @@
 
 #include "engine/flow_types.h"
 #include "filters/filter_rules.h"
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 #include "spy/spy_feed.h"
 
 namespace quorvel {

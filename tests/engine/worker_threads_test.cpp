@@ -11,7 +11,7 @@
 #include "attribution/host_resolver.h"
 #include "engine/accounting.h"
 #include "engine/worker.h"
-#include "mainwindow/flow_sort.h"
+#include "engine/flow_sort.h"
 #include "common/format.h"
 #include "support/fake_platform.h"
 

@@ -12,7 +12,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/monitor.h"
-#include "mainwindow/flow_sort.h"
+#include "engine/flow_sort.h"
 #include "mainwindow/ui/main_window_hooks.h"
 #include "persistence/data_directory.h"
 #include "persistence/profile_store.h"

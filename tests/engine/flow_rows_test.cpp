@@ -1,11 +1,11 @@
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 
-#include "mainwindow/flow_sort.h"
+#include "engine/flow_sort.h"
 #include "common/format.h"
 #include "common/timestamp_parse.h"
 

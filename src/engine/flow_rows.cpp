@@ -1,4 +1,4 @@
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 #include "common/text_order.h"
 
