@@ -14,7 +14,7 @@
 #include <mutex>
 
 #include "chrome/ui/resources.h"
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 #include "chrome/ui/window_placement.h"
 #include "filters/filters_file.h"
 #include "graphs/traffic_history.h"
