@@ -20,7 +20,7 @@ Monitor::Monitor(EngineState& state, const Platform& platform, MonitorObserver& 
     resolvers_ = std::make_unique<HostResolverPool>(state_, platform_.names, platform_.clock,
                                                     options_.resolverThreads);
     worker_ = std::make_unique<Worker>(state_, localSources_, *resolvers_, platform_.names,
-                                       platform_.clock, options_.logDirectory);
+                                       platform_.clock, options_.saveDayLog);
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -46,8 +45,8 @@ struct MonitorOptions {
   // Turns events into flow rows (and names them); a headless user of the
   // flow table alone can do without.
   bool runWorker = true;
-  // Where the worker saves the list before the midnight reset clears it.
-  std::filesystem::path logDirectory;
+  // Keeps the list before the midnight reset clears it.
+  DayLogSaver saveDayLog;
   std::size_t resolverThreads = HostResolverPool::kDefaultThreads;
 };
 

@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "common/format.h"
-#include "persistence/traffic_log.h"
 
 namespace quorvel {
 namespace {
@@ -80,13 +79,13 @@ std::size_t Worker::ProxyKeyHash::operator()(const ProxyKey& key) const {
 }
 
 Worker::Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
-               Clock& clock, std::filesystem::path logDirectory)
+               Clock& clock, DayLogSaver saveDayLog)
     : state_(state),
       localSources_(localSources),
       resolver_(resolver),
       names_(names),
       clock_(clock),
-      logDirectory_(std::move(logDirectory)) {}
+      saveDayLog_(std::move(saveDayLog)) {}
 
 void Worker::WorkerThread(const RunFlag& run) {
   while (run.IsSet()) RunCycle(&run);
@@ -265,13 +264,13 @@ void Worker::MidnightReset(std::int64_t now) {
 
   // The day's list is kept as a traffic log before it is cleared; the reset
   // clears even when the log cannot be written.
-  std::vector<LogRow> texts;
+  std::vector<FlowRowTexts> texts;
   {
     std::lock_guard list(state_.listMutex);
     texts = state_.rows.TextsTopDown();
   }
-  if (!texts.empty()) {
-    Status saved = WriteTrafficLog(logDirectory_, texts, now).status;
+  if (!texts.empty() && saveDayLog_) {
+    Status saved = saveDayLog_(texts, now);
     std::lock_guard lock(saveMutex_);
     lastMidnightSave_ = std::move(saved);
   }

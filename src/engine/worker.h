@@ -2,7 +2,7 @@
 
 #include <cstdint>
 #include <deque>
-#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -18,6 +18,10 @@
 #include "platform/name_resolver.h"
 
 namespace quorvel {
+
+// Keeps the day's rows, top down, as a traffic log before the midnight reset
+// clears them.
+using DayLogSaver = std::function<Status(const std::vector<FlowRowTexts>& rows, std::int64_t now)>;
 
 // Turns accounted traffic into flow-list rows: about once a second it applies
 // the queued events that are at least 3 seconds old, expires highlights and,
@@ -35,7 +39,7 @@ class Worker {
   static constexpr std::int64_t kHighlightMaxAge = 9;
 
   Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
-         Clock& clock, std::filesystem::path logDirectory);
+         Clock& clock, DayLogSaver saveDayLog);
 
   // The thread body: runs cycles until `run` is found cleared at the top of one.
   void WorkerThread(const RunFlag& run);
@@ -79,7 +83,7 @@ class Worker {
   HostResolverPool& resolver_;
   NameResolver& names_;
   Clock& clock_;
-  const std::filesystem::path logDirectory_;
+  const DayLogSaver saveDayLog_;
 
   bool midnightDone_ = false;
   std::int64_t lastTime_ = 0;

@@ -67,7 +67,10 @@ class WorkerTest : public ::testing::Test {
   std::filesystem::path logDirectory_ =
       std::filesystem::path(::testing::TempDir()) /
       ("worker_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-  Worker worker_{state_, sources_, resolver_, names_, clock_, logDirectory_};
+  Worker worker_{state_, sources_, resolver_, names_, clock_,
+                 [this](const std::vector<FlowRowTexts>& rows, std::int64_t now) {
+                   return WriteTrafficLog(logDirectory_, rows, now).status;
+                 }};
 };
 
 TEST_F(WorkerTest, EventsAreAppliedOnceOlderThanTwoSecondsInQueueOrder) {

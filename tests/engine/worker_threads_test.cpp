@@ -13,6 +13,7 @@
 #include "engine/worker.h"
 #include "engine/flow_sort.h"
 #include "common/format.h"
+#include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -89,7 +90,9 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   HostResolverPool pool(state, names, clock, 4);
   pool.Start();
   const auto logDirectory = std::filesystem::path(::testing::TempDir()) / "worker_threads_logs";
-  Worker worker(state, sources, pool, names, clock, logDirectory);
+  Worker worker(state, sources, pool, names, clock, [&](const std::vector<FlowRowTexts>& rows, std::int64_t now) {
+    return WriteTrafficLog(logDirectory, rows, now).status;
+  });
 
   RunFlag workerRun;
   workerRun.Set(true);

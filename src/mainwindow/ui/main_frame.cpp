@@ -29,6 +29,7 @@
 #include "mainwindow/ui/row_icons.h"
 #include "mainwindow/ui/static_stat.h"
 #include "persistence/settings_file.h"
+#include "persistence/traffic_log.h"
 
 namespace quorvel {
 namespace {
@@ -90,7 +91,12 @@ CMainFrame::CMainFrame(MainFrameParts parts, QWidget* parent)
   };
 
   observer_ = std::make_unique<QueuedObserver>(*this);
-  if (parts.monitorOptions.logDirectory.empty()) parts.monitorOptions.logDirectory = dataDirectory_.Path();
+  if (!parts.monitorOptions.saveDayLog) {
+    parts.monitorOptions.saveDayLog = [directory = dataDirectory_.Path()](const std::vector<FlowRowTexts>& rows,
+                                                                          std::int64_t now) {
+      return WriteTrafficLog(directory, rows, now).status;
+    };
+  }
   monitor_ = std::make_unique<Monitor>(state_, platform_, *observer_, parts.monitorOptions);
   icons_ = std::make_unique<RowIconProvider>();
 

@@ -44,7 +44,7 @@ struct MainFrameParts {
   ProfileStore& profile;  // section "Settings": the column widths
   DataDirectory dataDirectory;  // set.dat, filters.dat and the traffic logs
   MessageBoxes& messages;
-  // An empty log directory means the data directory.
+  // Without a day log saver, the midnight log goes to the data directory.
   MonitorOptions monitorOptions = {};
 };
 
