@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "engine/flow_types.h"
-#include "filters/filter_rules.h"
+#include "engine/filter_rules.h"
 #include "engine/flow_rows.h"
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 
 namespace quorvel {
 
