@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -64,7 +65,8 @@ class CaptureSession {
     if (thread_.joinable()) thread_.join();
   }
 
-  int Open(const std::string& name) {
+  // The exit status when the helper is to end, nothing while it captures.
+  std::optional<int> Open(const std::string& name) {
     if (opened_.source) return kHelperMalformed;
     std::vector<std::uint8_t> reply;
     if (!HasInterfaceNamed(name)) {
@@ -87,7 +89,7 @@ class CaptureSession {
     AppendOpened(reply, OpenedReply{opened_.promiscuousFailed});
     if (!WriteAll(socket_, reply)) return kHelperDone;
     thread_ = std::thread([this] { stream_->Run(stop_); });
-    return -1;
+    return std::nullopt;
   }
 
   void SetWholePackets(bool whole) {
@@ -146,8 +148,7 @@ int Serve(int socket, HelperRole role) {
     if (std::holds_alternative<StopRequest>(*request)) return kHelperDone;
     if (capture) {
       if (const auto* open = std::get_if<OpenRequest>(&*request)) {
-        const int ended = capture->Open(open->interfaceName);
-        if (ended >= 0) return ended;
+        if (const auto ended = capture->Open(open->interfaceName)) return *ended;
       } else if (const auto* payload = std::get_if<PayloadRequest>(&*request)) {
         capture->SetWholePackets(payload->wholePackets);
       } else {
