@@ -8,7 +8,8 @@
 # With BUSY_SECONDS, namespace B also answers on four more addresses and the
 # traffic goes on in bursts for that long, so the history and pies fill up.
 # APP_LAUNCH (an array) runs the program through a command such as setpriv;
-# APP_ENV (an array) adds environment assignments.
+# APP_ENV (an array) adds environment assignments; APP_AFTER_TRAFFIC names a
+# command run once the traffic is over, while the program still runs.
 app_session() {
   local app="$1" peer="$2" work="$3" seconds="$4" busy="${5:-0}"
   mkdir -p "$work/config" "$work/data" "$work/runtime"
@@ -73,5 +74,6 @@ app_session() {
       "198.18.0.$((2 + (second * 3) % 5))" >/dev/null 2>&1 || true
     sleep 0.4
   done
+  [ -z "${APP_AFTER_TRAFFIC:-}" ] || "$APP_AFTER_TRAFFIC"
   wait "$APP_PID"
 }

@@ -58,35 +58,25 @@ APP_LAUNCH=(setpriv --reuid=nobody --regid=nogroup --groups=quorvel --inh-caps=-
 APP_ENV=(HOME="$work/run" QT_PLUGIN_PATH="$work/plugins" QT_QPA_GENERIC_PLUGINS=qvprobe
   QV_PROBE_REPORT="$work/run/probe.txt" QV_PROBE_SECRET="$work/secret")
 
-# Beside the session: the rights of the three processes once capture runs,
-# then the capture helper killed after the traffic.
-watch_processes() {
-  local app_pid="" i
-  for i in $(seq 1 300); do
-    app_pid="$(pgrep -f -x "$work/bin/quorvel" || true)"
-    [ -n "$app_pid" ] && grep -q "title Quorvel - " "$work/run/app.err" 2>/dev/null && break
-    sleep 0.1
-  done
+# Once the traffic is over: the rights of the three processes, then the
+# capture helper killed. (app_session has a "work" of its own meanwhile.)
+program="$work/bin/quorvel"
+results="$work"
+after_traffic() {
+  local app_pid helper capture=""
+  app_pid="$(pgrep -f -x "$program" || true)"
   [ -n "$app_pid" ] || return 0
-  sleep 2  # the capture is open and its helper has dropped its rights
-  local helper
   for helper in "$app_pid" $(pgrep -P "$app_pid" -x quorvel-capture); do
     echo "$(tr '\0' ' ' <"/proc/$helper/cmdline") $(grep -E '^Cap(Eff|Prm)' "/proc/$helper/status" | tr '\n\t' '  ')" |
       tr -s ' '
-  done >"$work/caps.txt"
-  sleep 7
-  local capture
-  for helper in $(pgrep -P "$app_pid" -x quorvel-capture); do
-    grep -q 'CapPrm:.0000000000000000' "/proc/$helper/status" && capture="$helper"
-  done
-  [ -n "${capture:-}" ] && kill -KILL "$capture" && echo "$capture" >"$work/killed"
+    grep -q 'CapPrm:.0000000000000000' "/proc/$helper/status" && [ "$helper" != "$app_pid" ] && capture="$helper"
+  done >"$results/caps.txt"
+  [ -n "$capture" ] && kill -KILL "$capture" && echo "$capture" >"$results/killed"
 }
-watch_processes &
-watcher=$!
+APP_AFTER_TRAFFIC=after_traffic
 
 status=0
 app_session "$work/bin/quorvel" "$bin/tests/traffic_peer" "$work/run" 20 || status=$?
-wait "$watcher" || true
 
 failures=0
 check() {
