@@ -84,7 +84,7 @@ void PacketStream::Run(const std::atomic<bool>& stop) {
   while (!stop.load()) {
     const PacketSource::Next next = source_.Dispatch(*this, error);
     if (next == PacketSource::Next::kError || next == PacketSource::Next::kEnd) {
-      CloseFrame(false);
+      CloseFrame(true);  // the last counters go out even with no record
       if (next == PacketSource::Next::kError) AppendText(unsent_, MessageType::kCaptureFailed, error);
       // The monitor ends this helper once it has read the reason.
       while (Flush() && sentBytes_ < unsent_.size() && !stop.load()) {
