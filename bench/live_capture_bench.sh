@@ -56,12 +56,15 @@ run() {  # run NAME PCAP
   ip netns exec "$QV_NS_B" tcpreplay -i "$QV_IF_B" --topspeed "$pcap" >"$work/$name.replay" 2>&1
   sleep 3  # what the kernel still holds is accounted before the stop
   # The helpers' CPU while they still run (their parent's figure includes them).
-  local flows helpers=0 helper
+  # The capture helper is the one that kept no right; the other names owners.
+  local flows helpers=0 capture=0 helper ticks
   flows="$(pgrep -P "$qv" -x quorvel-flows || true)"
   for helper in $(pgrep -P "$flows" -x quorvel-capture || true); do
-    helpers=$((helpers + $(awk '{ print $14 + $15 }' "/proc/$helper/stat")))
+    ticks="$(awk '{ print $14 + $15 }' "/proc/$helper/stat")"
+    helpers=$((helpers + ticks))
+    grep -q 'CapPrm:.0000000000000000' "/proc/$helper/status" && capture=$((capture + ticks))
   done
-  echo "$helpers $(getconf CLK_TCK)" >"$work/$name.helper.ticks"
+  echo "$helpers $capture $(getconf CLK_TCK)" >"$work/$name.helper.ticks"
   ip netns exec "$QV_NS_A" pkill -TERM -x tcpdump || true
   kill -TERM "$flows" || true
   wait "$td" || true
@@ -78,9 +81,9 @@ run() {  # run NAME PCAP
   echo "$name: sent $sent packets at ${rate} pps"
   local both helpercpu
   both="$(cpu "$work/$name.qv.time")"
-  helpercpu="$(awk '{ printf "%.2f", $1 / $2 }' "$work/$name.helper.ticks")"
+  helpercpu="$(awk '{ printf "%.2f", $1 / $3 }' "$work/$name.helper.ticks")"
   echo "  quorvel-flows + quorvel-capture: seen $seen, kernel drops $qvdrop, Quorvel drops $helperdrop"
-  echo "    CPU: quorvel-capture $helpercpu s, quorvel-flows $(awk -v b="$both" -v h="$helpercpu" 'BEGIN { printf "%.2f", b - h }') s, together $both s"
+  echo "    CPU: quorvel-capture $helpercpu s ($(awk '{ printf "capturing %.2f s, naming owners %.2f s", $2 / $3, ($1 - $2) / $3 }' "$work/$name.helper.ticks")), quorvel-flows $(awk -v b="$both" -v h="$helpercpu" 'BEGIN { printf "%.2f", b - h }') s, together $both s"
   echo "  tcpdump:       seen $tdseen, kernel drops $tddrop, CPU $(cpu "$work/$name.td.time") s"
   awk -v s="$sent" -v q="$seen" -v t="$tdseen" -v qc="$both" \
       -v tc="$(cpu "$work/$name.td.time")" 'BEGIN {

@@ -314,14 +314,14 @@ std::size_t BeginPackets(std::vector<std::uint8_t>& out) {
 
 void AppendPacketRecord(std::vector<std::uint8_t>& out, std::int64_t arrivalMicroseconds, std::uint32_t received,
                         std::span<const std::uint8_t> bytes) {
-  const std::size_t at = out.size();
   const auto carried = static_cast<std::uint32_t>(bytes.size());
-  out.resize(at + kPacketRecordHeaderBytes + bytes.size());
-  std::uint8_t* record = out.data() + at;
-  std::memcpy(record, &arrivalMicroseconds, 8);
-  std::memcpy(record + 8, &received, 4);
-  std::memcpy(record + 12, &carried, 4);
-  if (!bytes.empty()) std::memcpy(record + kPacketRecordHeaderBytes, bytes.data(), bytes.size());
+  std::uint8_t header[kPacketRecordHeaderBytes];
+  std::memcpy(header, &arrivalMicroseconds, 8);
+  std::memcpy(header + 8, &received, 4);
+  std::memcpy(header + 12, &carried, 4);
+  // Appended by copy: growing by resize would first clear every byte.
+  out.insert(out.end(), header, header + kPacketRecordHeaderBytes);
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 void EndPackets(std::vector<std::uint8_t>& out, std::size_t frameStart, const CaptureCounters& counters) {
