@@ -10,7 +10,7 @@
 #include "attribution/host_resolver.h"
 #include "attribution/local_sources.h"
 #include "engine/worker.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {

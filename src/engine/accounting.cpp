@@ -20,6 +20,10 @@ std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
 Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
     : state_(state), clock_(clock), proxy_(state, clock), localSources_(localSources) {}
 
+bool Accountant::WantsPayload() const {
+  return state_.settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active();
+}
+
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
   const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "engine/flow_types.h"
+#include "engine/filter_rules.h"
+#include "engine/flow_rows.h"
 #include "engine/hidden_flows.h"
-#include "filters/filter_rules.h"
-#include "mainwindow/flow_rows.h"
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 
 namespace quorvel {
 

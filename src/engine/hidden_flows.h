@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/flow_types.h"
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 namespace quorvel {
 

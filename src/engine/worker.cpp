@@ -10,8 +10,7 @@
 #include <thread>
 #include <utility>
 
-#include "engine/save_and_clear.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 
 namespace quorvel {
 namespace {
@@ -70,13 +69,13 @@ std::size_t Worker::ProxyKeyHash::operator()(const ProxyKey& key) const {
 }
 
 Worker::Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
-               Clock& clock, std::filesystem::path logDirectory)
+               Clock& clock, DayLogSaver saveDayLog)
     : state_(state),
       localSources_(localSources),
       resolver_(resolver),
       names_(names),
       clock_(clock),
-      logDirectory_(std::move(logDirectory)) {}
+      saveDayLog_(std::move(saveDayLog)) {}
 
 void Worker::WorkerThread(const RunFlag& run) {
   while (run.IsSet()) RunCycle(&run);
@@ -302,11 +301,11 @@ void Worker::MidnightReset(std::int64_t now) {
     midnightDone_ = false;
     return;
   }
-  if (midnightDone_) return;
+  if (midnightDone_ || !saveDayLog_) return;
 
   // The day's list is kept as a traffic log before it is cleared; when the
   // log cannot be written nothing is cleared and the user is told.
-  const std::optional<Status> saved = CutToTrafficLog(state_, logDirectory_, now, false, true);
+  const std::optional<Status> saved = saveDayLog_(now);
   if (!saved) return;  // a Save and Clear is running: try again next cycle
   midnightDone_ = true;
   if (!saved->ok && reportSaveProblem_) reportSaveProblem_(saved->error);

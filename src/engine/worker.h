@@ -2,9 +2,9 @@
 
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,6 +19,11 @@
 #include "platform/name_resolver.h"
 
 namespace quorvel {
+
+// Takes the day's list out as a traffic log and starts counting afresh, in
+// one step; nothing is cleared when the log cannot be written. nullopt while
+// another cut runs.
+using DayLogSaver = std::function<std::optional<Status>(std::int64_t now)>;
 
 // Turns accounted traffic into flow-list rows: about once a second it applies
 // the queued events that are at least 3 seconds old, expires highlights and,
@@ -38,7 +43,7 @@ class Worker {
   static constexpr std::int64_t kHighlightAge = 5;
 
   Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
-         Clock& clock, std::filesystem::path logDirectory);
+         Clock& clock, DayLogSaver saveDayLog);
 
   // The thread body: runs cycles until `run` is found cleared at the top of one.
   void WorkerThread(const RunFlag& run);
@@ -88,7 +93,7 @@ class Worker {
   HostResolverPool& resolver_;
   NameResolver& names_;
   Clock& clock_;
-  const std::filesystem::path logDirectory_;
+  const DayLogSaver saveDayLog_;
 
   const RunFlag* run_ = nullptr;  // of the cycle running
   bool midnightDone_ = false;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "filters/filter_rules.h"
+#include "engine/filter_rules.h"
 #include "persistence/data_directory.h"
 
 namespace quorvel {

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 #include "persistence/traffic_log.h"
 
 namespace quorvel {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/latin1.h"
 
 namespace quorvel {

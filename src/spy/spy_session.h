@@ -9,7 +9,7 @@
 #include "common/status.h"
 #include "spy/spy_batch.h"
 #include "spy/spy_capture_writer.h"
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 #include "spy/spy_handover.h"
 #include "spy/spy_matcher.h"
 #include "spy/spy_packet_list.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/ipv4.h"
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 
 namespace quorvel {
 

@@ -1,6 +1,8 @@
 // quorvel-flows: the monitor's engine without a window, for servers, tests
 // and benchmarks. Prints one tab-separated line per flow; can also keep a
-// CSV file, send IPFIX flow records and serve Prometheus counters.
+// CSV file, send IPFIX flow records and serve Prometheus counters. Live
+// capture goes through quorvel-capture beside it; a file is read here, with
+// no rights.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,7 +19,6 @@
 
 #include "engine/engine_state.h"
 #include "engine/monitor.h"
-#include "platform/linux/capabilities.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/pcap_capture.h"
 #include "tools/export/flow_exports.h"
@@ -168,16 +169,6 @@ int Run(const Options& options) {
   const Platform bundle = options.live ? platform
                                        : Platform{offline, noOwners, platform.names,
                                                   platform.interfaces, replayClock};
-  if (options.live) {
-    for (const std::string& right : MissingCaptureRights()) {
-      std::fprintf(stderr, "quorvel-flows: missing the right %s needed for capture\n", right.c_str());
-    }
-    for (const std::string& right : MissingAttributionRights()) {
-      std::fprintf(stderr, "quorvel-flows: missing the right %s; other users' programs stay unnamed\n",
-                   right.c_str());
-    }
-  }
-
   EngineState state;
   if (options.address) state.settings.interfaceAddress = *options.address;
   if (options.mask) state.settings.networkMask = *options.mask;
@@ -230,9 +221,10 @@ int Run(const Options& options) {
   const CaptureStatus status = monitor.Status();
   exports.Finish(state, Counts(status), WallMilliseconds());
   PrintFlows(state);
-  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel\n",
+  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel, %llu by Quorvel\n",
                static_cast<unsigned long long>(status.packetsSeen), status.interfaceName.c_str(),
-               static_cast<unsigned long long>(status.kernelDropped));
+               static_cast<unsigned long long>(status.kernelDropped),
+               static_cast<unsigned long long>(status.helperDropped));
   return observer.failed && status.packetsSeen == 0 ? kUsageError : 0;
 }
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 #include "attribution/resolver_fixture.h"
 #include "support/fake_platform.h"
 

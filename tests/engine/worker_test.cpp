@@ -6,8 +6,9 @@
 #include <fstream>
 #include <mutex>
 
+#include "common/format.h"
 #include "filters/filters_file.h"
-#include "mainwindow/format.h"
+#include "persistence/save_and_clear.h"
 #include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 
@@ -68,7 +69,8 @@ class WorkerTest : public ::testing::Test {
   std::filesystem::path logDirectory_ =
       std::filesystem::path(::testing::TempDir()) /
       ("worker_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-  Worker worker_{state_, sources_, resolver_, names_, clock_, logDirectory_};
+  Worker worker_{state_, sources_, resolver_, names_, clock_,
+                 [this](std::int64_t now) { return CutToTrafficLog(state_, logDirectory_, now, false, true); }};
 };
 
 TEST_F(WorkerTest, EventsAreAppliedOnceOlderThanTwoSecondsInQueueOrder) {

@@ -10,8 +10,9 @@
 #include "attribution/resolver_fixture.h"
 #include "engine/accounting.h"
 #include "engine/worker.h"
-#include "mainwindow/flow_sort.h"
-#include "mainwindow/format.h"
+#include "engine/flow_sort.h"
+#include "common/format.h"
+#include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -59,7 +60,9 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   HostResolverPool pool(state, names, clock, 4);
   pool.Start();
   const auto logDirectory = std::filesystem::path(::testing::TempDir()) / "worker_threads_logs";
-  Worker worker(state, sources, pool, names, clock, logDirectory);
+  Worker worker(state, sources, pool, names, clock, [&](const std::vector<FlowRowTexts>& rows, std::int64_t now) {
+    return WriteTrafficLog(logDirectory, rows, now).status;
+  });
 
   RunFlag workerRun;
   workerRun.Set(true);

@@ -4,7 +4,7 @@
 
 #include <clocale>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/log_sort.h"
 #include "persistence/scratch_directory.h"
 

@@ -33,15 +33,14 @@ SpyTargets AllTrafficSpyTargets() {
 }
 
 std::string FormatCaptureStatus(const CaptureStatus& status) {
-  if (!status.running) {
-    if (status.interfaceName.empty()) return "Not capturing";
-    return "Capture stopped on " + status.interfaceName + " (" + Ipv4ToText(status.address) + "): " +
-           std::to_string(status.packetsSeen) + " packets, " + std::to_string(status.kernelDropped) +
-           " dropped by the kernel";
-  }
-  return "Capturing on " + status.interfaceName + " (" + Ipv4ToText(status.address) + "): " +
-         std::to_string(status.packetsSeen) + " packets, " + std::to_string(status.kernelDropped) +
-         " dropped by the kernel";
+  if (status.interfaceName.empty()) return status.problem.empty() ? "Not capturing" : status.problem;
+  const std::string counts = std::to_string(status.packetsSeen) + " packets, " +
+                             std::to_string(status.kernelDropped) + " dropped by the kernel, " +
+                             std::to_string(status.helperDropped) + " by Quorvel";
+  const std::string where = status.interfaceName + " (" + Ipv4ToText(status.address) + ")";
+  if (status.running) return "Capturing on " + where + ": " + counts;
+  if (!status.problem.empty()) return "Capture stopped on " + where + ": " + status.problem + "; " + counts;
+  return "Capture stopped on " + where + ": " + counts;
 }
 
 }  // namespace quorvel

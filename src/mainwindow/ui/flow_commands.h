@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "engine/monitor.h"
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 namespace quorvel {
 
@@ -41,8 +41,9 @@ struct SpyTargets {
 // The spy for all traffic: "All IP addresses", "All hosts", "All local applications" twice.
 SpyTargets AllTrafficSpyTargets();
 
-// The status bar's capture text: interface, address, packets seen and the
-// kernel's drops, so that lost packets are never silent.
+// The status bar's capture text: interface, address, packets seen, the
+// kernel's drops and the capture helper's, so that lost packets are never
+// silent; once capture stopped with an error, why.
 std::string FormatCaptureStatus(const CaptureStatus& status);
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -13,13 +14,13 @@
 #include <mutex>
 
 #include "chrome/ui/resources.h"
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 #include "chrome/ui/window_placement.h"
 #include "filters/filters_file.h"
 #include "graphs/traffic_history.h"
 #include "graphs/ui/static_bar.h"
 #include "graphs/ui/traffic_share_bar.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "mainwindow/ui/about_dialog.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"
@@ -28,6 +29,7 @@
 #include "mainwindow/ui/row_icons.h"
 #include "mainwindow/ui/static_stat.h"
 #include "persistence/settings_file.h"
+#include "persistence/traffic_log.h"
 
 namespace quorvel {
 namespace {
@@ -68,6 +70,11 @@ class CMainFrame::QueuedObserver final : public MonitorObserver {
         Qt::QueuedConnection);
   }
 
+  // The status bar says why, and offers the restart; no box interrupts the user.
+  void OnCaptureStopped(const std::string&) override {
+    QMetaObject::invokeMethod(&frame_, [frame = &frame_] { frame->UpdateCaptureStatus(); }, Qt::QueuedConnection);
+  }
+
  private:
   CMainFrame& frame_;
 };
@@ -93,7 +100,11 @@ CMainFrame::CMainFrame(MainFrameParts parts, QWidget* parent)
   };
 
   observer_ = std::make_unique<QueuedObserver>(*this);
-  if (parts.monitorOptions.logDirectory.empty()) parts.monitorOptions.logDirectory = dataDirectory_.Path();
+  if (!parts.monitorOptions.saveDayLog) {
+    parts.monitorOptions.saveDayLog = [this, directory = dataDirectory_.Path()](std::int64_t now) {
+      return CutToTrafficLog(state_, directory, now, false, true);
+    };
+  }
   monitor_ = std::make_unique<Monitor>(state_, platform_, *observer_, parts.monitorOptions);
   icons_ = std::make_unique<RowIconProvider>();
 
@@ -285,8 +296,16 @@ void CMainFrame::SaveColumnWidths() {
 void CMainFrame::UpdateCaptureStatus() {
   const CaptureStatus status = monitor_->Status();
   captureLabel_->setText(QString::fromStdString(FormatCaptureStatus(status)));
-  captureLabel_->setStyleSheet(status.kernelDropped > 0 ? QStringLiteral("color: #b3261e; font-weight: bold;")
-                                                        : QString());
+  const bool alarming = status.kernelDropped > 0 || status.helperDropped > 0 || !status.problem.empty();
+  captureLabel_->setStyleSheet(alarming ? QStringLiteral("color: #b3261e; font-weight: bold;") : QString());
+  restartButton_->setVisible(started_ && !exiting_ && !status.running && !status.problem.empty());
+}
+
+void CMainFrame::RestartCapture() {
+  if (exiting_) return;
+  restartButton_->setVisible(false);
+  monitor_->RestartCapture();
+  UpdateCaptureStatus();
 }
 
 void CMainFrame::ShowCaptureProblem(const QString& message) {

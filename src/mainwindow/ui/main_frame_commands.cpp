@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -213,9 +214,15 @@ void CMainFrame::CreateStatusBar() {
   captureLabel_ = new QLabel(this);
   captureLabel_->setObjectName(QStringLiteral("CaptureStatus"));
   captureLabel_->setToolTip(
-      QStringLiteral("The monitored interface and address, the packets seen and the packets the kernel dropped"));
+      QStringLiteral("The monitored interface and address, the packets seen, the packets the kernel dropped and "
+                     "those the capture helper could not hand over"));
   statusBar()->addPermanentWidget(captureLabel_);
   captureLabel_->setText(QStringLiteral("Not capturing"));
+  restartButton_ = new QPushButton(QStringLiteral("Restart capture"), this);
+  restartButton_->setObjectName(QStringLiteral("RestartCapture"));
+  restartButton_->setVisible(false);
+  statusBar()->addPermanentWidget(restartButton_);
+  connect(restartButton_, &QPushButton::clicked, this, &CMainFrame::RestartCapture);
 }
 
 void CMainFrame::CreateTrayIcon() {

@@ -1,7 +1,5 @@
 #include "platform/linux/pcap_capture.h"
 
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -14,6 +12,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/linux/ifaddrs_interface_lister.h"
 #include "platform/linux/link_layer.h"
 
 namespace quorvel {
@@ -122,7 +121,8 @@ class PcapPacketSource final : public PacketSource {
       clock->SetPacketTime(static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec);
     }
     const auto packet = StripLinkLayer(batch.source->linkType_, bytes, header->caplen);
-    if (packet) batch.sink->OnPacket(packet->data(), packet->size());
+    const std::int64_t arrival = std::int64_t{header->ts.tv_sec} * 1'000'000 + header->ts.tv_usec;
+    if (packet) batch.sink->OnTimedPacket(arrival, packet->data(), packet->size());
   }
 
   PcapHandle pcap_;
@@ -136,22 +136,6 @@ class PcapPacketSource final : public PacketSource {
   std::atomic<std::uint64_t> framesRead_{0};
   mutable std::mutex statsMutex_;  // pcap_stats keeps running sums in the handle
 };
-
-// Name of the interface that holds the address (a primary or secondary one).
-std::optional<std::string> InterfaceHolding(Ipv4Address address) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return std::nullopt;
-  std::optional<std::string> name;
-  for (const ifaddrs* entry = list; entry != nullptr && !name; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    if (inet->sin_addr.s_addr == address) name = entry->ifa_name;
-  }
-  freeifaddrs(list);
-  // An address label such as "eth0:1" names an address, not a device.
-  if (name) name = name->substr(0, name->find(':'));
-  return name;
-}
 
 OpenedCapture Failed(std::string error) { return OpenedCapture{nullptr, std::move(error), false}; }
 
@@ -210,15 +194,19 @@ Activation Activate(const std::string& device, const LiveCaptureOptions& options
 
 OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options) {
   const std::string addressText = Ipv4ToText(interfaceAddress);
-  const auto device = InterfaceHolding(interfaceAddress);
+  const auto device = InterfaceHoldingAddress(interfaceAddress);
   if (!device) return Failed("No network interface holds the address " + addressText);
-  const std::string prefix = "Can't capture on " + *device + " (" + addressText + "): ";
+  return OpenLiveCaptureOn(*device, options, *device + " (" + addressText + ")");
+}
 
-  Activation activation = Activate(*device, options, options.promiscuous);
+OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOptions& options,
+                                const std::string& label) {
+  const std::string prefix = "Can't capture on " + (label.empty() ? device : label) + ": ";
+  Activation activation = Activate(device, options, options.promiscuous);
   bool promiscuousFailed = activation.status == PCAP_WARNING_PROMISC_NOTSUP;
   if (activation.status == PCAP_ERROR_PROMISC_PERM_DENIED) {
     // Capture without it, as the raw-socket original does when receive-all fails.
-    activation = Activate(*device, options, false);
+    activation = Activate(device, options, false);
     promiscuousFailed = true;
   }
   if (!activation.pcap) return Failed(prefix + activation.error);
@@ -230,7 +218,7 @@ OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOpt
   if (pcap_get_selectable_fd(activation.pcap.get()) < 0) return Failed(prefix + "no descriptor to wait on");
   const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd < 0) return Failed(prefix + std::strerror(errno));
-  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(activation.pcap), *device, wakeFd,
+  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(activation.pcap), device, wakeFd,
                                                           options.pollTimeoutMilliseconds),
                        {}, promiscuousFailed};
 }

@@ -25,6 +25,11 @@ struct LiveCaptureOptions {
 // Opens a live libpcap capture on the interface that holds `interfaceAddress`.
 OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options = {});
 
+// Opens a live capture on the named interface; messages name it by `label`
+// when one is given.
+OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOptions& options = {},
+                                const std::string& label = {});
+
 // Opens a pcap or pcapng file; Dispatch replays it and reports kEnd at its end.
 // A replay clock, when given, is set to each packet's time before the packet
 // is handed on.

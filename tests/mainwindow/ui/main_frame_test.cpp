@@ -8,6 +8,7 @@
 #include <QStyle>
 #include <QDockWidget>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QLabel>
 #include <QTimer>
 #include <QMenu>
@@ -27,7 +28,7 @@
 #include "graphs/traffic_history.h"
 #include "graphs/ui/download_view.h"
 #include "graphs/ui/traffic_share_bar.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "mainwindow/ui/application_name.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"
@@ -482,6 +483,36 @@ TEST_F(MainFrameTest, ByteAndTimeColumnsFitTheirTextsInTheCurrentFont) {
   }
   EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), 70);
   QApplication::setFont(before);
+}
+
+TEST_F(MainFrameTest, ACaptureWhoseHelperDiedIsShownInTheStatusBarAndRestartsWithTotalsKept) {
+  fake.names.SetForward("testhost", {kLocal});
+  const auto packet = testing::BuildIpv4Packet(testing::PacketSpec{kRemote, kLocal, 17, 5353, 6000, 5, "dns"});
+  fake.packets.SourceFor(kLocal).Push(packet);
+  auto frame = MakeFrame();
+  frame->OnStartup();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return frame->monitor().Status().packetsSeen == 1; }));
+  frame->OnTrafficTimer();
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
+
+  fake.packets.SourceFor(kLocal).Fail("quorvel-capture ended unexpectedly (killed by signal 9)");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !frame->RestartCaptureButton()->isHidden(); }));
+  EXPECT_EQ(frame->CaptureStatusText().toStdString(),
+            "Capture stopped on fake-198.18.0.1 (198.18.0.1): quorvel-capture ended unexpectedly (killed by "
+            "signal 9); 1 packets, 0 dropped by the kernel, 0 by Quorvel");
+  EXPECT_TRUE(boxes.requests.empty());  // the status bar says it; no box stops the user
+  frame->OnTrafficTimer();
+  EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(packet.size()) + "  UL: 0 B");
+
+  fake.packets.SourceFor(kLocal).Push(packet);
+  frame->RestartCaptureButton()->click();
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
+  ASSERT_TRUE(ProcessEventsUntil([&] {
+    const CaptureStatus status = frame->monitor().Status();
+    return fake.packets.Opened().size() == 2 && status.running && status.packetsSeen == 1;
+  }));
+  frame->OnTrafficTimer();
+  EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(2 * packet.size()) + "  UL: 0 B");
 }
 
 TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {

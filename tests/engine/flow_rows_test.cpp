@@ -1,13 +1,13 @@
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
 
-#include "mainwindow/flow_sort.h"
-#include "mainwindow/format.h"
-#include "mainwindow/timestamp_parse.h"
+#include "engine/flow_sort.h"
+#include "common/format.h"
+#include "common/timestamp_parse.h"
 
 namespace quorvel {
 namespace {

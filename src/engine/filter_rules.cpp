@@ -1,4 +1,4 @@
-#include "filters/filter_rules.h"
+#include "engine/filter_rules.h"
 
 #include <algorithm>
 

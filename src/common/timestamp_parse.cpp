@@ -1,4 +1,4 @@
-#include "mainwindow/timestamp_parse.h"
+#include "common/timestamp_parse.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 
 #include <algorithm>
 #include <limits>
@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/traffic_log.h"
 
 namespace quorvel {

@@ -1,4 +1,4 @@
-#include "mainwindow/flow_sort.h"
+#include "engine/flow_sort.h"
 
 #include <mutex>
 

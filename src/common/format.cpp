@@ -1,4 +1,4 @@
-#include "mainwindow/format.h"
+#include "common/format.h"
 
 #include <charconv>
 #include <cstdio>

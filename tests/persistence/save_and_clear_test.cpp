@@ -1,4 +1,4 @@
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 
 #include <gtest/gtest.h>
 

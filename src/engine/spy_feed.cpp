@@ -1,4 +1,4 @@
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 
 #include <thread>
 

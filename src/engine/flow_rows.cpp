@@ -1,4 +1,4 @@
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 #include "common/text_order.h"
 
@@ -11,7 +11,7 @@
 #include <mutex>
 #include <tuple>
 
-#include "mainwindow/timestamp_parse.h"
+#include "common/timestamp_parse.h"
 
 namespace quorvel {
 namespace {
