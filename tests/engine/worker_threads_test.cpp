@@ -12,6 +12,7 @@
 #include "engine/worker.h"
 #include "engine/flow_sort.h"
 #include "common/format.h"
+#include "persistence/save_and_clear.h"
 #include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 
@@ -60,9 +61,8 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   HostResolverPool pool(state, names, clock, 4);
   pool.Start();
   const auto logDirectory = std::filesystem::path(::testing::TempDir()) / "worker_threads_logs";
-  Worker worker(state, sources, pool, names, clock, [&](const std::vector<FlowRowTexts>& rows, std::int64_t now) {
-    return WriteTrafficLog(logDirectory, rows, now).status;
-  });
+  Worker worker(state, sources, pool, names, clock,
+                [&](std::int64_t now) { return CutToTrafficLog(state, logDirectory, now, false, true); });
 
   RunFlag workerRun;
   workerRun.Set(true);
@@ -195,7 +195,7 @@ TEST(WorkerHostFiltersTest, RowsFollowTheRulesWithAddressAndName) {
     const Ipv4Address remote = MakeIpv4(10, 0, 0, 5);
     if (c.reverse) names.SetReverse(remote, c.reverse);
     HostResolverPool pool(state, names, clock, 1);
-    Worker worker(state, sources, pool, names, clock, "/nonexistent");
+    Worker worker(state, sources, pool, names, clock, {});
     const FlowKey key{sources.LookupLocalSource(5000, 6), 5000, remote, 443};
     const auto event = [&](std::uint64_t download) {
       {
@@ -245,7 +245,7 @@ TEST(WorkerThreadsTest, AStoppedWorkerEndsWhileAForwardLookupHangs) {
   testing::GatedResolver names;
   {
     HostResolverPool pool(state, names, clock, 1);
-    Worker worker(state, sources, pool, names, clock, "/nonexistent");
+    Worker worker(state, sources, pool, names, clock, {});
     state.proxyEvents.push_back(ProxyEvent{"www.example", 5000, kStart - 3, 100, Direction::kOutgoing});
     RunFlag run;
     run.Set(true);

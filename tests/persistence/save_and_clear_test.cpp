@@ -80,7 +80,7 @@ class SaveAndClearTest : public ::testing::Test {
   LocalSources sources_{owners_, clock_};
   HostResolverPool resolver_{state_, names_, clock_, 1};  // not started
   Accountant accountant_{state_, sources_, clock_};
-  Worker worker_{state_, sources_, resolver_, names_, clock_, "/nonexistent"};
+  Worker worker_{state_, sources_, resolver_, names_, clock_, {}};
   std::filesystem::path directory_;
 };
 
