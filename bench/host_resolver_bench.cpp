@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 #include "attribution/local_sources.h"
 #include "engine/worker.h"
 #include "common/format.h"

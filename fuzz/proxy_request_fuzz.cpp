@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "attribution/proxy_inspector.h"
+#include "engine/proxy_inspector.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view request(reinterpret_cast<const char*>(data), size);

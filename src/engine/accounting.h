@@ -2,7 +2,7 @@
 
 #include "attribution/local_source_cache.h"
 #include "attribution/local_sources.h"
-#include "attribution/proxy_inspector.h"
+#include "engine/proxy_inspector.h"
 #include "engine/engine_state.h"
 #include "engine/packet_parser.h"
 #include "platform/clock.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 #include "attribution/local_sources.h"
 #include "engine/engine_state.h"
 #include "engine/worker.h"

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 #include "attribution/local_source_cache.h"
 #include "attribution/local_sources.h"
 #include "common/status.h"

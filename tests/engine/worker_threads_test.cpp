@@ -6,8 +6,8 @@
 #include <random>
 #include <thread>
 
-#include "attribution/host_resolver.h"
-#include "attribution/resolver_fixture.h"
+#include "engine/host_resolver.h"
+#include "engine/resolver_fixture.h"
 #include "engine/accounting.h"
 #include "engine/worker.h"
 #include "engine/flow_sort.h"

@@ -1,4 +1,4 @@
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 
 #include <algorithm>
 #include <optional>

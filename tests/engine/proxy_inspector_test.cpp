@@ -1,4 +1,4 @@
-#include "attribution/proxy_inspector.h"
+#include "engine/proxy_inspector.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 #include "support/fake_platform.h"
 
 namespace quorvel::testing {

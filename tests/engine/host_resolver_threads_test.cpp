@@ -1,4 +1,4 @@
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <functional>
 #include <thread>
 
-#include "attribution/resolver_fixture.h"
+#include "engine/resolver_fixture.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {

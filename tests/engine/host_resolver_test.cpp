@@ -1,11 +1,11 @@
-#include "attribution/host_resolver.h"
+#include "engine/host_resolver.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "persistence/save_and_clear.h"
-#include "attribution/resolver_fixture.h"
+#include "engine/resolver_fixture.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
