@@ -35,7 +35,7 @@ void BM_WorkerCycleUpdatesExistingRows(benchmark::State& state) {
   Worker worker(engine, sources, resolver, fakes.names, fakes.clock, "/nonexistent");
   for (int i = 0; i < flows; ++i) {
     const FlowKey key = KeyOf(i);
-    engine.stats.flows[key] = TrafficFlow{key.remoteAddress, 1000, 2000};
+    engine.stats.flows[key] = TrafficFlow{1000, 2000};
     FlowRow row;
     row.columns[kColumnRemote] = Ipv4ToText(key.remoteAddress) + ": 443";
     row.columns[kColumnHost] = Ipv4ToText(key.remoteAddress);

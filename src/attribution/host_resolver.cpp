@@ -44,7 +44,7 @@ void HostResolverPool::Stop() {
   for (auto& thread : threads) thread.join();
 }
 
-void HostResolverPool::Request(Ipv4Address address) {
+void HostResolverPool::Request(const IpAddress& address) {
   {
     std::lock_guard lock(mutex_);
     if (stopping_ || waitingOrRunning_.contains(address)) return;
@@ -74,7 +74,7 @@ void HostResolverPool::ResolverThread() {
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
     if (stopping_) return;
-    const Ipv4Address address = waiting_.front();
+    const IpAddress address = waiting_.front();
     waiting_.pop_front();
     ++busy_;
 
@@ -107,8 +107,8 @@ void HostResolverPool::ResolverThread() {
   }
 }
 
-void HostResolverPool::ApplyResolvedName(Ipv4Address address, const std::string& name) {
-  const std::string addressText = Ipv4ToText(address);
+void HostResolverPool::ApplyResolvedName(const IpAddress& address, const std::string& name) {
+  const std::string addressText = IpToText(address);
   std::lock_guard list(state_.listMutex);
   FlowRows& rows = state_.rows;
   const std::vector<RowId> ids = rows.RowsOfAddress(addressText);

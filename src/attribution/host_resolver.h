@@ -12,7 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 #include "engine/engine_state.h"
 #include "platform/clock.h"
 #include "platform/name_resolver.h"
@@ -46,14 +46,14 @@ class HostResolverPool {
 
   // Asks for the name of an address whose row was just added. Never waits and
   // takes no engine lock, so the worker may call it holding listMutex.
-  void Request(Ipv4Address address);
+  void Request(const IpAddress& address);
 
   // Applies one name: under listMutex each row of the address (column 0
-  // starting with "<address>:") is asked to the filter with the name as host
+  // whose address part is the address text) is asked to the filter with the name as host
   // and address text and the row's local source; hidden rows are deleted, the
   // others get the name in column 1. Then, under statMutex, the address's
   // entries of both remote maps get the name. Nothing happens without a row.
-  void ApplyResolvedName(Ipv4Address address, const std::string& name);
+  void ApplyResolvedName(const IpAddress& address, const std::string& name);
 
   // For tests and benchmarks.
   std::size_t ThreadsCreated() const { return threadsCreated_.load(); }
@@ -79,9 +79,9 @@ class HostResolverPool {
 
   mutable std::mutex mutex_;  // guards everything below; never held while taking an engine lock
   std::condition_variable wake_;
-  std::deque<Ipv4Address> waiting_;
-  std::unordered_set<Ipv4Address> waitingOrRunning_;
-  std::unordered_map<Ipv4Address, CachedName> cache_;
+  std::deque<IpAddress> waiting_;
+  std::unordered_set<IpAddress, IpAddressHash> waitingOrRunning_;
+  std::unordered_map<IpAddress, CachedName, IpAddressHash> cache_;
   std::size_t busy_ = 0;  // threads working on an address
   bool stopping_ = false;
   std::vector<std::thread> threads_;

@@ -5,11 +5,6 @@
 namespace quorvel {
 namespace {
 
-bool IsMulticast(Ipv4Address address) {
-  const std::uint8_t first = FirstOctet(address);
-  return first >= 224 && first <= 239;
-}
-
 std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
                                 Direction direction) {
   return direction == Direction::kOutgoing ? upload : download;
@@ -22,12 +17,12 @@ Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& cl
 
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
-  const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
+  const IpAddress interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
 
   Direction direction;
   if (packet.source == interfaceAddress) {
     direction = Direction::kOutgoing;
-  } else if (packet.destination == interfaceAddress || IsMulticast(packet.destination)) {
+  } else if (packet.destination == interfaceAddress || packet.destination.IsMulticast()) {
     direction = Direction::kIncoming;
   } else {
     return;  // traffic between other hosts, broadcasts
@@ -36,14 +31,14 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   if (proxy_.InspectProxyPacket(packet, direction)) return;
 
   if (settings.hideLanFlows.load(std::memory_order_relaxed)) {
-    if (IsMulticast(packet.destination)) return;
+    if (packet.destination.IsMulticast()) return;
     const std::uint32_t mask = settings.networkMask.load(std::memory_order_relaxed);
-    if ((mask & packet.source) == (mask & packet.destination)) return;
+    if ((mask & packet.source.Ipv4()) == (mask & packet.destination.Ipv4())) return;
   }
 
   const bool outgoing = direction == Direction::kOutgoing;
   const std::uint32_t localPort = outgoing ? packet.sourcePort : packet.destinationPort;
-  const Ipv4Address remoteAddress = outgoing ? packet.destination : packet.source;
+  const IpAddress& remoteAddress = outgoing ? packet.destination : packet.source;
   const std::uint32_t remotePort = outgoing ? packet.destinationPort : packet.sourcePort;
   // Named outside statMutex: a lookup miss may wait for the connection table,
   // and the one-second timer must not wait behind it.
@@ -57,13 +52,13 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     TrafficStats& stats = state_.stats;
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{remoteAddress}).first;
+      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{}).first;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
 
     RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
-    if (remote.displayName.empty()) remote.displayName = Ipv4ToText(remoteAddress);
+    if (remote.displayName.empty()) remote.displayName = IpToText(remoteAddress);
     remote.bytes += packet.length;
 
     if (flow->second.lastQueuedSecond != now) {

@@ -1,6 +1,5 @@
 #include "engine/worker.h"
 
-#include <charconv>
 #include <ctime>
 #include <deque>
 #include <iterator>
@@ -37,22 +36,6 @@ std::deque<Event> TakeDue(std::deque<Event>& events, std::int64_t now) {
   due.assign(std::make_move_iterator(events.begin()), std::make_move_iterator(end));
   events.erase(events.begin(), end);
   return due;
-}
-
-// Column 0 of a flow row: "%s: %s" of the dotted address and the port as
-// "%u". Built by hand: it is made once per applied event.
-std::string RemoteText(Ipv4Address address, std::uint32_t port) {
-  const auto* octets = reinterpret_cast<const std::uint8_t*>(&address);
-  char digits[16];
-  std::string text;
-  text.reserve(24);
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) text += '.';
-    text.append(digits, std::to_chars(digits, digits + sizeof digits, octets[i]).ptr);
-  }
-  text += ": ";
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
-  return text;
 }
 
 void SetByteColumns(FlowRow& row, std::uint64_t download, std::uint64_t upload) {
@@ -127,8 +110,8 @@ std::deque<ProxyEvent> Worker::TakeDueProxyEvents(std::int64_t now) {
 
 bool Worker::UpdateFlowRow(const PacketEvent& event) {
   const FlowKey& key = event.key;
-  const std::string remoteText = RemoteText(key.remoteAddress, key.remotePort);
-  const std::string_view addressText = std::string_view(remoteText).substr(0, remoteText.find(':'));
+  const std::string remoteText = EndpointText(key.remoteAddress, key.remotePort);
+  const std::string_view addressText = *EndpointAddressPart(remoteText);
   // The row shows the owner of the port as it is now; the flow is found by
   // the event's own key, which carries the text of packet time.
   const LocalSourceCache::Entry& owner = localSources_.Lookup(key.localPort, event.protocol);
@@ -185,7 +168,7 @@ ProxyFlow& Worker::ProxyFlowFor(const ProxyEvent& event, const std::string& loca
 }
 
 std::string Worker::ProxyAddressText(const std::string& host) {
-  if (ParseIpv4(host)) return host;
+  if (ParseIp(host)) return host;
   const std::vector<Ipv4Address> addresses = names_.ResolveIpv4(host);
   if (!addresses.empty()) return Ipv4ToText(addresses.front());
   std::string server = state_.settings.ProxyServerText();

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 
 namespace quorvel {
 
@@ -16,7 +16,7 @@ class NameResolver {
   // IPv4 addresses of a host name, in resolver order; empty on failure.
   virtual std::vector<Ipv4Address> ResolveIpv4(const std::string& host) = 0;
   // Official host name of an address; nullopt when there is no reverse entry.
-  virtual std::optional<std::string> ReverseLookup(Ipv4Address address) = 0;
+  virtual std::optional<std::string> ReverseLookup(const IpAddress& address) = 0;
 };
 
 }  // namespace quorvel

@@ -112,7 +112,7 @@ void PrintFlows(EngineState& state) {
   std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes\n");
   for (const auto& [key, flow] : flows) {
     std::printf("%s\t%u\t%s\t%u\t%llu\t%llu\n", key.localSource.c_str(), key.localPort,
-                Ipv4ToText(key.remoteAddress).c_str(), key.remotePort,
+                IpToText(key.remoteAddress).c_str(), key.remotePort,
                 static_cast<unsigned long long>(flow.download),
                 static_cast<unsigned long long>(flow.upload));
   }

@@ -37,7 +37,7 @@ class ProxyTest : public ::testing::Test {
   ProxyTest() : sources(fakes.owners, fakes.clock), accountant(state, sources, fakes.clock) {
     state.settings.interfaceAddress = kLocal;
     state.settings.useProxy = true;
-    state.settings.proxyAddress = kProxy;
+    state.settings.proxyAddress.Set(kProxy);
     state.settings.proxyPort = 3128;
   }
 

@@ -31,7 +31,7 @@ class SaveAndClearTest : public ::testing::Test {
       state_.rows.InsertTop(row);
     }
     std::lock_guard lock(state_.statMutex);
-    state_.stats.flows[FlowKey{"app(1): 5", 5, MakeIpv4(10, 0, 0, 1), 80}] = TrafficFlow{MakeIpv4(10, 0, 0, 1), 1, 2};
+    state_.stats.flows[FlowKey{"app(1): 5", 5, MakeIpv4(10, 0, 0, 1), 80}] = TrafficFlow{1, 2};
     state_.stats.proxyFlows.push_back(ProxyFlow{5, "h", "app(1): 5", 1, 1});
     state_.stats.cumulativeDownload = 100;
     state_.stats.cumulativeUpload = 200;

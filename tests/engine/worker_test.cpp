@@ -36,7 +36,7 @@ class WorkerTest : public ::testing::Test {
   }
   void SetFlow(const FlowKey& key, std::uint64_t download, std::uint64_t upload) {
     std::lock_guard lock(state_.statMutex);
-    state_.stats.flows[key] = TrafficFlow{key.remoteAddress, upload, download};
+    state_.stats.flows[key] = TrafficFlow{upload, download};
   }
   void Queue(const FlowKey& key, std::int64_t time) {
     std::lock_guard lock(state_.queueMutex);

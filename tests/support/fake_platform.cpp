@@ -123,9 +123,9 @@ void FakeNameResolver::SetForward(const std::string& host, std::vector<Ipv4Addre
   forward_[host] = std::move(addresses);
 }
 
-void FakeNameResolver::SetReverse(Ipv4Address address, std::string name) {
+void FakeNameResolver::SetReverse(const IpAddress& address, std::string name) {
   std::lock_guard lock(mutex_);
-  reverse_[address] = std::move(name);
+  reverse_[IpToText(address)] = std::move(name);
 }
 
 std::string FakeNameResolver::HostName() {
@@ -139,10 +139,10 @@ std::vector<Ipv4Address> FakeNameResolver::ResolveIpv4(const std::string& host) 
   return it == forward_.end() ? std::vector<Ipv4Address>{} : it->second;
 }
 
-std::optional<std::string> FakeNameResolver::ReverseLookup(Ipv4Address address) {
+std::optional<std::string> FakeNameResolver::ReverseLookup(const IpAddress& address) {
   ++reverseLookups_;
   std::lock_guard lock(mutex_);
-  const auto it = reverse_.find(address);
+  const auto it = reverse_.find(IpToText(address));
   if (it == reverse_.end()) return std::nullopt;
   return it->second;
 }

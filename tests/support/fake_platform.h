@@ -99,17 +99,17 @@ class FakeNameResolver final : public NameResolver {
  public:
   void SetHostName(std::string name);
   void SetForward(const std::string& host, std::vector<Ipv4Address> addresses);
-  void SetReverse(Ipv4Address address, std::string name);
+  void SetReverse(const IpAddress& address, std::string name);
   std::string HostName() override;
   std::vector<Ipv4Address> ResolveIpv4(const std::string& host) override;
-  std::optional<std::string> ReverseLookup(Ipv4Address address) override;
+  std::optional<std::string> ReverseLookup(const IpAddress& address) override;
   int ReverseLookups() const { return reverseLookups_.load(); }
 
  private:
   std::mutex mutex_;
   std::string hostName_ = "testhost";
   std::map<std::string, std::vector<Ipv4Address>> forward_;
-  std::map<Ipv4Address, std::string> reverse_;
+  std::map<std::string, std::string> reverse_;  // by address text
   std::atomic<int> reverseLookups_{0};
 };
 

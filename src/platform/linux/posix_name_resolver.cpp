@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace quorvel {
 
@@ -35,13 +36,23 @@ std::vector<Ipv4Address> PosixNameResolver::ResolveIpv4(const std::string& host)
   return addresses;
 }
 
-std::optional<std::string> PosixNameResolver::ReverseLookup(Ipv4Address address) {
-  sockaddr_in socketAddress{};
-  socketAddress.sin_family = AF_INET;
-  socketAddress.sin_addr.s_addr = address;
+std::optional<std::string> PosixNameResolver::ReverseLookup(const IpAddress& address) {
+  sockaddr_storage socketAddress{};
+  socklen_t length;
+  if (address.IsIpv4()) {
+    auto& inet = reinterpret_cast<sockaddr_in&>(socketAddress);
+    inet.sin_family = AF_INET;
+    inet.sin_addr.s_addr = address.Ipv4();
+    length = sizeof inet;
+  } else {
+    auto& inet6 = reinterpret_cast<sockaddr_in6&>(socketAddress);
+    inet6.sin6_family = AF_INET6;
+    std::memcpy(&inet6.sin6_addr, address.bytes.data(), sizeof inet6.sin6_addr);
+    length = sizeof inet6;
+  }
   std::array<char, NI_MAXHOST> name{};
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&socketAddress), sizeof socketAddress,
-                  name.data(), name.size(), nullptr, 0, NI_NAMEREQD) != 0) {
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&socketAddress), length, name.data(), name.size(),
+                  nullptr, 0, NI_NAMEREQD) != 0) {
     return std::nullopt;
   }
   if (name[0] == '\0') return std::nullopt;

@@ -223,7 +223,7 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
   EXPECT_TRUE(state.settings.freezeGraph.load());
   EXPECT_TRUE(state.settings.useProxy.load());
   EXPECT_EQ(state.settings.ProxyServerText(), "10.0.0.9");
-  EXPECT_EQ(state.settings.proxyAddress.load(), MakeIpv4(10, 0, 0, 9));
+  EXPECT_EQ(state.settings.proxyAddress.Get(), IpAddress(MakeIpv4(10, 0, 0, 9)));
   EXPECT_EQ(state.settings.proxyPort.load(), 3128);
   EXPECT_EQ(state.settings.networkMask.load(), MakeIpv4(255, 255, 255, 0));
   EXPECT_EQ(state.settings.interfaceAddress.load(), MakeIpv4(10, 0, 0, 5));
