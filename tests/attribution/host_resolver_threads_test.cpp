@@ -65,7 +65,7 @@ class GatedResolver final : public NameResolver {
  public:
   std::string HostName() override { return "gated"; }
   std::vector<Ipv4Address> ResolveIpv4(const std::string&) override { return {}; }
-  std::optional<std::string> ReverseLookup(Ipv4Address) override {
+  std::optional<std::string> ReverseLookup(const IpAddress&) override {
     std::unique_lock lock(mutex_);
     ++started_;
     changed_.notify_all();
