@@ -5,6 +5,17 @@
 namespace quorvel {
 namespace {
 
+bool IsLinkLocal(const IpAddress& address) {
+  return address.bytes[0] == 0xFE && (address.bytes[1] & 0xC0) == 0x80;  // fe80::/10
+}
+
+const IpPrefix* FindOwn(const std::vector<IpPrefix>& own, const IpAddress& address) {
+  for (const IpPrefix& prefix : own) {
+    if (prefix.address == address) return &prefix;
+  }
+  return nullptr;
+}
+
 std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
                                 Direction direction) {
   return direction == Direction::kOutgoing ? upload : download;
@@ -13,27 +24,46 @@ std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
 }  // namespace
 
 Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
-    : state_(state), clock_(clock), proxy_(state, clock), localSources_(localSources) {}
+    : state_(state), clock_(clock), ipv6Addresses_(state.settings.interfaceIpv6Addresses),
+      proxy_(state, clock), localSources_(localSources) {}
 
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
-  const IpAddress interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
 
   Direction direction;
-  if (packet.source == interfaceAddress) {
-    direction = Direction::kOutgoing;
-  } else if (packet.destination == interfaceAddress || packet.destination.IsMulticast()) {
-    direction = Direction::kIncoming;
+  const IpPrefix* local = nullptr;  // the interface's IPv6 address the packet uses
+  if (packet.source.IsIpv4()) {
+    const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
+    if (packet.source.Ipv4() == interfaceAddress) {
+      direction = Direction::kOutgoing;
+    } else if (packet.destination.Ipv4() == interfaceAddress || packet.destination.IsMulticast()) {
+      direction = Direction::kIncoming;
+    } else {
+      return;  // traffic between other hosts, broadcasts
+    }
   } else {
-    return;  // traffic between other hosts, broadcasts
+    const std::vector<IpPrefix>& own = ipv6Addresses_.Get();
+    if ((local = FindOwn(own, packet.source))) {
+      direction = Direction::kOutgoing;
+    } else if ((local = FindOwn(own, packet.destination)) || packet.destination.IsMulticast()) {
+      direction = Direction::kIncoming;
+    } else {
+      return;
+    }
   }
 
   if (proxy_.InspectProxyPacket(packet, direction)) return;
 
   if (settings.hideLanFlows.load(std::memory_order_relaxed)) {
     if (packet.destination.IsMulticast()) return;
-    const std::uint32_t mask = settings.networkMask.load(std::memory_order_relaxed);
-    if ((mask & packet.source.Ipv4()) == (mask & packet.destination.Ipv4())) return;
+    if (packet.source.IsIpv4()) {
+      const std::uint32_t mask = settings.networkMask.load(std::memory_order_relaxed);
+      if ((mask & packet.source.Ipv4()) == (mask & packet.destination.Ipv4())) return;
+    } else {
+      if (IsLinkLocal(packet.source) || IsLinkLocal(packet.destination)) return;
+      const IpAddress& remote = local->address == packet.source ? packet.destination : packet.source;
+      if (SharesIpv6Prefix(remote, local->address, local->length)) return;
+    }
   }
 
   const bool outgoing = direction == Direction::kOutgoing;

@@ -21,6 +21,7 @@ class Accountant {
  private:
   EngineState& state_;
   Clock& clock_;
+  Published<std::vector<IpPrefix>>::Reader ipv6Addresses_;
   ProxyInspector proxy_;
   LocalSourceCache localSources_;
 };

@@ -171,7 +171,7 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   // Each shown flow has one row with its final totals; hidden flows have none.
   std::size_t shown = 0;
   for (const auto& [key, flow] : stats.flows) {
-    const std::string address = Ipv4ToText(key.remoteAddress);
+    const std::string address = IpToText(key.remoteAddress);
     const auto id = state.rows.FindRowByEndpoint(address + ": " + std::to_string(key.remotePort), key.localSource);
     if (key.localSource.find("hidden.exe") != std::string::npos) {
       EXPECT_FALSE(id) << key.localSource;
@@ -182,7 +182,7 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
     const FlowRowPtr row = state.rows.Get(*id);
     EXPECT_EQ(row->columns[kColumnDownload], FormatBytes(flow.download));
     EXPECT_EQ(row->columns[kColumnUpload], FormatBytes(flow.upload));
-    const int index = static_cast<int>(FirstOctet(key.remoteAddress) == 10
+    const int index = static_cast<int>(key.remoteAddress.bytes[0] == 10
                                            ? (reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[2] * 256 +
                                               reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[3])
                                            : -1);

@@ -115,10 +115,20 @@ class FakeNameResolver final : public NameResolver {
 
 class FakeInterfaceLister final : public InterfaceLister {
  public:
-  std::vector<InterfaceInfo> interfaces;
+  std::vector<InterfaceInfo> interfaces;  // set before any thread lists them, or through Set
   std::optional<Ipv4Address> defaultRoute;
-  std::vector<InterfaceInfo> List() override { return interfaces; }
+  void Set(std::vector<InterfaceInfo> list) {
+    std::lock_guard lock(mutex_);
+    interfaces = std::move(list);
+  }
+  std::vector<InterfaceInfo> List() override {
+    std::lock_guard lock(mutex_);
+    return interfaces;
+  }
   std::optional<Ipv4Address> DefaultRouteAddress() override { return defaultRoute; }
+
+ private:
+  std::mutex mutex_;
 };
 
 // All fakes together, with the bundle that points at them.
