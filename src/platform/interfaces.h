@@ -20,6 +20,10 @@ struct InterfaceInfo {
   std::vector<IpPrefix> ipv6Addresses;  // global, temporary, unique-local and link-local
 };
 
+// "IPv4 198.18.0.1; IPv6 2001:db8::1/64, fe80::1/64": the addresses of an
+// interface as the Options dialog lists them.
+std::string InterfaceAddressesText(const InterfaceInfo& info);
+
 class InterfaceLister {
  public:
   virtual ~InterfaceLister() = default;

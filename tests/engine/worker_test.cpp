@@ -146,14 +146,19 @@ TEST_F(WorkerTest, NewRowTextsAndTheNewRowPause) {
 
 TEST_F(WorkerTest, RemoteTextsOfEdgeAddressesAndPorts) {
   const struct {
-    Ipv4Address address;
+    IpAddress address;
     std::uint32_t port;
     std::uint16_t protocol;
     const char* remote;
     const char* source;
   } cases[] = {{MakeIpv4(0, 0, 0, 0), 0, 1, "0.0.0.0: 0", "ICMP protocol"},
                {MakeIpv4(255, 255, 255, 255), 65535, 17, "255.255.255.255: 65535", "UDP protocol: 7"},
-               {MakeIpv4(192, 168, 100, 200), 8080, 6, "192.168.100.200: 8080", "TCP protocol: 7"}};
+               {MakeIpv4(192, 168, 100, 200), 8080, 6, "192.168.100.200: 8080", "TCP protocol: 7"},
+               {*ParseIp("2001:db8::1"), 443, 6, "2001:db8::1: 443", "TCP protocol: 7"},
+               {*ParseIp("::ffff:198.51.100.7"), 53, 17, "::ffff:198.51.100.7: 53", "UDP protocol: 7"},
+               {*ParseIp("fe80::1"), 0, 58, "fe80::1: 0", "ICMPv6 protocol"},
+               {*ParseIp("2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff"), 65535, 6,
+                "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff: 65535", "TCP protocol: 7"}};
   for (const auto& c : cases) {
     const FlowKey key{sources_.LookupLocalSource(7, c.protocol), 7, c.address, c.port};
     SetFlow(key, 1, 1);
@@ -165,7 +170,7 @@ TEST_F(WorkerTest, RemoteTextsOfEdgeAddressesAndPorts) {
     worker_.RunCycle();
     const FlowRow row = Rows().at(0);
     EXPECT_EQ(row.columns[kColumnRemote], c.remote);
-    EXPECT_EQ(row.columns[kColumnHost], Ipv4ToText(c.address));
+    EXPECT_EQ(row.columns[kColumnHost], IpToText(c.address));
     EXPECT_EQ(row.columns[kColumnLocalSource], c.source);
     EXPECT_EQ(row.columns[kColumnFullPath], "");
   }

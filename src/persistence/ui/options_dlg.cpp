@@ -54,6 +54,12 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   interfaceList_->setMinimumContentsLength(30);
   auto* interfaceLayout = new QVBoxLayout(interfaceGroup);
   interfaceLayout->addWidget(interfaceList_);
+  interfaceAddresses_ = new QLabel(interfaceGroup);
+  interfaceAddresses_->setObjectName(QStringLiteral("interfaceAddresses"));
+  interfaceAddresses_->setWordWrap(true);
+  interfaceAddresses_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  interfaceLayout->addWidget(interfaceAddresses_);
+  connect(interfaceList_, &QComboBox::currentTextChanged, this, &COptionsDlg::ShowInterfaceAddresses);
 
   auto* generalGroup = new ColoredGroupBox(QStringLiteral("General options:"), kCaptionColor, this);
   SetControlId(*generalGroup, kIdGeneralGroup);
@@ -120,6 +126,17 @@ void COptionsDlg::FillInterfaceList() {
   interfaceList_->addItems(SortedListTexts(descriptions));
   // Line 0, whatever the engine monitors now; found again by its text on OK.
   interfaceList_->setCurrentIndex(entries_.empty() ? -1 : 0);
+  ShowInterfaceAddresses();
+}
+
+void COptionsDlg::ShowInterfaceAddresses() {
+  const std::string description = interfaceList_->currentText().toStdString();
+  for (const InterfaceInfo& entry : entries_) {
+    if (entry.description != description) continue;
+    interfaceAddresses_->setText(QString::fromStdString(InterfaceAddressesText(entry)));
+    return;
+  }
+  interfaceAddresses_->clear();
 }
 
 void COptionsDlg::ShowSettings() {
@@ -186,7 +203,7 @@ void COptionsDlg::accept() {
       ShowError("Input Proxy Server host!");
       return;
     }
-    if (ParseIpv4(candidate.strProxyHost)) {
+    if (ParseIp(candidate.strProxyHost)) {
       proxyAddressText = candidate.strProxyHost;
     } else {
       QApplication::setOverrideCursor(Qt::WaitCursor);

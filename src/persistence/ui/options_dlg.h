@@ -14,6 +14,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 
 namespace quorvel {
@@ -40,7 +41,7 @@ struct InterfaceChoice {
 struct OptionsResult {
   Settings settings;  // as written to set.dat, "?" placeholders included
   std::optional<InterfaceChoice> chosenInterface;
-  std::string proxyAddressText;  // dotted IPv4; empty when the proxy is off
+  std::string proxyAddressText;  // dotted IPv4 or IPv6 text; empty when the proxy is off
 };
 
 // "Options": the interface to monitor, the switches and the proxy server.
@@ -71,6 +72,7 @@ class COptionsDlg final : public QDialog {
 
  private:
   void FillInterfaceList();
+  void ShowInterfaceAddresses();
   void ShowSettings();
   void ReadControls();
   void EnableProxyControls(bool enabled);
@@ -85,6 +87,7 @@ class COptionsDlg final : public QDialog {
   OptionsResult result_;
 
   QComboBox* interfaceList_ = nullptr;
+  QLabel* interfaceAddresses_ = nullptr;  // of the line selected
   QCheckBox* launchOnStartup_ = nullptr;
   QCheckBox* hideLanFlows_ = nullptr;
   QCheckBox* freezeGraph_ = nullptr;

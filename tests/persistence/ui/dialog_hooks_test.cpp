@@ -86,7 +86,7 @@ class DialogHooksTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:
   void SetUp() override {
     settings_ = std::make_unique<testing::TemporarySettings>();
-    platform.interfaces.interfaces = {{"eth0", "eth0", "10.0.0.5", "255.255.255.0", true, false}};
+    platform.interfaces.interfaces = {{"eth0", "eth0", "10.0.0.5", "255.255.255.0", true, false, {}}};
     platform.names.SetForward("proxy.lan", {MakeIpv4(10, 0, 0, 9)});
   }
 

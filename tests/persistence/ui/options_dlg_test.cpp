@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -37,7 +38,7 @@ using testing::WriteBytes;
 const QColor kCaption(50, 0, 225);
 
 InterfaceInfo Adapter(const std::string& description, const std::string& address, const std::string& mask) {
-  return InterfaceInfo{description, description, address, mask, true, false};
+  return InterfaceInfo{description, description, address, mask, true, false, {}};
 }
 
 class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
@@ -152,9 +153,17 @@ TEST_F(OptionsDlgTest, InterfacesAreSortedAndLineZeroIsPreselected) {
   platform.interfaces.interfaces = {Adapter("Zeta", "10.0.0.1", "255.0.0.0"),
                                     Adapter("alpha", "10.0.0.2", "255.255.0.0"),
                                     Adapter("Beta", "10.0.0.3", "255.255.255.0")};
+  platform.interfaces.interfaces[2].ipv6Addresses = {{*ParseIp("2001:db8::3"), 64}, {*ParseIp("fe80::3"), 64}};
   auto dialog = Open();
   EXPECT_EQ(Lines(*dialog), (QStringList{"alpha", "Beta", "Zeta"}));
   EXPECT_EQ(Control<QComboBox>(*dialog, COptionsDlg::kIdInterfaceList).currentIndex(), 0);
+  // The addresses of the line selected, IPv4 and IPv6.
+  auto* addresses = dialog->findChild<QLabel*>(QStringLiteral("interfaceAddresses"));
+  ASSERT_NE(addresses, nullptr);
+  EXPECT_EQ(addresses->text(), "IPv4 10.0.0.2");
+  Control<QComboBox>(*dialog, COptionsDlg::kIdInterfaceList).setCurrentIndex(1);
+  EXPECT_EQ(addresses->text(), "IPv4 10.0.0.3; IPv6 2001:db8::3/64, fe80::3/64");
+  Control<QComboBox>(*dialog, COptionsDlg::kIdInterfaceList).setCurrentIndex(0);
   Ok(*dialog);
   ASSERT_TRUE(dialog->Result().chosenInterface);
   EXPECT_EQ(dialog->Result().chosenInterface->address, MakeIpv4(10, 0, 0, 2));
@@ -201,6 +210,7 @@ TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
       {true, "10.0.0.1", "", "Input Proxy Server port!", nullptr, ""},
       {true, "proxy.lan", "", "Input Proxy Server port!", nullptr, ""},
       {true, "10.0.0.1", "8080", nullptr, "0 0 1 10.0.0.1 8080 4294967295\r\n", "10.0.0.1"},
+      {true, "2001:db8::8", "3128", nullptr, "0 0 1 2001:db8::8 3128 4294967295\r\n", "2001:db8::8"},
       {true, "proxy.lan", "3128", nullptr, "0 0 1 proxy.lan 3128 4294967295\r\n", "10.0.0.9"},
       {true, "proxy.lan", "80x", nullptr, "0 0 1 proxy.lan 80x 4294967295\r\n", "10.0.0.9"},
       {false, "10.0.0.1", "", nullptr, "0 0 0 ? ? 4294967295\r\n", ""},
