@@ -47,7 +47,7 @@ void Monitor::Start() {
     workerRun_.Set(true);
     workerThread_ = std::thread([this] { worker_->WorkerThread(workerRun_); });
   }
-  if (state_.settings.interfaceAddress.load() == 0) {
+  if (state_.settings.interfaceAddress.load() == 0 && options_.chooseInterface) {
     const auto chosen = ChooseInterfaceAddress();
     if (!chosen) {
       observer_.OnCaptureProblem(

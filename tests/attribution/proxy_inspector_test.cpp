@@ -60,6 +60,31 @@ class ProxyTest : public ::testing::Test {
   Accountant accountant;
 };
 
+TEST_F(ProxyTest, AnIpv6ProxyAddressTakesItsPacketsUnderTheRequestedHost) {
+  const IpAddress local = *ParseIp("2001:db8::7");
+  const IpAddress proxy = *ParseIp("2001:db8::1");
+  state.settings.interfaceIpv6Addresses.Set({{local, 64}});
+  state.settings.proxyAddress.Set(proxy);
+  const auto account = [&](const testing::Ipv6PacketSpec& shape) {
+    const auto bytes = testing::BuildIpv6Packet(shape);
+    accountant.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+    return bytes.size();
+  };
+  // A hop-by-hop header before TCP: the request text is found after both.
+  const std::size_t request = account({local, proxy, {{0, 8}}, 6, 1500, 3128, true,
+                                       "GET http://six.example/ HTTP/1.1\r\n\r\n"});
+  const std::size_t reply = account({proxy, local, {}, 6, 3128, 1500, true, "HTTP/1.1 200 OK\r\n"});
+  ASSERT_EQ(state.proxyEvents.size(), 2u);
+  EXPECT_EQ(state.proxyEvents[0].host, "six.example");
+  EXPECT_EQ(state.proxyEvents[0].length, request);
+  EXPECT_EQ(state.proxyEvents[1].direction, Direction::kIncoming);
+  EXPECT_EQ(state.proxyEvents[1].length, reply);
+  EXPECT_TRUE(state.stats.flows.empty());
+  // The IPv4 address that was the proxy before is an ordinary remote now.
+  Send(1501, "GET http://four.example/ HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(state.stats.flows.size(), 1u);
+}
+
 TEST_F(ProxyTest, RequestsNameTheHostOfLaterPackets) {
   Send(1500, "");  // the handshake: no request seen yet, counted nowhere
   EXPECT_TRUE(state.proxyEvents.empty());
