@@ -42,8 +42,18 @@ struct IpAddress {
     return IsIpv4() ? bytes[0] >= 224 && bytes[0] <= 239 : bytes[0] == 0xFF;
   }
 
-  friend bool operator==(const IpAddress& a, const IpAddress& b) {
-    return std::memcmp(&a, &b, sizeof(IpAddress)) == 0;
+  // Word by word: a 17-byte memcmp is a library call. An IPv4 address is
+  // read in the width it was written in; wider reads of fresh narrow stores
+  // stall.
+  friend bool operator==(const IpAddress& a, const IpAddress& b) noexcept {
+    if (a.family != b.family) return false;
+    if (a.IsIpv4()) return a.Ipv4() == b.Ipv4();
+    std::uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, a.bytes.data(), 8);
+    std::memcpy(&b0, b.bytes.data(), 8);
+    std::memcpy(&a1, a.bytes.data() + 8, 8);
+    std::memcpy(&b1, b.bytes.data() + 8, 8);
+    return a0 == b0 && a1 == b1;
   }
 };
 static_assert(sizeof(IpAddress) == 17 && alignof(IpAddress) == 1);
@@ -70,11 +80,10 @@ bool IpLess(const IpAddress& a, const IpAddress& b);
 bool SharesIpv6Prefix(const IpAddress& a, const IpAddress& b, int prefixLength);
 
 struct IpAddressHash {
-  std::size_t operator()(const IpAddress& address) const {
-    std::uint64_t low;
+  std::size_t operator()(const IpAddress& address) const noexcept {
+    if (address.IsIpv4()) return std::hash<std::uint32_t>{}(address.Ipv4());
+    std::uint64_t low, high;
     std::memcpy(&low, address.bytes.data(), sizeof low);
-    if (address.IsIpv4()) return std::hash<std::uint64_t>{}(low);
-    std::uint64_t high;
     std::memcpy(&high, address.bytes.data() + 8, sizeof high);
     return std::hash<std::uint64_t>{}(low ^ (high * 0x9e3779b97f4a7c15ULL) ^ 6);
   }

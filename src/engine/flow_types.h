@@ -30,19 +30,19 @@ struct FlowKey {
   friend bool operator==(const FlowKey&, const FlowKey&) = default;
 };
 
-// A key that borrows its text: lookups on the packet path build no string.
+// A key that borrows its text and address: lookups on the packet path build
+// no string and copy no address. Lives no longer than what it borrows.
 struct FlowKeyView {
   std::string_view localSource;
-  std::uint32_t localPort = 0;
-  IpAddress remoteAddress;
-  std::uint32_t remotePort = 0;
+  std::uint32_t localPort;
+  const IpAddress* remoteAddress;
+  std::uint32_t remotePort;
 
-  FlowKeyView() = default;
   FlowKeyView(std::string_view source, std::uint32_t lport, const IpAddress& address, std::uint32_t rport)
-      : localSource(source), localPort(lport), remoteAddress(address), remotePort(rport) {}
+      : localSource(source), localPort(lport), remoteAddress(&address), remotePort(rport) {}
   FlowKeyView(const FlowKey& key)  // NOLINT(google-explicit-constructor): a view of a key
       : FlowKeyView(key.localSource, key.localPort, key.remoteAddress, key.remotePort) {}
-  FlowKey ToKey() const { return {std::string(localSource), localPort, remoteAddress, remotePort}; }
+  FlowKey ToKey() const { return {std::string(localSource), localPort, *remoteAddress, remotePort}; }
 };
 
 // Strict order: local source by bytes, then local port, the remote address
@@ -58,7 +58,7 @@ struct FlowKeyHash {
 struct FlowKeyEqual {
   using is_transparent = void;
   bool operator()(const FlowKeyView& a, const FlowKeyView& b) const {
-    return a.localPort == b.localPort && a.remoteAddress == b.remoteAddress &&
+    return a.localPort == b.localPort && *a.remoteAddress == *b.remoteAddress &&
            a.remotePort == b.remotePort && a.localSource == b.localSource;
   }
 };

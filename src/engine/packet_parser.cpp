@@ -23,31 +23,28 @@ std::uint16_t ReadBigEndian16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>((at[0] << 8) | at[1]);
 }
 
-std::optional<PacketFacts> ParseIpv4(const std::uint8_t* data, std::size_t received) {
-  if (received < kMinimumIpv4) return std::nullopt;
-  PacketFacts facts;
+bool ParseIpv4(const std::uint8_t* data, std::size_t received, PacketFacts& facts) {
+  if (received < kMinimumIpv4) return false;
   facts.protocol = data[9];
   facts.receivedEnd = data + received;
   facts.payload = data;
   if (facts.protocol == kTcp || facts.protocol == kUdp) {
     const std::size_t offset = static_cast<std::size_t>(data[0] & 0x0F) * 4;
-    if (offset + 4 > received) return std::nullopt;
+    if (offset + 4 > received) return false;
     facts.sourcePort = ReadBigEndian16(data + offset);
     facts.destinationPort = ReadBigEndian16(data + offset + 2);
     if (facts.protocol == kTcp) facts.payload = data + std::min(kAssumedHeaders, received);
   }
   facts.length = ReadBigEndian16(data + 2);
-  Ipv4Address address;
-  std::memcpy(&address, data + 12, sizeof address);
-  facts.source = address;
-  std::memcpy(&address, data + 16, sizeof address);
-  facts.destination = address;
-  return facts;
+  // In place, into the zeroed facts: a whole-address copy here would read
+  // back narrower fresh stores.
+  std::memcpy(facts.source.bytes.data(), data + 12, 4);
+  std::memcpy(facts.destination.bytes.data(), data + 16, 4);
+  return true;
 }
 
-std::optional<PacketFacts> ParseIpv6(const std::uint8_t* data, std::size_t received) {
-  if (received < kIpv6Header) return std::nullopt;
-  PacketFacts facts;
+bool ParseIpv6(const std::uint8_t* data, std::size_t received, PacketFacts& facts) {
+  if (received < kIpv6Header) return false;
   facts.receivedEnd = data + received;
   facts.payload = data;
   const std::uint16_t payloadLength = ReadBigEndian16(data + 4);
@@ -66,16 +63,16 @@ std::optional<PacketFacts> ParseIpv6(const std::uint8_t* data, std::size_t recei
       case kHopByHop:
       case kRouting:
       case kDestinationOptions:
-        if (offset + 2 > received) return std::nullopt;
+        if (offset + 2 > received) return false;
         headerLength = (static_cast<std::size_t>(data[offset + 1]) + 1) * 8;
         break;
       case kAuthentication:
-        if (offset + 2 > received) return std::nullopt;
+        if (offset + 2 > received) return false;
         headerLength = (static_cast<std::size_t>(data[offset + 1]) + 2) * 4;
         break;
       case kFragment:
         headerLength = 8;
-        if (offset + headerLength > received) return std::nullopt;
+        if (offset + headerLength > received) return false;
         // What follows a later fragment's header is the middle of the payload.
         laterFragment = (ReadBigEndian16(data + offset + 2) & 0xFFF8) != 0;
         walking = !laterFragment;
@@ -84,13 +81,13 @@ std::optional<PacketFacts> ParseIpv6(const std::uint8_t* data, std::size_t recei
         walking = false;
         continue;
     }
-    if (offset + headerLength > received) return std::nullopt;
+    if (offset + headerLength > received) return false;
     next = data[offset];
     offset += headerLength;
   }
   facts.protocol = next;
-  if (laterFragment || (next != kTcp && next != kUdp)) return facts;
-  if (offset + 4 > received) return std::nullopt;
+  if (laterFragment || (next != kTcp && next != kUdp)) return true;
+  if (offset + 4 > received) return false;
   facts.sourcePort = ReadBigEndian16(data + offset);
   facts.destinationPort = ReadBigEndian16(data + offset + 2);
   if (next == kTcp) {
@@ -98,15 +95,20 @@ std::optional<PacketFacts> ParseIpv6(const std::uint8_t* data, std::size_t recei
         offset + 12 < received ? offset + static_cast<std::size_t>(data[offset + 12] >> 4) * 4 : received;
     facts.payload = data + std::min(dataOffset, received);
   }
-  return facts;
+  return true;
 }
 
 }  // namespace
 
 std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t received) {
-  if (data == nullptr || received == 0) return std::nullopt;
-  if ((data[0] >> 4) == 6) return ParseIpv6(data, received);
-  return ParseIpv4(data, received);
+  // Built in place and returned by name: a copy into the optional would read
+  // back bytes just written in other widths, which stalls the store buffer.
+  std::optional<PacketFacts> result(std::in_place);
+  const bool parsed = data != nullptr && received > 0 &&
+                      ((data[0] >> 4) == 6 ? ParseIpv6(data, received, *result)
+                                           : ParseIpv4(data, received, *result));
+  if (!parsed) result.reset();
+  return result;
 }
 
 }  // namespace quorvel
