@@ -255,11 +255,22 @@ TEST_F(AccountingTest, SpyFeedSeesAccountedPacketsWithinTheirBytes) {
   Account({kLocal, kRemote, 6, 5000, 80, 5, "GET / HTTP/1.0\r\n"});
   Account({kRemote, kOther, 6, 80, 5000, 5, "not ours"});
   Account({kRemote, kLocal, 1, 0, 0, 5, "ping"});
+  // IPv6: TCP from its data on, everything else from the IPv6 header on.
+  const IpAddress local6 = testing::Ipv6("2001:db8::7");
+  state.settings.interfaceIpv6Addresses.Set({{local6, 64}});
+  for (const auto& shape : {testing::Ipv6PacketSpec{local6, testing::Ipv6("2001:db8:9::1"), {{0, 8}}, 6, 5001, 80,
+                                                   true, "GET / HTTP/1.0\r\n"},
+                            testing::Ipv6PacketSpec{testing::Ipv6("2001:db8:9::1"), local6, {}, 58, 0, 0, true,
+                                                   "ping"}}) {
+    const auto bytes = testing::BuildIpv6Packet(shape);
+    accountant.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+  }
   state.spy.Unregister();
   Account({kLocal, kRemote, 6, 5000, 80, 5, "after"});
-  EXPECT_EQ(recorder.sources, (std::vector<std::string>{"TCP protocol: 5000", "ICMP protocol"}));
-  EXPECT_EQ(recorder.lengths, (std::vector<int>{56, 24}));
-  EXPECT_EQ(recorder.available, (std::vector<std::ptrdiff_t>{16, 24}));
+  EXPECT_EQ(recorder.sources, (std::vector<std::string>{"TCP protocol: 5000", "ICMP protocol", "TCP protocol: 5001",
+                                                        "ICMPv6 protocol"}));
+  EXPECT_EQ(recorder.lengths, (std::vector<int>{56, 24, 84, 44}));
+  EXPECT_EQ(recorder.available, (std::vector<std::ptrdiff_t>{16, 24, 16, 44}));
 }
 
 }  // namespace
