@@ -119,7 +119,7 @@ void Monitor::CaptureThread(Ipv4Address address) {
   // IPv6 addresses come and go while it runs (temporary addresses above
   // all); a file replayed has no interface and keeps the addresses it was given.
   const std::string interfaceName = opened.source->Name();
-  std::vector<IpPrefix> lastIpv6Addresses;
+  std::optional<std::vector<IpPrefix>> lastIpv6Addresses;  // none yet: the last interface's stand
   auto refreshIpv6Addresses = [&] {
     for (const InterfaceInfo& info : platform_.interfaces.List()) {
       if (info.name != interfaceName) continue;

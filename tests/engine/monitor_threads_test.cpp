@@ -162,6 +162,13 @@ TEST_F(MonitorTest, FollowsTheIpv6AddressesOfTheCapturedInterface) {
   fakes.interfaces.Set(withAddresses({temporary}));
   fakes.clock.Advance(1000);
   ASSERT_TRUE(published({temporary}));
+  // Another interface without IPv6 addresses: none of the old ones stay.
+  fakes.packets.SourceFor(kSecond);
+  auto interfaces = withAddresses({temporary});
+  interfaces.push_back({"fake-198.18.1.1", "", "198.18.1.1", "255.255.255.0", true, false, {}});
+  fakes.interfaces.Set(interfaces);
+  ASSERT_TRUE(monitor.ChangeInterface(kSecond));
+  ASSERT_TRUE(published({}));
   monitor.Stop();
 }
 
