@@ -171,6 +171,8 @@ std::string Worker::ProxyAddressText(const std::string& host) {
   if (ParseIp(host)) return host;
   const std::vector<Ipv4Address> addresses = names_.ResolveIpv4(host);
   if (!addresses.empty()) return Ipv4ToText(addresses.front());
+  const std::vector<IpAddress> addresses6 = names_.ResolveIpv6(host);
+  if (!addresses6.empty()) return IpToText(addresses6.front());
   std::string server = state_.settings.ProxyServerText();
   return server.empty() ? "???" : server;
 }

@@ -65,6 +65,7 @@ class GatedResolver final : public NameResolver {
  public:
   std::string HostName() override { return "gated"; }
   std::vector<Ipv4Address> ResolveIpv4(const std::string&) override { return {}; }
+  std::vector<IpAddress> ResolveIpv6(const std::string&) override { return {}; }
   std::optional<std::string> ReverseLookup(const IpAddress&) override {
     std::unique_lock lock(mutex_);
     ++started_;

@@ -357,12 +357,16 @@ class ProxyRowTest : public WorkerTest {};
 
 TEST_F(ProxyRowTest, ColumnZeroFallsBackFromTheHostToItsAddressToTheServerTextToQuestionMarks) {
   names_.SetForward("resolved.example", {MakeIpv4(93, 184, 216, 34)});
+  names_.SetForward6("resolved.example", {*ParseIp("2001:db8::34")});
+  names_.SetForward6("six.example", {*ParseIp("2001:db8::6")});
   const struct {
     std::string host;
     std::string serverText;
     std::string column0;
   } cases[] = {{"10.1.2.3", "", "10.1.2.3"},
+               {"2001:db8::3", "", "2001:db8::3"},
                {"resolved.example", "", "93.184.216.34"},
+               {"six.example", "", "2001:db8::6"},
                {"unknown.example", "proxy.lan:3128", "proxy.lan:3128"},
                {"unknown2.example", "", "???"}};
   for (const auto& c : cases) {

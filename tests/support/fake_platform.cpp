@@ -123,6 +123,17 @@ void FakeNameResolver::SetForward(const std::string& host, std::vector<Ipv4Addre
   forward_[host] = std::move(addresses);
 }
 
+void FakeNameResolver::SetForward6(const std::string& host, std::vector<IpAddress> addresses) {
+  std::lock_guard lock(mutex_);
+  forward6_[host] = std::move(addresses);
+}
+
+std::vector<IpAddress> FakeNameResolver::ResolveIpv6(const std::string& host) {
+  std::lock_guard lock(mutex_);
+  const auto it = forward6_.find(host);
+  return it == forward6_.end() ? std::vector<IpAddress>{} : it->second;
+}
+
 void FakeNameResolver::SetReverse(const IpAddress& address, std::string name) {
   std::lock_guard lock(mutex_);
   reverse_[IpToText(address)] = std::move(name);

@@ -99,9 +99,11 @@ class FakeNameResolver final : public NameResolver {
  public:
   void SetHostName(std::string name);
   void SetForward(const std::string& host, std::vector<Ipv4Address> addresses);
+  void SetForward6(const std::string& host, std::vector<IpAddress> addresses);
   void SetReverse(const IpAddress& address, std::string name);
   std::string HostName() override;
   std::vector<Ipv4Address> ResolveIpv4(const std::string& host) override;
+  std::vector<IpAddress> ResolveIpv6(const std::string& host) override;
   std::optional<std::string> ReverseLookup(const IpAddress& address) override;
   int ReverseLookups() const { return reverseLookups_.load(); }
 
@@ -109,6 +111,7 @@ class FakeNameResolver final : public NameResolver {
   std::mutex mutex_;
   std::string hostName_ = "testhost";
   std::map<std::string, std::vector<Ipv4Address>> forward_;
+  std::map<std::string, std::vector<IpAddress>> forward6_;
   std::map<std::string, std::string> reverse_;  // by address text
   std::atomic<int> reverseLookups_{0};
 };

@@ -207,13 +207,16 @@ void COptionsDlg::accept() {
       proxyAddressText = candidate.strProxyHost;
     } else {
       QApplication::setOverrideCursor(Qt::WaitCursor);
+      // An IPv4 address where the name has one, as before IPv6; else IPv6.
       const std::vector<Ipv4Address> addresses = parts_.names.ResolveIpv4(candidate.strProxyHost);
+      const std::vector<IpAddress> addresses6 =
+          addresses.empty() ? parts_.names.ResolveIpv6(candidate.strProxyHost) : std::vector<IpAddress>{};
       QApplication::restoreOverrideCursor();
-      if (addresses.empty()) {
+      if (addresses.empty() && addresses6.empty()) {
         ShowError("Can't resolve proxy IP address!");
         return;
       }
-      proxyAddressText = Ipv4ToText(addresses.front());
+      proxyAddressText = addresses.empty() ? IpToText(addresses6.front()) : Ipv4ToText(addresses.front());
     }
     if (candidate.strProxyPort.empty()) {
       ShowError("Input Proxy Server port!");

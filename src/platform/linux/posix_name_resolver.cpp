@@ -36,6 +36,26 @@ std::vector<Ipv4Address> PosixNameResolver::ResolveIpv4(const std::string& host)
   return addresses;
 }
 
+std::vector<IpAddress> PosixNameResolver::ResolveIpv6(const std::string& host) {
+  std::vector<IpAddress> addresses;
+  if (host.empty()) return addresses;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0) return addresses;
+  for (const addrinfo* entry = result; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET6 || entry->ai_addr == nullptr) continue;
+    const IpAddress address =
+        IpAddress::Ipv6(reinterpret_cast<const sockaddr_in6*>(entry->ai_addr)->sin6_addr.s6_addr);
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
+      addresses.push_back(address);
+    }
+  }
+  freeaddrinfo(result);
+  return addresses;
+}
+
 std::optional<std::string> PosixNameResolver::ReverseLookup(const IpAddress& address) {
   sockaddr_storage socketAddress{};
   socklen_t length;

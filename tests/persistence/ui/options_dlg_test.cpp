@@ -194,6 +194,8 @@ TEST_F(OptionsDlgTest, TypedInterfaceTextChoosesNothingAndKeepsTheLoadedMask) {
 
 TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
   platform.names.SetForward("proxy.lan", {MakeIpv4(10, 0, 0, 9), MakeIpv4(10, 0, 0, 8)});
+  platform.names.SetForward6("proxy.lan", {*ParseIp("2001:db8::1")});  // IPv4 comes first
+  platform.names.SetForward6("proxy6.lan", {*ParseIp("2001:db8::9")});
   platform.names.SetForward("\xe4\xbe\x8b.jp", {MakeIpv4(10, 0, 0, 7)});
   const struct {
     bool on;
@@ -211,6 +213,7 @@ TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
       {true, "proxy.lan", "", "Input Proxy Server port!", nullptr, ""},
       {true, "10.0.0.1", "8080", nullptr, "0 0 1 10.0.0.1 8080 4294967295\r\n", "10.0.0.1"},
       {true, "2001:db8::8", "3128", nullptr, "0 0 1 2001:db8::8 3128 4294967295\r\n", "2001:db8::8"},
+      {true, "proxy6.lan", "3128", nullptr, "0 0 1 proxy6.lan 3128 4294967295\r\n", "2001:db8::9"},
       {true, "proxy.lan", "3128", nullptr, "0 0 1 proxy.lan 3128 4294967295\r\n", "10.0.0.9"},
       {true, "proxy.lan", "80x", nullptr, "0 0 1 proxy.lan 80x 4294967295\r\n", "10.0.0.9"},
       {false, "10.0.0.1", "", nullptr, "0 0 0 ? ? 4294967295\r\n", ""},
