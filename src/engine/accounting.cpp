@@ -27,6 +27,10 @@ Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& cl
     : state_(state), clock_(clock), ipv6Addresses_(state.settings.interfaceIpv6Addresses),
       proxy_(state, clock), localSources_(localSources) {}
 
+bool Accountant::WantsPayload() const {
+  return state_.settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active();
+}
+
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
 
@@ -74,7 +78,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   // and the one-second timer must not wait behind it.
   const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
-  const std::int64_t now = clock_.NowSeconds();
+  const std::int64_t nowMicroseconds = clock_.NowMicroseconds();
+  const std::int64_t now = nowMicroseconds / 1'000'000 - (nowMicroseconds % 1'000'000 < 0 ? 1 : 0);
 
   bool queueEvent = false;
   {
@@ -82,9 +87,15 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     TrafficStats& stats = state_.stats;
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{}).first;
+      TrafficFlow created;
+      created.localAddress = outgoing ? packet.source : packet.destination;
+      created.protocol = packet.protocol;
+      created.firstMicroseconds = nowMicroseconds;
+      flow = stats.flows.emplace(key.ToKey(), created).first;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
+    ++DirectionCounter(flow->second.uploadPackets, flow->second.downloadPackets, direction);
+    flow->second.lastMicroseconds = nowMicroseconds;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
 
     RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
@@ -98,8 +109,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   }
 
   if (state_.spy.Active()) {
-    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload,
-                              packet.length, packet.receivedEnd});
+    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload, packet.length,
+                              packet.receivedEnd, packet.packetStart, nowMicroseconds});
   }
 
   if (queueEvent) {

@@ -67,6 +67,15 @@ struct FlowKeyEqual {
 struct TrafficFlow {
   std::uint64_t upload = 0;    // sum of the packet lengths sent
   std::uint64_t download = 0;  // sum of the packet lengths received
+  // For exports (flow records, tables): the rest of the flow's identity as
+  // its first packet showed it, packet counts and the times of the first and
+  // last packet in microseconds since 1970 UTC.
+  IpAddress localAddress;
+  std::uint16_t protocol = 0;
+  std::uint64_t uploadPackets = 0;
+  std::uint64_t downloadPackets = 0;
+  std::int64_t firstMicroseconds = 0;
+  std::int64_t lastMicroseconds = 0;
   // Wall-clock second of the last event queued for this flow: at most one
   // event per flow and second is queued, since a second one shows nothing new.
   std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();

@@ -1,5 +1,8 @@
 // quorvel-flows: the monitor's engine without a window, for servers, tests
-// and benchmarks. Prints one tab-separated line per flow.
+// and benchmarks. Prints one tab-separated line per flow; can also keep a
+// CSV file, send IPFIX flow records and serve Prometheus counters. Live
+// capture goes through quorvel-capture beside it; a file is read here, with
+// no rights.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,9 +19,9 @@
 
 #include "engine/engine_state.h"
 #include "engine/monitor.h"
-#include "platform/linux/capabilities.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/pcap_capture.h"
+#include "tools/export/flow_exports.h"
 
 namespace quorvel {
 namespace {
@@ -26,7 +29,8 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: quorvel-flows (--pcap FILE --address ADDRESS... | --live [--interface NAME | --address ADDRESS]) "
-    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--seconds N]\n"
+    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--seconds N] [--csv FILE] "
+    "[--ipfix HOST:PORT [--ipfix-active SECONDS]] [--prometheus [ADDRESS:]PORT]\n"
     "  --address takes an IPv4 or IPv6 address and may be repeated: with --pcap the addresses\n"
     "  are the interface's (at most one IPv4); with --live the one given picks the interface.\n"
     "  --prefix sets the IPv6 prefix length of --pcap addresses for --no-lan (default 64).";
@@ -43,6 +47,7 @@ struct Options {
   int prefix = kDefaultIpv6Prefix;
   bool hideLan = false;
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
+  FlowExportOptions exports;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -100,6 +105,14 @@ Options ParseOptions(int argc, char** argv) {
       options.hideLan = true;
     } else if (arg == "--seconds") {
       options.seconds = number(i, 1, 1'000'000);
+    } else if (arg == "--csv") {
+      options.exports.csvFile = value(i);
+    } else if (arg == "--ipfix") {
+      options.exports.ipfixCollector = value(i);
+    } else if (arg == "--ipfix-active") {
+      options.exports.ipfixActiveSeconds = number(i, 1, 1'000'000);
+    } else if (arg == "--prometheus") {
+      options.exports.prometheus = value(i);
     } else {
       Fail("unknown argument: " + arg + "\n" + kUsage);
     }
@@ -149,7 +162,6 @@ void PrintFlows(EngineState& state) {
   std::fflush(stdout);
 }
 
-// Without a worker nobody takes the events; drop them so a long run stays small.
 // The IPv4 address of the interface that is named, or that holds the IPv6
 // address given; live capture opens the interface by its IPv4 address.
 std::optional<Ipv4Address> LiveInterfaceAddress(InterfaceLister& interfaces, const Options& options) {
@@ -164,6 +176,7 @@ std::optional<Ipv4Address> LiveInterfaceAddress(InterfaceLister& interfaces, con
                                      : "no interface " + options.interfaceName + " with an IPv4 address");
 }
 
+// Without a worker nobody takes the events; drop them so a long run stays small.
 void DiscardEvents(EngineState& state) {
   std::deque<PacketEvent> events;
   std::deque<ProxyEvent> proxyEvents;
@@ -177,26 +190,25 @@ void DiscardEvents(EngineState& state) {
 
 std::atomic<bool> interrupted{false};
 
+std::int64_t WallMilliseconds() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+CaptureCounts Counts(const CaptureStatus& status) { return {status.packetsSeen, status.kernelDropped}; }
+
 void OnSignal(int) { interrupted = true; }
 
 int Run(const Options& options) {
   LinuxPlatform system;
   NoOwners noOwners;
-  OfflinePacketSourceFactory offline(options.pcapFile);
+  // A replay's flows carry the times of the file's packets.
+  ReplayClock replayClock;
+  OfflinePacketSourceFactory offline(options.pcapFile, &replayClock);
   Platform platform = system.Bundle();
   const Platform bundle = options.live ? platform
                                        : Platform{offline, noOwners, platform.names,
-                                                  platform.interfaces, platform.clock};
-  if (options.live) {
-    for (const std::string& right : MissingCaptureRights()) {
-      std::fprintf(stderr, "quorvel-flows: missing the right %s needed for capture\n", right.c_str());
-    }
-    for (const std::string& right : MissingAttributionRights()) {
-      std::fprintf(stderr, "quorvel-flows: missing the right %s; other users' programs stay unnamed\n",
-                   right.c_str());
-    }
-  }
-
+                                                  platform.interfaces, replayClock};
   EngineState state;
   if (options.address) state.settings.interfaceAddress = *options.address;
   if (options.live && (!options.interfaceName.empty() || !options.ipv6Addresses.empty())) {
@@ -212,6 +224,9 @@ int Run(const Options& options) {
   if (options.mask) state.settings.networkMask = *options.mask;
   state.settings.hideLanFlows = options.hideLan;
 
+  FlowExports exports;
+  if (const Status started = exports.Start(options.exports, WallMilliseconds()); !started) Fail(started.error);
+
   PrintingObserver observer;
   // The table is printed from the flows themselves: no rows, no host names.
   MonitorOptions monitorOptions;
@@ -224,7 +239,16 @@ int Run(const Options& options) {
     monitor.WaitForCaptureEnd();
     monitor.Stop();
     if (observer.failed) return kUsageError;
+    // The counters stay up for scrapers until the end is asked for.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    exports.Finish(state, Counts(monitor.Status()), WallMilliseconds());
     PrintFlows(state);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
+    while (exports.ServesPrometheus() && !interrupted &&
+           (options.seconds == 0 || std::chrono::steady_clock::now() < until)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     return 0;
   }
 
@@ -238,6 +262,7 @@ int Run(const Options& options) {
     const auto now = std::chrono::steady_clock::now();
     if (!monitor.Status().running && observer.failed) break;
     if (now >= nextPrint) {
+      exports.Tick(state, Counts(monitor.Status()), WallMilliseconds());
       PrintFlows(state);
       nextPrint += std::chrono::seconds(1);
     }
@@ -245,10 +270,12 @@ int Run(const Options& options) {
   }
   monitor.Stop();
   const CaptureStatus status = monitor.Status();
+  exports.Finish(state, Counts(status), WallMilliseconds());
   PrintFlows(state);
-  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel\n",
+  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel, %llu by Quorvel\n",
                static_cast<unsigned long long>(status.packetsSeen), status.interfaceName.c_str(),
-               static_cast<unsigned long long>(status.kernelDropped));
+               static_cast<unsigned long long>(status.kernelDropped),
+               static_cast<unsigned long long>(status.helperDropped));
   return observer.failed && status.packetsSeen == 0 ? kUsageError : 0;
 }
 
