@@ -19,6 +19,13 @@ work="$(mktemp -d)"
 QV_IPV6=1
 netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT
+# tshark counts from its start, quorvel-flows once its capture helper has the
+# interface open, later on a busy machine: nothing may pass in between. No
+# router solicitations then, and the listener reports of the links coming
+# up are over first.
+ip netns exec "$QV_NS_A" sysctl -qw "net.ipv6.conf.$QV_IF_A.router_solicitations=0"
+ip netns exec "$QV_NS_B" sysctl -qw "net.ipv6.conf.$QV_IF_B.router_solicitations=0"
+sleep 2
 
 ip netns exec "$QV_NS_A" tshark -i "$QV_IF_A" -f "ip or ip6" -F pcap -w "$work/capture.pcap" -q \
   2>"$work/tshark.err" &
