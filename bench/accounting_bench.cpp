@@ -1,4 +1,5 @@
-// Parse + AccountPacket speed for established flows, and memory per flow.
+// Parse + AccountPacket speed for established flows, and memory per flow,
+// for IPv4 (argument 4) and IPv6 (argument 6).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -15,13 +16,34 @@ namespace quorvel {
 namespace {
 
 const Ipv4Address kLocal = MakeIpv4(198, 18, 0, 1);
+const IpAddress kLocal6 = testing::Ipv6("2001:db8:1::2");
 
-std::vector<std::vector<std::uint8_t>> EstablishedFlows(int flows) {
+IpAddress Remote6(int i) {
+  IpAddress remote = testing::Ipv6("2001:db8:ff::");
+  remote.bytes[13] = static_cast<std::uint8_t>(i >> 16);
+  remote.bytes[14] = static_cast<std::uint8_t>(i >> 8);
+  remote.bytes[15] = static_cast<std::uint8_t>(i);
+  return remote;
+}
+
+void SetLocalAddresses(EngineState& engine) {
+  engine.settings.interfaceAddress = kLocal;
+  // A typical host: global, temporary and link-local addresses.
+  engine.settings.interfaceIpv6Addresses.Set(
+      {{testing::Ipv6("fe80::2"), 64}, {testing::Ipv6("2001:db8:1::abcd:2"), 64}, {kLocal6, 64}});
+}
+
+std::vector<std::vector<std::uint8_t>> EstablishedFlows(int flows, bool ipv6) {
   std::vector<std::vector<std::uint8_t>> packets;
   for (int i = 0; i < flows; ++i) {
+    const auto port = static_cast<std::uint16_t>(20000 + i);
+    if (ipv6) {
+      packets.push_back(testing::BuildIpv6Packet({Remote6(i), kLocal6, {}, 6, 443, port, true, "0123456789"}));
+      packets.push_back(testing::BuildIpv6Packet({kLocal6, Remote6(i), {}, 6, port, 443, true, "ack"}));
+      continue;
+    }
     const Ipv4Address remote = MakeIpv4(198, 19, static_cast<std::uint8_t>(i >> 8),
                                         static_cast<std::uint8_t>(i));
-    const auto port = static_cast<std::uint16_t>(20000 + i);
     packets.push_back(testing::BuildIpv4Packet({remote, kLocal, 6, 443, port, 5, "0123456789"}));
     packets.push_back(testing::BuildIpv4Packet({kLocal, remote, 6, port, 443, 5, "ack"}));
   }
@@ -32,7 +54,7 @@ void BM_ParseAndAccount(benchmark::State& state) {
   testing::FakePlatform fakes;
   SystemClock clock;
   EngineState engine;
-  engine.settings.interfaceAddress = kLocal;
+  SetLocalAddresses(engine);
   std::vector<SocketOwner> owners;
   for (int i = 0; i < 1000; ++i) {
     owners.push_back({static_cast<std::uint16_t>(20000 + i), false, 4000 + i, true, "browser",
@@ -43,7 +65,7 @@ void BM_ParseAndAccount(benchmark::State& state) {
   sources.RunPass();
   Accountant accountant(engine, sources, clock);
   CaptureLoop loop(accountant);
-  const auto packets = EstablishedFlows(static_cast<int>(state.range(0)));
+  const auto packets = EstablishedFlows(1000, state.range(0) == 6);
   for (const auto& packet : packets) loop.OnPacket(packet.data(), packet.size());  // flows exist
   std::size_t next = 0;
   for (auto _ : state) {
@@ -56,7 +78,7 @@ void BM_ParseAndAccount(benchmark::State& state) {
       static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["flows"] = static_cast<double>(engine.stats.flows.size());
 }
-BENCHMARK(BM_ParseAndAccount)->Arg(1000);
+BENCHMARK(BM_ParseAndAccount)->ArgName("ip")->Arg(4)->Arg(6);
 
 // Heap bytes per flow for one million distinct flows, beyond the local
 // source text itself.
@@ -64,20 +86,27 @@ void BM_MemoryPerFlow(benchmark::State& state) {
   for (auto _ : state) {
     testing::FakePlatform fakes;
     EngineState engine;
-    engine.settings.interfaceAddress = kLocal;
+    SetLocalAddresses(engine);
+    const bool ipv6 = state.range(0) == 6;
     LocalSources sources(fakes.owners, fakes.clock);
     Accountant accountant(engine, sources, fakes.clock);
     CaptureLoop loop(accountant);
     constexpr int kFlows = 1'000'000;
     const std::size_t before = mallinfo2().uordblks;
-    auto packet = testing::BuildIpv4Packet({kLocal, 0, 17, 0, 53, 5, ""});
+    auto packet = ipv6 ? testing::BuildIpv6Packet({kLocal6, Remote6(0), {}, 17, 0, 53})
+                       : testing::BuildIpv4Packet({kLocal, 0, 17, 0, 53, 5, ""});
+    const std::size_t portAt = ipv6 ? 40 : 20;
     for (int i = 0; i < kFlows; ++i) {
-      const Ipv4Address remote = MakeIpv4(10, static_cast<std::uint8_t>(i >> 16),
-                                          static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i));
-      std::memcpy(&packet[16], &remote, 4);
+      if (ipv6) {
+        std::memcpy(&packet[24], Remote6(i).bytes.data(), 16);
+      } else {
+        const Ipv4Address remote = MakeIpv4(10, static_cast<std::uint8_t>(i >> 16),
+                                            static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i));
+        std::memcpy(&packet[16], &remote, 4);
+      }
       const std::uint16_t port = static_cast<std::uint16_t>(1024 + (i % 16));
-      packet[20] = static_cast<std::uint8_t>(port >> 8);
-      packet[21] = static_cast<std::uint8_t>(port);
+      packet[portAt] = static_cast<std::uint8_t>(port >> 8);
+      packet[portAt + 1] = static_cast<std::uint8_t>(port);
       loop.OnPacket(packet.data(), packet.size());
     }
     std::size_t sourceText = 0;
@@ -96,9 +125,10 @@ void BM_MemoryPerFlow(benchmark::State& state) {
     state.counters["bytes_per_flow_table"] =
         static_cast<double>(flowsOnly - before - sourceText) / kFlows;
     state.counters["queued_events"] = static_cast<double>(queued);
+    state.counters["sizeof_key_and_flow"] = static_cast<double>(sizeof(FlowKey) + sizeof(TrafficFlow));
   }
 }
-BENCHMARK(BM_MemoryPerFlow)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MemoryPerFlow)->ArgName("ip")->Arg(4)->Arg(6)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quorvel

@@ -17,7 +17,8 @@ class StubResolver final : public NameResolver {
  public:
   std::string HostName() override { return "stub"; }
   std::vector<Ipv4Address> ResolveIpv4(const std::string&) override { return {}; }
-  std::optional<std::string> ReverseLookup(Ipv4Address address) override {
+  std::vector<IpAddress> ResolveIpv6(const std::string&) override { return {}; }
+  std::optional<std::string> ReverseLookup(const IpAddress& address) override {
     return "host-" + Ipv4ToText(address) + ".example";
   }
 };

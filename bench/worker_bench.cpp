@@ -35,10 +35,12 @@ void BM_WorkerCycleUpdatesExistingRows(benchmark::State& state) {
   Worker worker(engine, sources, resolver, fakes.names, fakes.clock, {});
   for (int i = 0; i < flows; ++i) {
     const FlowKey key = KeyOf(i);
-    engine.stats.flows[key] = TrafficFlow{key.remoteAddress, 1000, 2000};
+    TrafficFlow& flow = engine.stats.flows[key];
+    flow.upload = 1000;
+    flow.download = 2000;
     FlowRow row;
-    row.columns[kColumnRemote] = Ipv4ToText(key.remoteAddress) + ": 443";
-    row.columns[kColumnHost] = Ipv4ToText(key.remoteAddress);
+    row.columns[kColumnRemote] = IpToText(key.remoteAddress) + ": 443";
+    row.columns[kColumnHost] = IpToText(key.remoteAddress);
     row.columns[kColumnLocalSource] = key.localSource;
     row.columns[kColumnFirstActivity] = FormatTimestamp(kStart - 100);
     row.columns[kColumnLastActivity] = row.columns[kColumnFirstActivity];

@@ -33,7 +33,8 @@ struct Engine {
   Engine() : sources(owners, clock), accountant(state, sources, clock), loop(accountant) {
     state.settings.interfaceAddress = MakeIpv4(10, 0, 0, 7);
     state.settings.useProxy = true;
-    state.settings.proxyAddress = MakeIpv4(10, 0, 0, 1);
+    state.settings.proxyAddress.Set(MakeIpv4(10, 0, 0, 1));
+    state.settings.interfaceIpv6Addresses.Set({IpPrefix{*ParseIp("fd00::7"), 64}});
     state.settings.proxyPort = 3128;
     state.spy.Register(&spy);
   }
@@ -54,7 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::unique_ptr<std::uint8_t[]> packet(new std::uint8_t[size ? size : 1]);
   if (size) std::memcpy(packet.get(), data, size);
   // Use the first bytes as both directions so the proxy path is reached.
-  if (size >= 20 && (data[0] & 1)) {
+  if (size >= 40 && (data[0] >> 4) == 6 && (data[0] & 1)) {
+    static const IpAddress local = *ParseIp("fd00::7");
+    std::memcpy(packet.get() + ((data[0] & 2) ? 8 : 24), local.bytes.data(), 16);
+  } else if (size >= 20 && (data[0] & 1)) {
     const Ipv4Address local = engine.state.settings.interfaceAddress.load();
     std::memcpy(packet.get() + ((data[0] & 2) ? 12 : 16), &local, 4);
   }

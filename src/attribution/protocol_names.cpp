@@ -14,7 +14,7 @@ struct ProtocolEntry {
 };
 
 // Numbers without an entry (TCP and UDP among them) use the fallback text.
-constexpr std::array<ProtocolEntry, 124> kProtocols = {{
+constexpr std::array<ProtocolEntry, 125> kProtocols = {{
     {1, "ICMP protocol"},
     {2, "IGMP protocol"},
     {3, "GGP protocol"},
@@ -67,6 +67,7 @@ constexpr std::array<ProtocolEntry, 124> kProtocols = {{
     {52, "I-NLSP protocol"},
     {53, "SWIPE protocol"},
     {54, "NHRP protocol"},
+    {58, "ICMPv6 protocol"},
     {62, "CFTP protocol"},
     {64, "SAT-EXPAK protocol"},
     {65, "KRYPTOLAN protocol"},

@@ -5,9 +5,15 @@
 namespace quorvel {
 namespace {
 
-bool IsMulticast(Ipv4Address address) {
-  const std::uint8_t first = FirstOctet(address);
-  return first >= 224 && first <= 239;
+bool IsLinkLocal(const IpAddress& address) {
+  return address.bytes[0] == 0xFE && (address.bytes[1] & 0xC0) == 0x80;  // fe80::/10
+}
+
+const IpPrefix* FindOwn(const std::vector<IpPrefix>& own, const IpAddress& address) {
+  for (const IpPrefix& prefix : own) {
+    if (prefix.address == address) return &prefix;
+  }
+  return nullptr;
 }
 
 std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
@@ -18,7 +24,8 @@ std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
 }  // namespace
 
 Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
-    : state_(state), clock_(clock), proxy_(state, clock), localSources_(localSources) {}
+    : state_(state), clock_(clock), ipv6Addresses_(state.settings.interfaceIpv6Addresses),
+      proxy_(state, clock), localSources_(localSources) {}
 
 bool Accountant::WantsPayload() const {
   return state_.settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active();
@@ -26,28 +33,46 @@ bool Accountant::WantsPayload() const {
 
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
-  const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
 
   Direction direction;
-  if (packet.source == interfaceAddress) {
-    direction = Direction::kOutgoing;
-  } else if (packet.destination == interfaceAddress || IsMulticast(packet.destination)) {
-    direction = Direction::kIncoming;
+  const IpPrefix* local = nullptr;  // the interface's IPv6 address the packet uses
+  if (packet.source.IsIpv4()) {
+    const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
+    if (packet.source.Ipv4() == interfaceAddress) {
+      direction = Direction::kOutgoing;
+    } else if (packet.destination.Ipv4() == interfaceAddress || packet.destination.IsMulticast()) {
+      direction = Direction::kIncoming;
+    } else {
+      return;  // traffic between other hosts, broadcasts
+    }
   } else {
-    return;  // traffic between other hosts, broadcasts
+    const std::vector<IpPrefix>& own = ipv6Addresses_.Get();
+    if ((local = FindOwn(own, packet.source))) {
+      direction = Direction::kOutgoing;
+    } else if ((local = FindOwn(own, packet.destination)) || packet.destination.IsMulticast()) {
+      direction = Direction::kIncoming;
+    } else {
+      return;
+    }
   }
 
   if (proxy_.InspectProxyPacket(packet, direction)) return;
 
   if (settings.hideLanFlows.load(std::memory_order_relaxed)) {
-    if (IsMulticast(packet.destination)) return;
-    const std::uint32_t mask = settings.networkMask.load(std::memory_order_relaxed);
-    if ((mask & packet.source) == (mask & packet.destination)) return;
+    if (packet.destination.IsMulticast()) return;
+    if (packet.source.IsIpv4()) {
+      const std::uint32_t mask = settings.networkMask.load(std::memory_order_relaxed);
+      if ((mask & packet.source.Ipv4()) == (mask & packet.destination.Ipv4())) return;
+    } else {
+      if (IsLinkLocal(packet.source) || IsLinkLocal(packet.destination)) return;
+      const IpAddress& remote = local->address == packet.source ? packet.destination : packet.source;
+      if (SharesIpv6Prefix(remote, local->address, local->length)) return;
+    }
   }
 
   const bool outgoing = direction == Direction::kOutgoing;
   const std::uint32_t localPort = outgoing ? packet.sourcePort : packet.destinationPort;
-  const Ipv4Address remoteAddress = outgoing ? packet.destination : packet.source;
+  const IpAddress& remoteAddress = outgoing ? packet.destination : packet.source;
   const std::uint32_t remotePort = outgoing ? packet.destinationPort : packet.sourcePort;
   // Named outside statMutex: a lookup miss may wait for the connection table,
   // and the one-second timer must not wait behind it.
@@ -62,7 +87,7 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     TrafficStats& stats = state_.stats;
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      TrafficFlow created{remoteAddress};
+      TrafficFlow created;
       created.localAddress = outgoing ? packet.source : packet.destination;
       created.protocol = packet.protocol;
       created.firstMicroseconds = nowMicroseconds;
@@ -74,7 +99,7 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
 
     RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
-    if (remote.displayName.empty()) remote.displayName = Ipv4ToText(remoteAddress);
+    if (remote.displayName.empty()) remote.displayName = IpToText(remoteAddress);
     remote.bytes += packet.length;
 
     if (flow->second.lastQueuedSecond != now) {

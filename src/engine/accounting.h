@@ -24,6 +24,7 @@ class Accountant {
  private:
   EngineState& state_;
   Clock& clock_;
+  Published<std::vector<IpPrefix>>::Reader ipv6Addresses_;
   ProxyInspector proxy_;
   LocalSourceCache localSources_;
 };

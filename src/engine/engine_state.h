@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/published.h"
 #include "engine/flow_types.h"
 #include "engine/filter_rules.h"
 #include "engine/flow_rows.h"
@@ -22,8 +23,10 @@ struct EngineSettings {
   std::atomic<std::uint32_t> networkMask{0xFFFFFFFF};  // wire order, like addresses
   std::atomic<bool> hideLanFlows{false};
   std::atomic<bool> freezeGraph{false};
+  // All IPv6 addresses of the monitored interface, kept current while it runs.
+  Published<std::vector<IpPrefix>> interfaceIpv6Addresses;
   std::atomic<bool> useProxy{false};
-  std::atomic<Ipv4Address> proxyAddress{0};
+  Published<IpAddress> proxyAddress;
   std::atomic<std::uint16_t> proxyPort{0};
 
   void SetProxyServerText(std::string text);

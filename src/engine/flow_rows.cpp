@@ -11,6 +11,7 @@
 #include <mutex>
 #include <tuple>
 
+#include "common/ip_address.h"
 #include "common/timestamp_parse.h"
 
 namespace quorvel {
@@ -24,11 +25,10 @@ bool IsByteColumn(int column) {
   return column == kColumnDownload || column == kColumnUpload || column == kColumnTotal;
 }
 
-// Column 0 up to its first ":", the key of the address index; none without ":".
+// Column 0 up to its last ": ", the key of the address index; none without
+// one. IPv6 addresses hold colons of their own.
 std::optional<std::string_view> AddressPart(const std::string& remote) {
-  const auto colon = remote.find(':');
-  if (colon == std::string::npos) return std::nullopt;
-  return std::string_view(remote).substr(0, colon);
+  return EndpointAddressPart(remote);
 }
 
 

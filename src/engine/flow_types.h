@@ -7,40 +7,47 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 
 namespace quorvel {
 
 enum class Direction : std::uint32_t { kOutgoing = 1, kIncoming = 2 };
 
 // The identity of a flow: its local source text, local port, remote address
-// and remote port. Ports are host order, the address wire order.
+// and remote port. Ports are host order, the address wire order. Ports sit
+// after the byte-aligned address so that an IPv6-capable key stays 56 bytes.
 struct FlowKey {
   std::string localSource;
-  std::uint32_t localPort = 0;
-  Ipv4Address remoteAddress = 0;
-  std::uint32_t remotePort = 0;
+  IpAddress remoteAddress;
+  std::uint16_t localPort = 0;
+  std::uint16_t remotePort = 0;
+
+  FlowKey() = default;
+  FlowKey(std::string source, std::uint32_t lport, const IpAddress& address, std::uint32_t rport)
+      : localSource(std::move(source)), remoteAddress(address),
+        localPort(static_cast<std::uint16_t>(lport)), remotePort(static_cast<std::uint16_t>(rport)) {}
 
   friend bool operator==(const FlowKey&, const FlowKey&) = default;
 };
 
-// A key that borrows its text: lookups on the packet path build no string.
+// A key that borrows its text and address: lookups on the packet path build
+// no string and copy no address. Lives no longer than what it borrows.
 struct FlowKeyView {
   std::string_view localSource;
-  std::uint32_t localPort = 0;
-  Ipv4Address remoteAddress = 0;
-  std::uint32_t remotePort = 0;
+  std::uint32_t localPort;
+  const IpAddress* remoteAddress;
+  std::uint32_t remotePort;
 
-  FlowKeyView() = default;
-  FlowKeyView(std::string_view source, std::uint32_t lport, Ipv4Address address, std::uint32_t rport)
-      : localSource(source), localPort(lport), remoteAddress(address), remotePort(rport) {}
+  FlowKeyView(std::string_view source, std::uint32_t lport, const IpAddress& address, std::uint32_t rport)
+      : localSource(source), localPort(lport), remoteAddress(&address), remotePort(rport) {}
   FlowKeyView(const FlowKey& key)  // NOLINT(google-explicit-constructor): a view of a key
       : FlowKeyView(key.localSource, key.localPort, key.remoteAddress, key.remotePort) {}
-  FlowKey ToKey() const { return {std::string(localSource), localPort, remoteAddress, remotePort}; }
+  FlowKey ToKey() const { return {std::string(localSource), localPort, *remoteAddress, remotePort}; }
 };
 
 // Strict order: local source by bytes, then local port, the remote address
-// as the number whose least significant byte is its first octet, remote port.
+// (IPv4 first, as the number whose least significant byte is its first
+// octet, then IPv6 by its bytes), remote port.
 bool FlowKeyLess(const FlowKeyView& a, const FlowKeyView& b);
 
 struct FlowKeyHash {
@@ -51,19 +58,19 @@ struct FlowKeyHash {
 struct FlowKeyEqual {
   using is_transparent = void;
   bool operator()(const FlowKeyView& a, const FlowKeyView& b) const {
-    return a.localPort == b.localPort && a.remoteAddress == b.remoteAddress &&
+    return a.localPort == b.localPort && *a.remoteAddress == *b.remoteAddress &&
            a.remotePort == b.remotePort && a.localSource == b.localSource;
   }
 };
 
+// The remote address is the key's: a copy here would make every flow larger.
 struct TrafficFlow {
-  Ipv4Address remoteAddress = 0;
-  std::uint64_t upload = 0;    // sum of IPv4 total lengths sent
-  std::uint64_t download = 0;  // sum of IPv4 total lengths received
+  std::uint64_t upload = 0;    // sum of the packet lengths sent
+  std::uint64_t download = 0;  // sum of the packet lengths received
   // For exports (flow records, tables): the rest of the flow's identity as
   // its first packet showed it, packet counts and the times of the first and
   // last packet in microseconds since 1970 UTC.
-  Ipv4Address localAddress = 0;
+  IpAddress localAddress;
   std::uint16_t protocol = 0;
   std::uint64_t uploadPackets = 0;
   std::uint64_t downloadPackets = 0;
@@ -73,9 +80,6 @@ struct TrafficFlow {
   // event per flow and second is queued, since a second one shows nothing new.
   std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();
 };
-
-// Column 0 of a flow row: "%s: %s" of the dotted address and the port as "%u".
-std::string RemoteText(Ipv4Address address, std::uint32_t port);
 
 using FlowTable = std::unordered_map<FlowKey, TrafficFlow, FlowKeyHash, FlowKeyEqual>;
 
@@ -92,8 +96,8 @@ struct RemoteTotal {
   std::uint64_t bytes = 0;
 };
 
-// Keyed by the remote address (one entry per dotted address text).
-using RemoteMap = std::unordered_map<Ipv4Address, RemoteTotal>;
+// Keyed by the remote address (one entry per address text).
+using RemoteMap = std::unordered_map<IpAddress, RemoteTotal, IpAddressHash>;
 
 // One packet exchanged with the HTTP proxy, under the host last requested
 // from its local port.

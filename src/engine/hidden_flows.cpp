@@ -17,7 +17,7 @@ void HiddenFlows::Hide(std::string_view remote, std::string_view localSource) {
 
 void HiddenFlows::HideUntilNamed(FlowKey key, FlowRow row) {
   std::string id = Key(row.columns[kColumnRemote], row.columns[kColumnLocalSource]);
-  const Ipv4Address address = key.remoteAddress;
+  const IpAddress address = key.remoteAddress;
   const auto [entry, added] = flows_.try_emplace(id);
   entry->second.waiting = Waiting{std::move(key), std::move(row)};
   if (added) waitingByAddress_[address].push_back(std::move(id));
@@ -28,7 +28,7 @@ HiddenFlows::Entry* HiddenFlows::Find(std::string_view remote, std::string_view 
   return found == flows_.end() ? nullptr : &found->second;
 }
 
-std::vector<HiddenFlows::Waiting> HiddenFlows::TakeWaiting(Ipv4Address address) {
+std::vector<HiddenFlows::Waiting> HiddenFlows::TakeWaiting(const IpAddress& address) {
   std::vector<Waiting> taken;
   const auto ids = waitingByAddress_.find(address);
   if (ids == waitingByAddress_.end()) return taken;

@@ -34,7 +34,7 @@ class HiddenFlows {
   };
   Entry* Find(std::string_view remote, std::string_view localSource);
   // Takes the flows of the address that wait for its name.
-  std::vector<Waiting> TakeWaiting(Ipv4Address address);
+  std::vector<Waiting> TakeWaiting(const IpAddress& address);
 
   void HideProxy(std::string_view host, std::string_view localSource);
   bool IsProxyHidden(std::string_view host, std::string_view localSource) const;
@@ -45,7 +45,7 @@ class HiddenFlows {
   static std::string Key(std::string_view first, std::string_view second);
 
   std::unordered_map<std::string, Entry> flows_;
-  std::unordered_map<Ipv4Address, std::vector<std::string>> waitingByAddress_;
+  std::unordered_map<IpAddress, std::vector<std::string>, IpAddressHash> waitingByAddress_;
   std::unordered_set<std::string> proxyFlows_;
 };
 

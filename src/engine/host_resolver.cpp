@@ -53,7 +53,7 @@ void HostResolverPool::Stop() {
   running_ = 0;
 }
 
-void HostResolverPool::Request(Ipv4Address address) {
+void HostResolverPool::Request(const IpAddress& address) {
   Shared& shared = *shared_;
   {
     std::lock_guard lock(shared.mutex);
@@ -94,7 +94,7 @@ void HostResolverPool::ResolverThread(std::shared_ptr<Shared> shared, HostResolv
   for (;;) {
     shared->wake.wait(lock, [&] { return shared->stopping || !shared->waiting.empty(); });
     if (shared->stopping) break;
-    const Ipv4Address address = shared->waiting.front();
+    const IpAddress address = shared->waiting.front();
     shared->waiting.pop_front();
     ++shared->busy;
 
@@ -129,7 +129,7 @@ void HostResolverPool::ResolverThread(std::shared_ptr<Shared> shared, HostResolv
   shared->settled.notify_all();
 }
 
-void HostResolverPool::Remember(Shared& shared, Ipv4Address address, const std::optional<std::string>& name) {
+void HostResolverPool::Remember(Shared& shared, const IpAddress& address, const std::optional<std::string>& name) {
   ++shared.lookupsMade;
   if (shared.cache.size() >= kMaxCachedAddresses) shared.cache.clear();
   CachedName& entry = shared.cache[address];
@@ -138,15 +138,15 @@ void HostResolverPool::Remember(Shared& shared, Ipv4Address address, const std::
   entry.failedAt = entry.found ? 0 : clock_.SteadyMilliseconds();
 }
 
-std::optional<std::string> HostResolverPool::KnownName(Ipv4Address address) const {
+std::optional<std::string> HostResolverPool::KnownName(const IpAddress& address) const {
   std::lock_guard lock(shared_->mutex);
   const auto cached = shared_->cache.find(address);
   if (cached == shared_->cache.end() || !cached->second.found) return std::nullopt;
   return cached->second.name;
 }
 
-void HostResolverPool::ApplyResolvedName(Ipv4Address address, const std::string& name) {
-  const std::string addressText = Ipv4ToText(address);
+void HostResolverPool::ApplyResolvedName(const IpAddress& address, const std::string& name) {
+  const std::string addressText = IpToText(address);
   std::lock_guard list(state_.listMutex);
   FlowRows& rows = state_.rows;
   const std::vector<RowId> ids = rows.RowsOfAddress(addressText);

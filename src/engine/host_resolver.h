@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 #include "engine/engine_state.h"
 #include "platform/clock.h"
 #include "platform/name_resolver.h"
@@ -52,19 +52,19 @@ class HostResolverPool {
 
   // Asks for the name of an address whose row was just added. Never waits and
   // takes no engine lock, so the worker may call it holding listMutex.
-  void Request(Ipv4Address address);
+  void Request(const IpAddress& address);
 
   // The name found for an address, when it is known already.
-  std::optional<std::string> KnownName(Ipv4Address address) const;
+  std::optional<std::string> KnownName(const IpAddress& address) const;
 
   // Applies one name: under listMutex each row of the address (column 0
-  // starting with "<address>:") and each flow of it hidden while unnamed is
+  // whose address part is the address text) and each flow of it hidden while unnamed is
   // asked to the filter with the name as host, its address text and its local
   // source. Rows now hidden are deleted and remembered as hidden; admitted
   // ones show the name in column 1, waiting flows get their row. Then, under
   // statMutex, the address's entries of both remote maps get the name.
   // Nothing happens when the address has neither.
-  void ApplyResolvedName(Ipv4Address address, const std::string& name);
+  void ApplyResolvedName(const IpAddress& address, const std::string& name);
 
   // For tests and benchmarks.
   std::size_t ThreadsCreated() const { return threadsCreated_.load(); }
@@ -87,9 +87,9 @@ class HostResolverPool {
     std::mutex mutex;  // guards everything here; never held while taking an engine lock
     std::condition_variable wake;
     std::condition_variable settled;  // an apply or a thread ended
-    std::deque<Ipv4Address> waiting;
-    std::unordered_set<Ipv4Address> waitingOrRunning;
-    std::unordered_map<Ipv4Address, CachedName> cache;
+    std::deque<IpAddress> waiting;
+    std::unordered_set<IpAddress, IpAddressHash> waitingOrRunning;
+    std::unordered_map<IpAddress, CachedName, IpAddressHash> cache;
     std::size_t busy = 0;      // threads working on an address
     std::size_t applying = 0;  // threads using the pool after a lookup
     std::size_t alive = 0;
@@ -99,7 +99,7 @@ class HostResolverPool {
 
   static void ResolverThread(std::shared_ptr<Shared> shared, HostResolverPool* pool, NameResolver* names);
   // After a lookup, with shared.mutex held and the pool alive: caches the result.
-  void Remember(Shared& shared, Ipv4Address address, const std::optional<std::string>& name);
+  void Remember(Shared& shared, const IpAddress& address, const std::optional<std::string>& name);
 
   EngineState& state_;
   NameResolver& names_;

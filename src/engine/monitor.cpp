@@ -48,7 +48,7 @@ void Monitor::Start() {
     workerRun_.Set(true);
     workerThread_ = std::thread([this] { worker_->WorkerThread(workerRun_); });
   }
-  if (state_.settings.interfaceAddress.load() == 0) {
+  if (state_.settings.interfaceAddress.load() == 0 && options_.chooseInterface) {
     const auto chosen = ChooseInterfaceAddress();
     if (!chosen) {
       observer_.OnCaptureProblem(
@@ -132,6 +132,20 @@ void Monitor::CaptureThread(Ipv4Address address) {
     status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, {}};
   }
 
+  // IPv6 addresses come and go while it runs (temporary addresses above
+  // all); a file replayed has no interface and keeps the addresses it was given.
+  const std::string interfaceName = opened.source->Name();
+  std::optional<std::vector<IpPrefix>> lastIpv6Addresses;  // none yet: the last interface's stand
+  auto refreshIpv6Addresses = [&] {
+    for (const InterfaceInfo& info : platform_.interfaces.List()) {
+      if (info.name != interfaceName) continue;
+      if (info.ipv6Addresses != lastIpv6Addresses) {
+        lastIpv6Addresses = info.ipv6Addresses;
+        state_.settings.interfaceIpv6Addresses.Set(info.ipv6Addresses);
+      }
+    }
+  };
+  refreshIpv6Addresses();
   // Statistics are read on this thread: the capture handle is not shared.
   auto publishStatus = [&] {
     const CaptureStats stats = opened.source->Stats();
@@ -152,6 +166,7 @@ void Monitor::CaptureThread(Ipv4Address address) {
     }
     if (platform_.clock.SteadyMilliseconds() >= nextStats) {
       publishStatus();
+      refreshIpv6Addresses();
       nextStats = platform_.clock.SteadyMilliseconds() + kStatsPeriodMilliseconds;
     }
   }

@@ -50,6 +50,9 @@ struct MonitorOptions {
   // Keeps the list before the midnight reset clears it.
   DayLogSaver saveDayLog;
   std::size_t resolverThreads = HostResolverPool::kDefaultThreads;
+  // Without an interface address set, choose one at Start; a replayed file
+  // given IPv6 addresses only has no IPv4 address to choose.
+  bool chooseInterface = true;
 };
 
 // Owns the engine threads: starts them, restarts capture on an interface

@@ -4,27 +4,32 @@
 #include <cstdint>
 #include <optional>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 
 namespace quorvel {
 
-// The header facts that accounting needs from one received IPv4 packet.
+// The header facts that accounting needs from one received IPv4 or IPv6 packet.
 struct PacketFacts {
-  Ipv4Address source = 0;
-  Ipv4Address destination = 0;
-  std::uint16_t length = 0;           // IPv4 total-length field, the length counted everywhere
+  IpAddress source;
+  IpAddress destination;
+  // The length counted everywhere: IPv4 total length; IPv6 40 plus the
+  // payload length, or the received length when that field is 0 (jumbogram
+  // or a segment the kernel coalesced).
+  std::uint32_t length = 0;
   std::uint16_t destinationPort = 0;  // 0 for protocols other than TCP and UDP
-  std::uint16_t sourcePort = 0;
-  std::uint16_t protocol = 0;
-  // TCP: packet start + 40 (20-byte IPv4 and TCP headers assumed); others:
-  // the packet start. Never beyond receivedEnd.
+  std::uint16_t sourcePort = 0;       // and for later IPv6 fragments
+  std::uint16_t protocol = 0;         // IPv6: the header that ends the extension chain
+  // IPv4 TCP: packet start + 40 (20-byte IPv4 and TCP headers assumed); IPv6
+  // TCP: the TCP data; others: the packet start. Never beyond receivedEnd.
   const std::uint8_t* payload = nullptr;
   const std::uint8_t* packetStart = nullptr;  // the IPv4 header
   const std::uint8_t* receivedEnd = nullptr;  // first byte after the received bytes
 };
 
-// nullopt for runts (fewer than 20 bytes) and for TCP/UDP packets too short to
-// hold their ports after the IPv4 header. Reads nothing past `received` bytes.
+// The IP version is the first nibble. nullopt for runts (fewer than 20 bytes
+// of IPv4, 40 of IPv6), for IPv6 packets whose extension headers do not fit,
+// and for TCP/UDP packets too short to hold their ports. Reads nothing past
+// `received` bytes.
 std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t received);
 
 }  // namespace quorvel

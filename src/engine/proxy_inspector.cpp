@@ -50,7 +50,7 @@ std::string TunnelHost(std::string_view request) {
 bool ProxyInspector::InspectProxyPacket(const PacketFacts& packet, Direction direction) {
   const EngineSettings& settings = state_.settings;
   if (!settings.useProxy.load(std::memory_order_relaxed) || packet.payload == nullptr) return false;
-  const Ipv4Address proxyAddress = settings.proxyAddress.load(std::memory_order_relaxed);
+  const IpAddress& proxyAddress = proxyAddress_.Get();
   const std::uint16_t proxyPort = settings.proxyPort.load(std::memory_order_relaxed);
 
   std::uint32_t localPort;

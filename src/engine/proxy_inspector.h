@@ -30,13 +30,15 @@ std::string TunnelHost(std::string_view request);
 // without a known host are left to ordinary accounting. Capture thread only.
 class ProxyInspector {
  public:
-  ProxyInspector(EngineState& state, Clock& clock) : state_(state), clock_(clock) {}
+  ProxyInspector(EngineState& state, Clock& clock)
+      : state_(state), clock_(clock), proxyAddress_(state.settings.proxyAddress) {}
   // True when the packet was taken; the caller then stops accounting it.
   bool InspectProxyPacket(const PacketFacts& packet, Direction direction);
 
  private:
   EngineState& state_;
   Clock& clock_;
+  Published<IpAddress>::Reader proxyAddress_;
   std::unordered_map<std::uint32_t, std::string> proxyHosts_;  // local port -> host
 };
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 
 namespace quorvel {
 
@@ -12,10 +12,10 @@ namespace quorvel {
 // during the call.
 struct SpyPacket {
   std::string_view localSource;
-  Ipv4Address remoteAddress = 0;
+  IpAddress remoteAddress;
   std::uint32_t remotePort = 0;
   const std::uint8_t* data = nullptr;        // payload pointer of the packet
-  std::uint16_t length = 0;                  // IPv4 total length
+  std::uint32_t length = 0;                  // the length counted for the packet
   const std::uint8_t* receivedEnd = nullptr; // no byte at or past it is read
   const std::uint8_t* packetStart = nullptr; // the IPv4 header
   std::int64_t arrivalMicroseconds = 0;      // since 1970 UTC

@@ -81,18 +81,23 @@ void Worker::WorkerThread(const RunFlag& run) {
   while (run.IsSet()) RunCycle(&run);
 }
 
-std::vector<Ipv4Address> Worker::ResolveUnlessStopped(const std::string& host) {
-  if (run_ == nullptr) return names_.ResolveIpv4(host);
+std::vector<IpAddress> Worker::ResolveUnlessStopped(const std::string& host) {
+  const auto resolve = [](NameResolver& names, const std::string& name) {
+    const std::vector<Ipv4Address> ipv4 = names.ResolveIpv4(name);
+    if (ipv4.empty()) return names.ResolveIpv6(name);
+    return std::vector<IpAddress>(ipv4.begin(), ipv4.end());
+  };
+  if (run_ == nullptr) return resolve(names_, host);
   // The lookup may outlast the worker: it runs on a thread of its own that
   // shares only its result slot, and is left behind when the worker stops.
   struct Slot {
     std::mutex mutex;
     std::condition_variable done;
-    std::optional<std::vector<Ipv4Address>> addresses;
+    std::optional<std::vector<IpAddress>> addresses;
   };
   auto slot = std::make_shared<Slot>();
-  std::thread([slot, names = &names_, host] {
-    std::vector<Ipv4Address> addresses = names->ResolveIpv4(host);
+  std::thread([slot, names = &names_, host, resolve] {
+    std::vector<IpAddress> addresses = resolve(*names, host);
     std::lock_guard lock(slot->mutex);
     slot->addresses = std::move(addresses);
     slot->done.notify_all();
@@ -141,8 +146,8 @@ std::deque<ProxyEvent> Worker::TakeDueProxyEvents(std::int64_t now) {
 
 bool Worker::UpdateFlowRow(const PacketEvent& event) {
   const FlowKey& key = event.key;
-  const std::string remoteText = RemoteText(key.remoteAddress, key.remotePort);
-  const std::string_view addressText = std::string_view(remoteText).substr(0, remoteText.find(':'));
+  const std::string remoteText = EndpointText(key.remoteAddress, key.remotePort);
+  const std::string_view addressText = *EndpointAddressPart(remoteText);
   // The row shows the owner of the port as it is now; the flow is found by
   // the event's own key, which carries the text of packet time.
   const LocalSourceCache::Entry& owner = localSources_.Lookup(key.localPort, event.protocol);
@@ -215,9 +220,9 @@ ProxyFlow& Worker::ProxyFlowFor(const ProxyEvent& event, const std::string& loca
 }
 
 std::string Worker::ProxyAddressText(const std::string& host) {
-  if (ParseIpv4(host)) return host;
-  const std::vector<Ipv4Address> addresses = ResolveUnlessStopped(host);
-  if (!addresses.empty()) return Ipv4ToText(addresses.front());
+  if (ParseIp(host)) return host;
+  const std::vector<IpAddress> addresses = ResolveUnlessStopped(host);
+  if (!addresses.empty()) return IpToText(addresses.front());
   std::string server = state_.settings.ProxyServerText();
   return server.empty() ? "???" : server;
 }

@@ -85,8 +85,9 @@ class Worker {
   ProxyFlow& ProxyFlowFor(const ProxyEvent& event, const std::string& localSource);
   // Column 0 of a new proxy row; may wait for a forward lookup.
   std::string ProxyAddressText(const std::string& host);
-  // Addresses of a host; none when the worker is stopped while it waits.
-  std::vector<Ipv4Address> ResolveUnlessStopped(const std::string& host);
+  // Addresses of a host: its IPv4 ones, else its IPv6 ones; none when the
+  // worker is stopped while it waits.
+  std::vector<IpAddress> ResolveUnlessStopped(const std::string& host);
 
   EngineState& state_;
   LocalSourceCache localSources_;

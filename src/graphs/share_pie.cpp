@@ -13,7 +13,7 @@ constexpr std::size_t kSliceCount = 10;
 
 struct Ranked {
   std::uint64_t bytes;
-  Ipv4Address address;
+  IpAddress address;
   const std::string* name;  // borrowed from the map for the length of the build
 };
 
@@ -57,7 +57,7 @@ void BuildSharePie(const RemoteMap& remotes, std::unique_ptr<CChart>& chart) {
                       if (a.bytes != b.bytes) {
                         return a.bytes > b.bytes;
                       }
-                      return MakeIpv4Number(a.address) < MakeIpv4Number(b.address);
+                      return IpLess(a.address, b.address);
                     });
 
   auto series = std::make_unique<CChartSeries>();

@@ -50,7 +50,7 @@ std::vector<LogRow> CountedRows(EngineState& state) {
   std::vector<Counted> counted(rows.size());
   std::vector<LogRow> unshown;
   for (const auto& [key, flow] : stats.flows) {
-    const std::string remote = RemoteText(key.remoteAddress, key.remotePort);
+    const std::string remote = EndpointText(key.remoteAddress, key.remotePort);
     if (const auto row = byEndpoint.find(PairKey(remote, key.localSource)); row != byEndpoint.end()) {
       Counted& total = counted[row->second];
       total.download += flow.download;
@@ -61,7 +61,7 @@ std::vector<LogRow> CountedRows(EngineState& state) {
     }
     // Its event still waits: saved as the row it would get, unless hidden.
     if (state.hidden.Find(remote, key.localSource)) continue;
-    const std::string address = Ipv4ToText(key.remoteAddress);
+    const std::string address = IpToText(key.remoteAddress);
     std::string host = address;
     for (const RemoteMap* remotes : {&stats.downloadRemotes, &stats.uploadRemotes}) {
       if (const auto named = remotes->find(key.remoteAddress); named != remotes->end()) host = named->second.displayName;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "common/ip_address.h"
 #include "common/ipv4.h"
 #include "engine/engine_state.h"
 #include "persistence/latin1.h"
@@ -180,7 +181,7 @@ void ApplySettings(const Settings& settings, EngineSettings& engine) {
   engine.useProxy = settings.bUseProxy != 0;
   engine.networkMask = settings.nInterfaceMask;
   engine.SetProxyServerText(settings.strProxyHost);
-  engine.proxyAddress = ParseIpv4(settings.strProxyHost).value_or(0);
+  engine.proxyAddress.Set(ParseIp(settings.strProxyHost).value_or(IpAddress()));
   engine.proxyPort = ProxyPortFromText(settings.strProxyPort);
 }
 

@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "common/ip_address.h"
 #include "common/ipv4.h"
 
 namespace quorvel {
 
-// One network interface with its first IPv4 address.
+// One network interface with its first IPv4 address and all its IPv6 ones.
 struct InterfaceInfo {
   std::string name;         // system name, e.g. "eth0"
   std::string description;  // text shown to the user
@@ -16,7 +17,12 @@ struct InterfaceInfo {
   std::string mask;         // dotted text of its mask
   bool up = false;
   bool loopback = false;
+  std::vector<IpPrefix> ipv6Addresses;  // global, temporary, unique-local and link-local
 };
+
+// "IPv4 198.18.0.1; IPv6 2001:db8::1/64, fe80::1/64": the addresses of an
+// interface as the Options dialog lists them.
+std::string InterfaceAddressesText(const InterfaceInfo& info);
 
 class InterfaceLister {
  public:

@@ -14,9 +14,9 @@ constexpr std::string_view kKeySeparator = ": ";
 SpyMatcher::SpyMatcher(const SpyTarget& target)
     : all_(target.localSource == kAllLocalApplications), localSource_(target.localSource) {
   const std::string_view text = target.remoteIp;
-  const std::size_t separator = text.find(kKeySeparator);
+  const std::size_t separator = text.rfind(kKeySeparator);
   if (separator == std::string_view::npos) return;
-  const std::optional<Ipv4Address> address = ParseIpv4(text.substr(0, separator));
+  const std::optional<IpAddress> address = ParseIp(text.substr(0, separator));
   const std::string_view portText = text.substr(separator + kKeySeparator.size());
   std::uint32_t port = 0;
   const auto [end, error] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
@@ -27,7 +27,7 @@ SpyMatcher::SpyMatcher(const SpyTarget& target)
   endpoint_ = Endpoint{*address, port};
 }
 
-bool SpyMatcher::Matches(std::string_view localSource, Ipv4Address remoteAddress,
+bool SpyMatcher::Matches(std::string_view localSource, const IpAddress& remoteAddress,
                          std::uint32_t remotePort) const {
   if (all_) return true;
   return endpoint_ && endpoint_->address == remoteAddress && endpoint_->port == remotePort &&

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 #include "spy/spy_target.h"
 
 namespace quorvel {
@@ -18,11 +18,11 @@ class SpyMatcher {
  public:
   explicit SpyMatcher(const SpyTarget& target);
 
-  bool Matches(std::string_view localSource, Ipv4Address remoteAddress, std::uint32_t remotePort) const;
+  bool Matches(std::string_view localSource, const IpAddress& remoteAddress, std::uint32_t remotePort) const;
 
  private:
   struct Endpoint {
-    Ipv4Address address;
+    IpAddress address;
     std::uint32_t port;
   };
 

@@ -12,8 +12,8 @@ char FoldToCapital(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c -
 
 }  // namespace
 
-std::string SpyKeyText(Ipv4Address remoteAddress, std::uint32_t remotePort) {
-  return Ipv4ToText(remoteAddress) + ": " + std::to_string(remotePort);
+std::string SpyKeyText(const IpAddress& remoteAddress, std::uint32_t remotePort) {
+  return EndpointText(remoteAddress, remotePort);
 }
 
 std::string_view SpyDataBytes(const SpyPacket& packet) {

@@ -5,13 +5,13 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 #include "engine/spy_feed.h"
 
 namespace quorvel {
 
-// The remote end as the flow list names it: "10.0.0.5: 443".
-std::string SpyKeyText(Ipv4Address remoteAddress, std::uint32_t remotePort);
+// The remote end as the flow list names it: "10.0.0.5: 443", "2001:db8::1: 443".
+std::string SpyKeyText(const IpAddress& remoteAddress, std::uint32_t remotePort);
 
 // The bytes of a packet that the spy shows and captures: from the data
 // pointer on, at most `length` of them and none at or past receivedEnd.

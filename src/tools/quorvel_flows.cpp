@@ -28,15 +28,23 @@ namespace {
 
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
-    "usage: quorvel-flows (--pcap FILE --address A.B.C.D | --live [--address A.B.C.D]) "
-    "[--mask M.M.M.M] [--no-lan] [--seconds N] [--csv FILE] [--ipfix HOST:PORT [--ipfix-active SECONDS]] "
-    "[--prometheus [ADDRESS:]PORT]";
+    "usage: quorvel-flows (--pcap FILE --address ADDRESS... | --live [--interface NAME | --address ADDRESS]) "
+    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--seconds N] [--csv FILE] "
+    "[--ipfix HOST:PORT [--ipfix-active SECONDS]] [--prometheus [ADDRESS:]PORT]\n"
+    "  --address takes an IPv4 or IPv6 address and may be repeated: with --pcap the addresses\n"
+    "  are the interface's (at most one IPv4); with --live the one given picks the interface.\n"
+    "  --prefix sets the IPv6 prefix length of --pcap addresses for --no-lan (default 64).";
+
+constexpr int kDefaultIpv6Prefix = 64;
 
 struct Options {
   std::string pcapFile;
   bool live = false;
+  std::string interfaceName;
   std::optional<Ipv4Address> address;
+  std::vector<IpAddress> ipv6Addresses;
   std::optional<Ipv4Address> mask;
+  int prefix = kDefaultIpv6Prefix;
   bool hideLan = false;
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
   FlowExportOptions exports;
@@ -60,15 +68,15 @@ Options ParseOptions(int argc, char** argv) {
     if (!parsed) Fail(flag + ": not a dotted IPv4 address: " + text);
     return *parsed;
   };
-  auto positive = [&](int& i) {
+  auto number = [&](int& i, long low, long high) {
     const std::string flag = argv[i];
     const std::string text = value(i);
     char* end = nullptr;
-    const long number = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || number <= 0 || number > 1'000'000) {
-      Fail(flag + ": not a positive number of seconds: " + text);
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || parsed < low || parsed > high) {
+      Fail(flag + ": not a number from " + std::to_string(low) + " to " + std::to_string(high) + ": " + text);
     }
-    return static_cast<int>(number);
+    return static_cast<int>(parsed);
   };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -77,19 +85,32 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--live") {
       options.live = true;
     } else if (arg == "--address") {
-      options.address = address(i);
+      const std::string text = value(i);
+      const auto parsed = ParseIp(text);
+      if (!parsed) Fail("--address: not an IPv4 or IPv6 address: " + text);
+      if (parsed->IsIpv6()) {
+        options.ipv6Addresses.push_back(*parsed);
+      } else if (options.address) {
+        Fail("--address: the interface has one IPv4 address; " + text + " is a second one");
+      } else {
+        options.address = parsed->Ipv4();
+      }
+    } else if (arg == "--interface") {
+      options.interfaceName = value(i);
+    } else if (arg == "--prefix") {
+      options.prefix = number(i, 0, 128);
     } else if (arg == "--mask") {
       options.mask = address(i);
     } else if (arg == "--no-lan") {
       options.hideLan = true;
     } else if (arg == "--seconds") {
-      options.seconds = positive(i);
+      options.seconds = number(i, 1, 1'000'000);
     } else if (arg == "--csv") {
       options.exports.csvFile = value(i);
     } else if (arg == "--ipfix") {
       options.exports.ipfixCollector = value(i);
     } else if (arg == "--ipfix-active") {
-      options.exports.ipfixActiveSeconds = positive(i);
+      options.exports.ipfixActiveSeconds = number(i, 1, 1'000'000);
     } else if (arg == "--prometheus") {
       options.exports.prometheus = value(i);
     } else {
@@ -97,7 +118,12 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   if (options.live == !options.pcapFile.empty()) Fail(kUsage);
-  if (!options.live && !options.address) Fail("--pcap needs --address");
+  const bool anyAddress = options.address || !options.ipv6Addresses.empty();
+  if (!options.live && !anyAddress) Fail("--pcap needs --address");
+  if (!options.live && !options.interfaceName.empty()) Fail("--interface goes with --live");
+  if (options.live && !options.interfaceName.empty() && anyAddress) Fail("--live takes --interface or --address");
+  if (options.live && options.address && !options.ipv6Addresses.empty()) Fail("--live takes one --address");
+  if (options.live && options.ipv6Addresses.size() > 1) Fail("--live takes one --address");
   return options;
 }
 
@@ -129,11 +155,25 @@ void PrintFlows(EngineState& state) {
   std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes\n");
   for (const auto& [key, flow] : flows) {
     std::printf("%s\t%u\t%s\t%u\t%llu\t%llu\n", key.localSource.c_str(), key.localPort,
-                Ipv4ToText(key.remoteAddress).c_str(), key.remotePort,
+                IpToText(key.remoteAddress).c_str(), key.remotePort,
                 static_cast<unsigned long long>(flow.download),
                 static_cast<unsigned long long>(flow.upload));
   }
   std::fflush(stdout);
+}
+
+// The IPv4 address of the interface that is named, or that holds the IPv6
+// address given; live capture opens the interface by its IPv4 address.
+std::optional<Ipv4Address> LiveInterfaceAddress(InterfaceLister& interfaces, const Options& options) {
+  for (const InterfaceInfo& info : interfaces.List()) {
+    bool wanted = info.name == options.interfaceName;
+    for (const IpPrefix& own : info.ipv6Addresses) {
+      if (!options.ipv6Addresses.empty() && own.address == options.ipv6Addresses.front()) wanted = true;
+    }
+    if (wanted) return ParseIpv4(info.address);
+  }
+  Fail(options.interfaceName.empty() ? "no interface holds " + IpToText(options.ipv6Addresses.front())
+                                     : "no interface " + options.interfaceName + " with an IPv4 address");
 }
 
 // Without a worker nobody takes the events; drop them so a long run stays small.
@@ -171,6 +211,16 @@ int Run(const Options& options) {
                                                   platform.interfaces, replayClock};
   EngineState state;
   if (options.address) state.settings.interfaceAddress = *options.address;
+  if (options.live && (!options.interfaceName.empty() || !options.ipv6Addresses.empty())) {
+    const auto address = LiveInterfaceAddress(platform.interfaces, options);
+    if (!address || *address == 0) Fail("the interface has no IPv4 address to open it by");
+    state.settings.interfaceAddress = *address;
+  }
+  if (!options.live) {
+    std::vector<IpPrefix> ipv6;
+    for (const IpAddress& address : options.ipv6Addresses) ipv6.push_back(IpPrefix{address, options.prefix});
+    state.settings.interfaceIpv6Addresses.Set(std::move(ipv6));
+  }
   if (options.mask) state.settings.networkMask = *options.mask;
   state.settings.hideLanFlows = options.hideLan;
 
@@ -181,6 +231,7 @@ int Run(const Options& options) {
   // The table is printed from the flows themselves: no rows, no host names.
   MonitorOptions monitorOptions;
   monitorOptions.runWorker = false;
+  monitorOptions.chooseInterface = options.live;
   Monitor monitor(state, bundle, observer, monitorOptions);
   monitor.Start();
 

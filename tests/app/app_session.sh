@@ -25,7 +25,7 @@ app_session() {
       >"$work/config/Dorvane/Pelkwind.conf"
   fi
   in_a "${APP_LAUNCH[@]}" env "${APP_ENV[@]}" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" \
-    ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" QT_QPA_PLATFORM=xcb \
     QUORVEL_TEST_DUMP_ROWS="$work/rows.txt" QUORVEL_TEST_SCREENSHOT="$work/window.png" \
     QUORVEL_TEST_DUMP_AFTER="$seconds" QUORVEL_TEST_INTERFACE_ADDRESS="$QV_ADDR_A" \
     timeout $((seconds + 40)) xvfb-run -a -s "-screen 0 1400x900x24" sh -c '

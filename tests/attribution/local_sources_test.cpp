@@ -35,7 +35,7 @@ TEST_F(LocalSourcesTest, OwnerAndFallbackTexts) {
       {53, 17, "UDP protocol: 53", "unchanged"},
       {80, 6, "TCP protocol: 80", "unchanged"},
       {5000, 1, "ICMP protocol", "unchanged"},
-      {0, 58, "IP protocol #58", "unchanged"},
+      {0, 58, "ICMPv6 protocol", "unchanged"},
   };
   for (const Case& c : cases) {
     std::string path = "unchanged";

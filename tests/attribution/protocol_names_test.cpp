@@ -10,7 +10,7 @@ TEST(ProtocolName, TableAndFallback) {
       {1, "ICMP protocol"},        {4, "IP in IP protocol "},  {47, "GRE protocol"},
       {50, "SIPP-ESP protocol"},   {137, "MPLS-in-IP protocol"}, {124, "ISIS over IPv4"},
       {0, "IP protocol #0"},       {6, "IP protocol #6"},       {17, "IP protocol #17"},
-      {58, "IP protocol #58"},     {114, "IP protocol #114"},   {138, "IP protocol #138"},
+      {58, "ICMPv6 protocol"},     {114, "IP protocol #114"},   {138, "IP protocol #138"},
       {255, "IP protocol #255"},
   };
   for (const auto& [number, text] : cases) {
@@ -23,7 +23,7 @@ TEST(ProtocolName, HasExactlyTheListedEntries) {
   for (int number = 0; number <= 255; ++number) {
     if (ProtocolName(static_cast<std::uint16_t>(number)).rfind("IP protocol #", 0) != 0) ++named;
   }
-  EXPECT_EQ(named, 124);
+  EXPECT_EQ(named, 125);
 }
 
 }  // namespace

@@ -101,6 +101,84 @@ TEST_F(AccountingTest, DirectionMulticastAndLocalNetwork) {
   }
 }
 
+struct Ipv6Case {
+  const char* name;
+  const char* source;
+  const char* destination;
+  std::uint8_t protocol;
+  bool hideLan;
+  const char* localSource;  // nullptr: not counted
+  bool upload;
+  const char* remoteText;
+};
+
+TEST_F(AccountingTest, Ipv6DirectionMulticastAndLocalNetwork) {
+  using testing::Ipv6;
+  state.settings.interfaceIpv6Addresses.Set({{Ipv6("2001:db8:1::2"), 64},
+                                             {Ipv6("2001:db8:1:0:abcd::77"), 64},  // temporary
+                                             {Ipv6("fd00:5::2"), 48},
+                                             {Ipv6("fe80::2"), 64}});
+  const Ipv6Case cases[] = {
+      {"outgoing", "2001:db8:1::2", "2001:db8:ff::9", 6, false, "TCP protocol: 5000", true,
+       "2001:db8:ff::9"},
+      {"incoming to a temporary address", "2001:db8:ff::9", "2001:db8:1:0:abcd::77", 6, false,
+       "TCP protocol: 5000", false, "2001:db8:ff::9"},
+      {"unique-local outgoing", "fd00:5::2", "fd00:9::1", 17, false, "UDP protocol: 5000", true,
+       "fd00:9::1"},
+      {"third-party traffic", "2001:db8:ff::9", "2001:db8:ff::10", 6, false, nullptr, false, ""},
+      {"incoming multicast", "fe80::5", "ff02::fb", 17, false, "UDP protocol: 5000", false, "fe80::5"},
+      {"incoming multicast, LAN hidden", "2001:db8:ff::9", "ff02::fb", 17, true, nullptr, false, ""},
+      {"outgoing multicast, LAN hidden", "2001:db8:1::2", "ff05::2", 17, true, nullptr, false, ""},
+      {"link-local, LAN shown", "fe80::5", "fe80::2", 58, false, "ICMPv6 protocol", false, "fe80::5"},
+      {"link-local, LAN hidden", "fe80::2", "fe80::5", 58, true, nullptr, false, ""},
+      {"same /64, LAN hidden", "2001:db8:1::5", "2001:db8:1::2", 6, true, nullptr, false, ""},
+      {"same /48 of a unique-local address, LAN hidden", "fd00:5:0:7::1", "fd00:5::2", 6, true, nullptr,
+       false, ""},
+      {"other prefix, LAN hidden", "2001:db8:2::5", "2001:db8:1::2", 6, true, "TCP protocol: 5000",
+       false, "2001:db8:2::5"},
+      {"ipv4-mapped text", "2001:db8:1::2", "::ffff:198.51.100.7", 6, false, "TCP protocol: 5000", true,
+       "::ffff:198.51.100.7"},
+  };
+  for (const Ipv6Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    state.stats = TrafficStats{};
+    state.events.clear();
+    state.settings.hideLanFlows = c.hideLan;
+    const bool outgoing = c.upload;
+    testing::Ipv6PacketSpec shape{Ipv6(c.source), Ipv6(c.destination), {}, c.protocol,
+                                  static_cast<std::uint16_t>(outgoing ? 5000 : 443),
+                                  static_cast<std::uint16_t>(outgoing ? 443 : 5000), true, "abc"};
+    const auto bytes = testing::BuildIpv6Packet(shape);
+    const auto facts = ParsePacket(bytes.data(), bytes.size());
+    ASSERT_TRUE(facts);
+    accountant.AccountPacket(*facts);
+    ASSERT_EQ(state.stats.flows.size(), c.localSource ? 1u : 0u);
+    if (!c.localSource) continue;
+    const auto& [key, flow] = *state.stats.flows.begin();
+    EXPECT_EQ(key.localSource, c.localSource);
+    EXPECT_EQ(IpToText(key.remoteAddress), c.remoteText);
+    EXPECT_EQ(c.upload ? flow.upload : flow.download, bytes.size());
+    const RemoteMap& remotes = c.upload ? state.stats.uploadRemotes : state.stats.downloadRemotes;
+    ASSERT_EQ(remotes.size(), 1u);
+    EXPECT_EQ(remotes.begin()->second.displayName, c.remoteText);
+  }
+}
+
+TEST_F(AccountingTest, Ipv6AddressesThatComeAndGoAreFollowed) {
+  using testing::Ipv6;
+  const auto account = [&](const char* source) {
+    const auto bytes = testing::BuildIpv6Packet({Ipv6(source), Ipv6("2001:db8:ff::9"), {}, 6, 5000, 443});
+    accountant.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+    return state.stats.tickUpload;
+  };
+  EXPECT_EQ(account("2001:db8:1::2"), 0u);
+  state.settings.interfaceIpv6Addresses.Set({{Ipv6("2001:db8:1::2"), 64}});
+  EXPECT_EQ(account("2001:db8:1::2"), 60u);
+  state.settings.interfaceIpv6Addresses.Set({{Ipv6("2001:db8:1::3"), 64}});
+  EXPECT_EQ(account("2001:db8:1::2"), 60u);
+  EXPECT_EQ(account("2001:db8:1::3"), 120u);
+}
+
 TEST_F(AccountingTest, BothDirectionsOfOneConnectionShareAFlow) {
   Account({kLocal, kRemote, 6, 5000, 443, 5, "hello"});
   Account({kRemote, kLocal, 6, 443, 5000, 5, "welcome!"});
@@ -109,7 +187,6 @@ TEST_F(AccountingTest, BothDirectionsOfOneConnectionShareAFlow) {
   ASSERT_NE(flow, nullptr);
   EXPECT_EQ(flow->upload, 45u);
   EXPECT_EQ(flow->download, 48u);
-  EXPECT_EQ(flow->remoteAddress, kRemote);
 }
 
 TEST_F(AccountingTest, IcmpOfOneRemoteIsOneFlowWithoutPorts) {
@@ -178,11 +255,22 @@ TEST_F(AccountingTest, SpyFeedSeesAccountedPacketsWithinTheirBytes) {
   Account({kLocal, kRemote, 6, 5000, 80, 5, "GET / HTTP/1.0\r\n"});
   Account({kRemote, kOther, 6, 80, 5000, 5, "not ours"});
   Account({kRemote, kLocal, 1, 0, 0, 5, "ping"});
+  // IPv6: TCP from its data on, everything else from the IPv6 header on.
+  const IpAddress local6 = testing::Ipv6("2001:db8::7");
+  state.settings.interfaceIpv6Addresses.Set({{local6, 64}});
+  for (const auto& shape : {testing::Ipv6PacketSpec{local6, testing::Ipv6("2001:db8:9::1"), {{0, 8}}, 6, 5001, 80,
+                                                   true, "GET / HTTP/1.0\r\n"},
+                            testing::Ipv6PacketSpec{testing::Ipv6("2001:db8:9::1"), local6, {}, 58, 0, 0, true,
+                                                   "ping"}}) {
+    const auto bytes = testing::BuildIpv6Packet(shape);
+    accountant.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+  }
   state.spy.Unregister();
   Account({kLocal, kRemote, 6, 5000, 80, 5, "after"});
-  EXPECT_EQ(recorder.sources, (std::vector<std::string>{"TCP protocol: 5000", "ICMP protocol"}));
-  EXPECT_EQ(recorder.lengths, (std::vector<int>{56, 24}));
-  EXPECT_EQ(recorder.available, (std::vector<std::ptrdiff_t>{16, 24}));
+  EXPECT_EQ(recorder.sources, (std::vector<std::string>{"TCP protocol: 5000", "ICMP protocol", "TCP protocol: 5001",
+                                                        "ICMPv6 protocol"}));
+  EXPECT_EQ(recorder.lengths, (std::vector<int>{56, 24, 84, 44}));
+  EXPECT_EQ(recorder.available, (std::vector<std::ptrdiff_t>{16, 24, 16, 44}));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@ TEST(FilterRulesTest, DecidesAsTheRulesSay) {
   const Flow svchost{"update.example", "192.168.0.9", "svchost.exe(1040): 135"};
   const Flow named{"files.example", "192.168.4.4", "rsync(9): 873"};
   const Flow star{"*", "1.2.3.4", "app(1): 1"};
+  const Flow ipv6{"2001:db8:0:5::9", "2001:db8:0:5::9", "curl(5): 40000"};
 
   const std::vector<FilterRule> browserRule = {{"10.1.1", "iexplorer"}};
   struct Case {
@@ -54,6 +55,8 @@ TEST(FilterRulesTest, DecidesAsTheRulesSay) {
        named,
        true},
       {"a blank in a pattern", {{"<ANY>", "(9): 873"}}, FilterMode::kBlackList, named, true},
+      {"ipv6 address part", {{"2001:db8:0:5:", "<ANY>"}}, FilterMode::kBlackList, ipv6, true},
+      {"ipv6 text as written, not expanded", {{"2001:0db8", "<ANY>"}}, FilterMode::kBlackList, ipv6, false},
   };
   for (const Case& c : cases) {
     FilterSet filters{c.rules, c.mode};

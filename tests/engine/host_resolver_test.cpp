@@ -19,10 +19,10 @@ const Ipv4Address kNeighbour = MakeIpv4(10, 0, 0, 15);
 
 class HostResolverTest : public testing::ResolverFixture {
  protected:
-  void AddRemote(Ipv4Address address) {
+  void AddRemote(const IpAddress& address) {
     std::lock_guard lock(state_.statMutex);
-    state_.stats.downloadRemotes[address] = RemoteTotal{Ipv4ToText(address), 10};
-    state_.stats.uploadRemotes[address] = RemoteTotal{Ipv4ToText(address), 20};
+    state_.stats.downloadRemotes[address] = RemoteTotal{IpToText(address), 10};
+    state_.stats.uploadRemotes[address] = RemoteTotal{IpToText(address), 20};
   }
 
 };
@@ -44,6 +44,21 @@ TEST_F(HostResolverTest, ANameReachesEveryRowOfItsAddressAndTheRemoteTotalsOnly)
   EXPECT_EQ(state_.stats.downloadRemotes.at(kServer).displayName, "server.example");
   EXPECT_EQ(state_.stats.uploadRemotes.at(kServer).displayName, "server.example");
   EXPECT_EQ(state_.stats.downloadRemotes.at(kNeighbour).displayName, "10.0.0.15");
+}
+
+TEST_F(HostResolverTest, AnIpv6NameReachesTheRowsOfThatFullAddressOnly) {
+  const IpAddress server = *ParseIp("2001:db8::1");
+  const IpAddress longer = *ParseIp("2001:db8::1:0");
+  const RowId https = AddRow("2001:db8::1: 443", "2001:db8::1", "a.exe(1): 5000");
+  const RowId other = AddRow("2001:db8::1:0: 443", "2001:db8::1:0", "a.exe(1): 5001");
+  AddRemote(server);
+  AddRemote(longer);
+  pool_.ApplyResolvedName(server, "six.example");
+  EXPECT_EQ(Row(https)->columns[kColumnHost], "six.example");
+  EXPECT_EQ(Row(other)->columns[kColumnHost], "2001:db8::1:0");
+  std::lock_guard lock(state_.statMutex);
+  EXPECT_EQ(state_.stats.uploadRemotes.at(server).displayName, "six.example");
+  EXPECT_EQ(state_.stats.uploadRemotes.at(longer).displayName, "2001:db8::1:0");
 }
 
 TEST_F(HostResolverTest, FilterRulesOnTheNameRemoveOnlyTheRowsTheyMatch) {

@@ -119,9 +119,9 @@ TEST_F(MonitorTest, InterfaceChoice) {
     std::vector<InterfaceInfo> interfaces;
     std::optional<Ipv4Address> chosen;
   };
-  const InterfaceInfo loopback{"lo", "lo", "127.0.0.1", "255.0.0.0", true, true};
-  const InterfaceInfo down{"eth1", "eth1", "198.18.5.5", "255.255.255.0", false, false};
-  const InterfaceInfo up{"eth0", "eth0", "198.18.9.9", "255.255.255.0", true, false};
+  const InterfaceInfo loopback{"lo", "lo", "127.0.0.1", "255.0.0.0", true, true, {}};
+  const InterfaceInfo down{"eth1", "eth1", "198.18.5.5", "255.255.255.0", false, false, {}};
+  const InterfaceInfo up{"eth0", "eth0", "198.18.9.9", "255.255.255.0", true, false, {}};
   const Case cases[] = {
       {"host name address", {kFirst, kSecond}, kRemote, {up}, kFirst},
       {"loopback host name: default route", {MakeIpv4(127, 0, 1, 1)}, kRemote, {up}, kRemote},
@@ -137,6 +137,39 @@ TEST_F(MonitorTest, InterfaceChoice) {
     Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
     EXPECT_EQ(monitor.ChooseInterfaceAddress(), c.chosen);
   }
+}
+
+TEST_F(MonitorTest, FollowsTheIpv6AddressesOfTheCapturedInterface) {
+  fakes.packets.SourceFor(kFirst);
+  const IpPrefix global{testing::Ipv6("2001:db8::5"), 64};
+  const IpPrefix temporary{testing::Ipv6("2001:db8::abcd:5"), 64};
+  const auto withAddresses = [](std::vector<IpPrefix> addresses) {
+    return std::vector<InterfaceInfo>{{"other", "other", "198.18.7.7", "255.255.255.0", true, false, {}},
+                                      {"fake-198.18.0.1", "", "198.18.0.1", "255.255.255.0", true, false,
+                                       std::move(addresses)}};
+  };
+  fakes.interfaces.Set(withAddresses({global}));
+  state.settings.interfaceAddress = kFirst;
+  Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
+  monitor.Start();
+  const auto published = [&](const std::vector<IpPrefix>& expected) {
+    return Eventually([&] { return state.settings.interfaceIpv6Addresses.Get() == expected; });
+  };
+  ASSERT_TRUE(published({global}));
+  fakes.interfaces.Set(withAddresses({temporary, global}));
+  fakes.clock.Advance(1000);
+  ASSERT_TRUE(published({temporary, global}));
+  fakes.interfaces.Set(withAddresses({temporary}));
+  fakes.clock.Advance(1000);
+  ASSERT_TRUE(published({temporary}));
+  // Another interface without IPv6 addresses: none of the old ones stay.
+  fakes.packets.SourceFor(kSecond);
+  auto interfaces = withAddresses({temporary});
+  interfaces.push_back({"fake-198.18.1.1", "", "198.18.1.1", "255.255.255.0", true, false, {}});
+  fakes.interfaces.Set(interfaces);
+  ASSERT_TRUE(monitor.ChangeInterface(kSecond));
+  ASSERT_TRUE(published({}));
+  monitor.Stop();
 }
 
 TEST_F(MonitorTest, WithoutAnyInterfaceItReportsAndKeepsRunning) {

@@ -101,7 +101,7 @@ TEST(ProxyInspector, RequestsNameTheHostOfTheirPortsPackets) {
     EngineState state;
     state.settings.interfaceAddress = kLocal;
     state.settings.useProxy = !c.proxyOff;
-    state.settings.proxyAddress = kProxy;
+    state.settings.proxyAddress.Set(kProxy);
     state.settings.proxyPort = 3128;
     LocalSources sources(fakes.owners, fakes.clock);
     Accountant accountant(state, sources, fakes.clock);
@@ -136,6 +136,40 @@ TEST(ProxyInspector, RequestsNameTheHostOfTheirPortsPackets) {
     EXPECT_EQ(queuedBytes + flowBytes, sent);
     EXPECT_EQ(state.stats.flows.empty(), c.ordinaryPackets == 0);
   }
+}
+
+TEST(ProxyInspector, AnIpv6ProxyAddressTakesItsPacketsUnderTheRequestedHost) {
+  testing::FakePlatform fakes;
+  EngineState state;
+  LocalSources sources(fakes.owners, fakes.clock);
+  Accountant accountant(state, sources, fakes.clock);
+  const IpAddress local = *ParseIp("2001:db8::7");
+  const IpAddress proxy = *ParseIp("2001:db8::1");
+  state.settings.interfaceAddress = kLocal;
+  state.settings.interfaceIpv6Addresses.Set({{local, 64}});
+  state.settings.useProxy = true;
+  state.settings.proxyAddress.Set(proxy);
+  state.settings.proxyPort = 3128;
+  const auto account = [&](const testing::Ipv6PacketSpec& shape) {
+    const auto bytes = testing::BuildIpv6Packet(shape);
+    accountant.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+    return bytes.size();
+  };
+  // A hop-by-hop header before TCP: the request text is found after both.
+  const std::size_t request = account({local, proxy, {{0, 8}}, 6, 1500, 3128, true,
+                                       "GET http://six.example/ HTTP/1.1\r\n\r\n"});
+  fakes.clock.Advance(1000);
+  const std::size_t reply = account({proxy, local, {}, 6, 3128, 1500, true, "HTTP/1.1 200 OK\r\n"});
+  ASSERT_EQ(state.proxyEvents.size(), 2u);
+  EXPECT_EQ(state.proxyEvents[0].host, "six.example");
+  EXPECT_EQ(state.proxyEvents[0].length, request);
+  EXPECT_EQ(state.proxyEvents[1].direction, Direction::kIncoming);
+  EXPECT_EQ(state.proxyEvents[1].length, reply);
+  EXPECT_TRUE(state.stats.flows.empty());
+  // The IPv4 address that was the proxy before is an ordinary remote now.
+  const auto bytes = BuildIpv4Packet({kLocal, kProxy, 6, 1501, 3128, 5, "GET http://four.example/ HTTP/1.1"});
+  accountant.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+  EXPECT_EQ(state.stats.flows.size(), 1u);
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ class GatedResolver final : public NameResolver {
     Wait();
     return {MakeIpv4(192, 0, 2, 1)};
   }
-  std::optional<std::string> ReverseLookup(Ipv4Address) override {
+  std::vector<IpAddress> ResolveIpv6(const std::string&) override { return {}; }
+  std::optional<std::string> ReverseLookup(const IpAddress&) override {
     Wait();
     return "gated.example";
   }

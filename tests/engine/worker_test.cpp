@@ -38,7 +38,9 @@ class WorkerTest : public ::testing::Test {
   }
   void SetFlow(const FlowKey& key, std::uint64_t download, std::uint64_t upload) {
     std::lock_guard lock(state_.statMutex);
-    state_.stats.flows[key] = TrafficFlow{key.remoteAddress, upload, download};
+    TrafficFlow& flow = state_.stats.flows[key];
+    flow.upload = upload;
+    flow.download = download;
   }
   void Queue(const FlowKey& key, std::int64_t time) {
     std::lock_guard lock(state_.queueMutex);
@@ -145,7 +147,7 @@ TEST_F(WorkerTest, NewRowTextsRefreshesAndTheNewRowPause) {
 TEST_F(WorkerTest, RowIdentityAndTextsOfEdgeEndpoints) {
   const struct {
     std::uint32_t localPort;
-    Ipv4Address address;
+    IpAddress address;
     std::uint32_t port;
     std::uint16_t protocol;
     const char* remote;
@@ -153,6 +155,11 @@ TEST_F(WorkerTest, RowIdentityAndTextsOfEdgeEndpoints) {
   } cases[] = {{7, MakeIpv4(0, 0, 0, 0), 0, 1, "0.0.0.0: 0", "ICMP protocol"},
                {7, MakeIpv4(255, 255, 255, 255), 65535, 17, "255.255.255.255: 65535", "UDP protocol: 7"},
                {7, MakeIpv4(192, 168, 100, 200), 8080, 6, "192.168.100.200: 8080", "TCP protocol: 7"},
+               {7, *ParseIp("2001:db8::1"), 443, 6, "2001:db8::1: 443", "TCP protocol: 7"},
+               {7, *ParseIp("::ffff:198.51.100.7"), 53, 17, "::ffff:198.51.100.7: 53", "UDP protocol: 7"},
+               {7, *ParseIp("fe80::1"), 0, 58, "fe80::1: 0", "ICMPv6 protocol"},
+               {7, *ParseIp("2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff"), 65535, 6,
+                "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff: 65535", "TCP protocol: 7"},
                // Two processes to one remote: two rows.
                {5000, kRemote, 443, 6, "10.0.0.5: 443", "app.exe(1234): 5000"},
                {5001, kRemote, 443, 6, "10.0.0.5: 443", "other.exe(77): 5001"}};
@@ -167,7 +174,7 @@ TEST_F(WorkerTest, RowIdentityAndTextsOfEdgeEndpoints) {
     worker_.RunCycle();
     const FlowRow row = Rows().at(0);
     EXPECT_EQ(row.columns[kColumnRemote], c.remote);
-    EXPECT_EQ(row.columns[kColumnHost], Ipv4ToText(c.address));
+    EXPECT_EQ(row.columns[kColumnHost], IpToText(c.address));
     EXPECT_EQ(row.columns[kColumnLocalSource], c.source);
   }
   EXPECT_EQ(Rows().size(), std::size(cases));
@@ -320,12 +327,16 @@ class ProxyRowTest : public WorkerTest {};
 
 TEST_F(ProxyRowTest, ColumnZeroFallsBackFromTheHostToItsAddressToTheServerTextToQuestionMarks) {
   names_.SetForward("resolved.example", {MakeIpv4(93, 184, 216, 34)});
+  names_.SetForward6("resolved.example", {*ParseIp("2001:db8::34")});
+  names_.SetForward6("six.example", {*ParseIp("2001:db8::6")});
   const struct {
     std::string host;
     std::string serverText;
     std::string column0;
   } cases[] = {{"10.1.2.3", "", "10.1.2.3"},
+               {"2001:db8::3", "", "2001:db8::3"},
                {"resolved.example", "", "93.184.216.34"},
+               {"six.example", "", "2001:db8::6"},
                {"unknown.example", "proxy.lan:3128", "proxy.lan:3128"},
                {"unknown2.example", "", "???"}};
   for (const auto& c : cases) {

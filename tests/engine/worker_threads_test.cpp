@@ -144,7 +144,7 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   // Each shown flow has one row with its final totals; hidden flows have none.
   std::size_t shown = 0;
   for (const auto& [key, flow] : stats.flows) {
-    const std::string address = Ipv4ToText(key.remoteAddress);
+    const std::string address = IpToText(key.remoteAddress);
     const auto id = state.rows.FindRowByEndpoint(address + ": " + std::to_string(key.remotePort), key.localSource);
     if (key.localSource.find("hidden.exe") != std::string::npos) {
       EXPECT_FALSE(id) << key.localSource;
@@ -200,7 +200,7 @@ TEST(WorkerHostFiltersTest, RowsFollowTheRulesWithAddressAndName) {
     const auto event = [&](std::uint64_t download) {
       {
         std::lock_guard lock(state.statMutex);
-        state.stats.flows[key] = TrafficFlow{remote, 0, download};
+        state.stats.flows[key].download = download;
       }
       std::lock_guard lock(state.queueMutex);
       state.events.push_back(PacketEvent{key, 6, clock.NowSeconds() - 3});

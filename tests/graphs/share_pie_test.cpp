@@ -112,6 +112,16 @@ TEST(SharePieTest, EqualRemotesShareEquallyInAddressOrder) {
   EXPECT_EQ(Values(*chart), (std::vector<int>{33, 33, 33}));
   EXPECT_EQ(LegendTexts(*chart),
             (std::vector<std::string>{"10.0.0.1 (700 B)", "10.0.0.2 (700 B)", "10.0.0.3 (700 B)"}));
+
+  // IPv6 remotes keep their full address apart and come after IPv4 ones.
+  RemoteMap mixed;
+  mixed[*ParseIp("2001:db8::1:0")] = {"2001:db8::1:0", 500};
+  mixed[*ParseIp("2001:db8::1")] = {"2001:db8::1", 500};
+  Add(mixed, 9, 500);
+  std::unique_ptr<CChart> mixedChart;
+  BuildSharePie(mixed, mixedChart);
+  EXPECT_EQ(LegendTexts(*mixedChart), (std::vector<std::string>{"10.0.0.9 (500 B)", "2001:db8::1 (500 B)",
+                                                                "2001:db8::1:0 (500 B)"}));
 }
 
 TEST(SharePieTest, RebuildReplacesTheEntriesOfTheSameChart) {

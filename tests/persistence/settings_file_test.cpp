@@ -211,7 +211,7 @@ TEST(SettingsFileTest, AppliesTheValuesToTheEngine) {
   EXPECT_TRUE(engine.useProxy);
   EXPECT_EQ(engine.networkMask, Mask(255, 255, 255, 0));
   EXPECT_EQ(engine.ProxyServerText(), "10.0.0.1");
-  EXPECT_EQ(engine.proxyAddress, MakeIpv4(10, 0, 0, 1));
+  EXPECT_EQ(engine.proxyAddress.Get(), IpAddress(MakeIpv4(10, 0, 0, 1)));
   EXPECT_EQ(engine.proxyPort, 8080);
 
   // A host name gives no address; a "?" port gives port 0.
@@ -219,7 +219,7 @@ TEST(SettingsFileTest, AppliesTheValuesToTheEngine) {
   EXPECT_FALSE(engine.hideLanFlows);
   EXPECT_TRUE(engine.useProxy) << "any value but 0 is on";
   EXPECT_EQ(engine.ProxyServerText(), "proxy.example");
-  EXPECT_EQ(engine.proxyAddress, 0u);
+  EXPECT_EQ(engine.proxyAddress.Get(), IpAddress());
   EXPECT_EQ(engine.proxyPort, 0);
 }
 

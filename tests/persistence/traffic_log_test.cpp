@@ -87,6 +87,13 @@ TEST(TrafficLogTest, WritesEveryFieldAsOneToken) {
   EXPECT_EQ(FormatTrafficLog({}), "");
 }
 
+TEST(TrafficLogTest, TheLongestIpv6RemoteTextReadsBackWhole) {
+  const LogRow row{"2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff: 65535", "2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff",
+                   "1 B", "2 B", "3 B", "curl(5): 40000", "2026-12-07 10:00:00", "2026-12-07 10:00:01",
+                   "/usr/bin/curl"};
+  EXPECT_EQ(ReadTrafficLogText(FormatTrafficLog({row})), std::vector<LogRow>{row});
+}
+
 TEST(TrafficLogTest, ReadsWithTheViewersLimits) {
   const std::string longField(600, 'h');
   const std::string line =

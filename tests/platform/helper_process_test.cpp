@@ -105,31 +105,56 @@ INSTANTIATE_TEST_SUITE_P(
                       MalformedCase{"InterfaceNameWithSlash", kCapture, Frame({2, 5, '.', '.', '/', 'l', 'o'})}),
     [](const ::testing::TestParamInfo<MalformedCase>& p) { return p.param.name; });
 
-TEST(QuorvelCapture, OwnerHelperNamesThisProcessAsTheOwnerOfItsSocket) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  socklen_t length = sizeof address;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::uint16_t port = ntohs(address.sin_port);
+// A socket of this process on a loopback address, and its port.
+std::pair<int, std::uint16_t> LoopbackSocket(int family, int type) {
+  const int socketFd = socket(family, type, 0);
+  sockaddr_storage address{};
+  socklen_t length = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+  if (family == AF_INET) {
+    reinterpret_cast<sockaddr_in*>(&address)->sin_family = AF_INET;
+    reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  } else {
+    reinterpret_cast<sockaddr_in6*>(&address)->sin6_family = AF_INET6;
+    reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr = in6addr_loopback;
+  }
+  if (socketFd < 0 || bind(socketFd, reinterpret_cast<sockaddr*>(&address), length) != 0) return {socketFd, 0};
+  if (type == SOCK_STREAM) listen(socketFd, 1);
+  getsockname(socketFd, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::uint16_t port = family == AF_INET ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
+                                               : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port;
+  return {socketFd, ntohs(port)};
+}
+
+TEST(QuorvelCapture, OwnerHelperNamesThisProcessAsTheOwnerOfItsSockets) {
+  const struct {
+    int family;
+    int type;
+  } cases[] = {{AF_INET, SOCK_STREAM}, {AF_INET6, SOCK_STREAM}, {AF_INET6, SOCK_DGRAM}};
+  std::vector<std::pair<int, std::uint16_t>> sockets;
+  for (const auto& c : cases) {
+    sockets.push_back(LoopbackSocket(c.family, c.type));
+    ASSERT_NE(sockets.back().second, 0) << "no loopback socket of family " << c.family;
+  }
 
   HelperOwnerSource source(HelperPath());
   std::vector<SocketOwner> owners;
   ASSERT_TRUE(source.ReadOwners(owners));
-  const auto found = std::find_if(owners.begin(), owners.end(),
-                                  [&](const SocketOwner& owner) { return owner.port == port && !owner.udp; });
-  ASSERT_NE(found, owners.end());
-  EXPECT_EQ(found->pid, getpid());
-  EXPECT_TRUE(found->processFound);
-  EXPECT_EQ(found->name, "platform_tests");
   char self[4096];
   const ssize_t selfLength = readlink("/proc/self/exe", self, sizeof self);
-  EXPECT_EQ(found->path, std::string(self, static_cast<std::size_t>(selfLength)));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const bool udp = cases[i].type == SOCK_DGRAM;
+    const auto found = std::find_if(owners.begin(), owners.end(), [&](const SocketOwner& owner) {
+      return owner.port == sockets[i].second && owner.udp == udp;
+    });
+    ASSERT_NE(found, owners.end());
+    EXPECT_EQ(found->pid, getpid());
+    EXPECT_TRUE(found->processFound);
+    EXPECT_EQ(found->name, "platform_tests");
+    EXPECT_EQ(found->path, std::string(self, static_cast<std::size_t>(selfLength)));
+  }
   EXPECT_TRUE(source.TablesStamp().has_value());
-  close(listener);
+  for (const auto& [socketFd, port] : sockets) close(socketFd);
 }
 
 // Children of this process that run the helper.
@@ -164,9 +189,15 @@ std::string StatusLine(pid_t pid, const std::string& key) {
 class Collector final : public PacketSink {
  public:
   explicit Collector(std::uint16_t port) : port_(port) {}
+  // UDP to the port, over IPv4 or IPv6 (no extension headers): its IP length.
   void OnPacket(const std::uint8_t* data, std::size_t carried) override {
-    if (carried < 28 || data[9] != 17 || ((data[22] << 8) | data[23]) != port_) return;
-    lengths.push_back((data[2] << 8) | data[3]);
+    if (carried >= 28 && data[0] >> 4 == 4 && data[9] == 17 && ((data[22] << 8) | data[23]) == port_) {
+      lengths.push_back((data[2] << 8) | data[3]);
+    } else if (carried >= 48 && data[0] >> 4 == 6 && data[6] == 17 && ((data[42] << 8) | data[43]) == port_) {
+      lengths.push_back(40 + ((data[4] << 8) | data[5]));
+    } else {
+      return;
+    }
     carriedBytes.push_back(carried);
   }
   bool WantsPayload() const override { return whole; }
@@ -195,6 +226,22 @@ TEST(QuorvelCapture, CapturesWithoutRightsCutsHeadersOnRequestAndReportsItsDeath
   const std::string payload(1000, 'q');
   Collector sink(59613);
   std::string error;
+  // IPv6 comes through the same way, cut 128 bytes from its IP header on.
+  const auto [sender6, unused] = LoopbackSocket(AF_INET6, SOCK_DGRAM);
+  sockaddr_in6 target6{};
+  target6.sin6_family = AF_INET6;
+  target6.sin6_addr = in6addr_loopback;
+  target6.sin6_port = htons(59613);
+  const std::size_t before6 = sink.lengths.size();
+  sendto(sender6, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&target6), sizeof target6);
+  const auto deadline6 = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (sink.lengths.size() == before6 && std::chrono::steady_clock::now() < deadline6) {
+    ASSERT_NE(opened.source->Dispatch(sink, error), PacketSource::Next::kError) << error;
+  }
+  ASSERT_GT(sink.lengths.size(), before6);
+  EXPECT_EQ(sink.lengths.back(), 1048u);
+  EXPECT_EQ(sink.carriedBytes.back(), 128u);
+  close(sender6);
   // Headers only from the start; whole packets once the helper has read the
   // wish, which it does beside its capture: datagrams go until one shows it.
   for (const bool whole : {false, true}) {
@@ -212,6 +259,7 @@ TEST(QuorvelCapture, CapturesWithoutRightsCutsHeadersOnRequestAndReportsItsDeath
     EXPECT_EQ(sink.carriedBytes.back(), whole ? 1028u : 128u);
   }
   close(sender);
+
 
   kill(helpers[0], SIGKILL);
   PacketSource::Next next = PacketSource::Next::kTimeout;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,17 @@ TEST(IfaddrsInterfaceLister, ListsLoopbackWithItsMask) {
   EXPECT_EQ(loopback->description, "lo");
   EXPECT_TRUE(loopback->loopback);
   EXPECT_TRUE(loopback->up);
+  // Every IPv6 address of an interface, with its prefix length, where the
+  // kernel gives loopback one.
+  std::ifstream inet6("/proc/net/if_inet6");
+  std::string line;
+  bool loopbackHasIpv6 = false;
+  while (std::getline(inet6, line)) loopbackHasIpv6 |= line.rfind("00000000000000000000000000000001", 0) == 0;
+  if (loopbackHasIpv6) {
+    EXPECT_NE(std::find(loopback->ipv6Addresses.begin(), loopback->ipv6Addresses.end(),
+                        IpPrefix{*ParseIp("::1"), 128}),
+              loopback->ipv6Addresses.end());
+  }
   for (const InterfaceInfo& info : interfaces) {
     EXPECT_EQ(std::count_if(interfaces.begin(), interfaces.end(),
                             [&](const InterfaceInfo& other) { return other.name == info.name; }),

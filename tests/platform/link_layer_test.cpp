@@ -67,12 +67,12 @@ struct Case {
   std::string name;
   int linkType;
   Bytes frame;
-  int offset;  // where the IPv4 packet starts; -1: nothing expected
+  int offset;  // where the IP packet starts; -1: nothing expected
 };
 
 class LinkLayerTest : public ::testing::TestWithParam<Case> {};
 
-TEST_P(LinkLayerTest, FindsTheIpv4PacketOrNothing) {
+TEST_P(LinkLayerTest, FindsTheIpPacketOrNothing) {
   const Case& c = GetParam();
   // An exactly sized heap copy, so any read past the captured bytes trips ASan.
   auto copy = std::make_unique<std::uint8_t[]>(c.frame.size() + (c.frame.empty() ? 1 : 0));
@@ -104,7 +104,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EthernetOldQinQ", DLT_EN10MB, TaggedEthernet({0x9100, 0x8100}, 0x0800, kIp), 22},
         Case{"EthernetThreeTagsRefused", DLT_EN10MB, TaggedEthernet({0x88A8, 0x8100, 0x8100}, 0x0800, kIp), -1},
         Case{"EthernetArp", DLT_EN10MB, EthernetWithType(0x0806, kArp), -1},
-        Case{"EthernetIpv6", DLT_EN10MB, EthernetWithType(0x86DD, kIpv6), -1},
+        Case{"EthernetIpv6", DLT_EN10MB, EthernetWithType(0x86DD, kIpv6), 14},
+        Case{"EthernetVlanIpv6", DLT_EN10MB, TaggedEthernet({0x8100}, 0x86DD, kIpv6), 18},
+        Case{"EthernetQinQIpv6", DLT_EN10MB, TaggedEthernet({0x88A8, 0x8100}, 0x86DD, kIpv6), 22},
         Case{"EthernetVlanArp", DLT_EN10MB, TaggedEthernet({0x8100}, 0x0806, kArp), -1},
         Case{"EthernetTruncatedHeader", DLT_EN10MB, Bytes(13, 0), -1},
         Case{"EthernetHeaderOnly", DLT_EN10MB, EthernetWithType(0x0800, {}), -1},
@@ -112,28 +114,34 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EthernetTagCutInside", DLT_EN10MB, Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x81, 0x00, 0x00}, -1},
         Case{"EthernetEmpty", DLT_EN10MB, Bytes{}, -1},
         Case{"SllIpv4", DLT_LINUX_SLL, Sll(0x0800, kIp), 16},
-        Case{"SllIpv6", DLT_LINUX_SLL, Sll(0x86DD, kIpv6), -1},
+        Case{"SllIpv6", DLT_LINUX_SLL, Sll(0x86DD, kIpv6), 16},
+        Case{"Sll2Ipv6", DLT_LINUX_SLL2, Sll2(0x86DD, kIpv6), 20},
         Case{"SllTruncated", DLT_LINUX_SLL, Bytes(15, 0), -1},
         Case{"Sll2Ipv4", DLT_LINUX_SLL2, Sll2(0x0800, kIp), 20},
         Case{"Sll2Arp", DLT_LINUX_SLL2, Sll2(0x0806, kArp), -1},
         Case{"Sll2Truncated", DLT_LINUX_SLL2, Bytes{0x08, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, -1},
         Case{"RawIpv4", DLT_RAW, kIp, 0},
-        Case{"RawIpv6", DLT_RAW, kIpv6, -1},
+        Case{"RawIpv6", DLT_RAW, kIpv6, 0},
+        Case{"RawOtherVersion", DLT_RAW, Bytes{0x50, 0, 0, 0}, -1},
+        Case{"Ipv6Link", DLT_IPV6, kIpv6, 0},
         Case{"RawEmpty", DLT_RAW, Bytes{}, -1},
         Case{"Ipv4Link", DLT_IPV4, kIp, 0},
         Case{"Ipv4LinkShort", DLT_IPV4, Bytes{0x45, 0x00}, 0},
         Case{"NullLittleEndian", DLT_NULL, Family({2, 0, 0, 0}, kIp), 4},
         Case{"NullBigEndian", DLT_NULL, Family({0, 0, 0, 2}, kIp), 4},
-        Case{"NullIpv6", DLT_NULL, Family({30, 0, 0, 0}, kIpv6), -1},
+        Case{"NullIpv6Darwin", DLT_NULL, Family({30, 0, 0, 0}, kIpv6), 4},
+        Case{"NullIpv6FreeBsd", DLT_NULL, Family({28, 0, 0, 0}, kIpv6), 4},
+        Case{"NullIpv6OpenBsd", DLT_NULL, Family({0, 0, 0, 24}, kIpv6), 4},
+        Case{"NullLinuxIpv6FamilyRefused", DLT_NULL, Family({10, 0, 0, 0}, kIpv6), -1},
         Case{"NullTruncated", DLT_NULL, Bytes{2, 0, 0}, -1},
         Case{"LoopBigEndian", DLT_LOOP, Family({0, 0, 0, 2}, kIp), 4},
         Case{"LoopLittleEndian", DLT_LOOP, Family({2, 0, 0, 0}, kIp), 4},
-        Case{"LoopIpv6", DLT_LOOP, Family({0, 0, 0, 24}, kIpv6), -1},
+        Case{"LoopIpv6", DLT_LOOP, Family({0, 0, 0, 24}, kIpv6), 4},
         Case{"UnsupportedLinkType", DLT_IEEE802_11, EthernetWithType(0x0800, kIp), -1}),
     [](const ::testing::TestParamInfo<Case>& p) { return p.param.name; });
 
 TEST(LinkLayerSupport, NamesTheHandledTypes) {
-  for (const int type : {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_NULL, DLT_LOOP}) {
+  for (const int type : {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6, DLT_NULL, DLT_LOOP}) {
     EXPECT_TRUE(IsSupportedLinkType(type)) << type;
   }
   EXPECT_FALSE(IsSupportedLinkType(DLT_IEEE802_11_RADIO));

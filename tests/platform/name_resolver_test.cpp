@@ -17,12 +17,15 @@ TEST(PosixNameResolver, ResolvesLocalhostOnce) {
 TEST(PosixNameResolver, DottedTextResolvesToItself) {
   PosixNameResolver resolver;
   EXPECT_EQ(resolver.ResolveIpv4("127.0.0.9"), std::vector<Ipv4Address>{MakeIpv4(127, 0, 0, 9)});
+  EXPECT_EQ(resolver.ResolveIpv6("2001:db8::5"), std::vector<IpAddress>{*ParseIp("2001:db8::5")});
+  EXPECT_TRUE(resolver.ResolveIpv6("127.0.0.9").empty());
 }
 
 TEST(PosixNameResolver, BadNamesGiveNothing) {
   PosixNameResolver resolver;
   EXPECT_TRUE(resolver.ResolveIpv4("").empty());
   EXPECT_TRUE(resolver.ResolveIpv4("no such host.invalid").empty());
+  EXPECT_TRUE(resolver.ResolveIpv6("no such host.invalid").empty());
 }
 
 TEST(PosixNameResolver, HostNameIsKnown) {

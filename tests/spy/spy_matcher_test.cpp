@@ -14,7 +14,7 @@ TEST(SpyMatcherTest, MatchesTheRowsFlowExactlyOrAllTraffic) {
     const char* name;
     SpyTarget target;
     const char* localSource;
-    Ipv4Address address;
+    IpAddress address;
     std::uint32_t port;
     bool matches;
   };
@@ -37,6 +37,13 @@ TEST(SpyMatcherTest, MatchesTheRowsFlowExactlyOrAllTraffic) {
       {"trailing blank", {"10.0.0.5: 443 ", "h", "s", ""}, "s", kRemote, 443, false},
       {"port beyond 16 bits kept as text", {"10.0.0.5: 70000", "h", "s", ""}, "s", kRemote, 70000, true},
       {"empty target", {"", "", "", ""}, "", 0, 0, false},
+      {"ipv6 flow", {"2001:db8::5: 443", "h", "s", ""}, "s", *ParseIp("2001:db8::5"), 443, true},
+      {"ipv6 flow, other address", {"2001:db8::5: 443", "h", "s", ""}, "s", *ParseIp("2001:db8::5:0"), 443,
+       false},
+      {"ipv6 text not as inet_ntop writes it", {"2001:DB8::5: 443", "h", "s", ""}, "s",
+       *ParseIp("2001:db8::5"), 443, false},
+      {"ipv4-mapped is not the ipv4 address", {"10.0.0.5: 443", "h", "s", ""}, "s",
+       *ParseIp("::ffff:10.0.0.5"), 443, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SpyMatcher(c.target).Matches(c.localSource, c.address, c.port), c.matches) << c.name;

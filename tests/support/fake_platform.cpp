@@ -133,9 +133,20 @@ void FakeNameResolver::SetForward(const std::string& host, std::vector<Ipv4Addre
   forward_[host] = std::move(addresses);
 }
 
-void FakeNameResolver::SetReverse(Ipv4Address address, std::string name) {
+void FakeNameResolver::SetForward6(const std::string& host, std::vector<IpAddress> addresses) {
   std::lock_guard lock(mutex_);
-  reverse_[address] = std::move(name);
+  forward6_[host] = std::move(addresses);
+}
+
+std::vector<IpAddress> FakeNameResolver::ResolveIpv6(const std::string& host) {
+  std::lock_guard lock(mutex_);
+  const auto it = forward6_.find(host);
+  return it == forward6_.end() ? std::vector<IpAddress>{} : it->second;
+}
+
+void FakeNameResolver::SetReverse(const IpAddress& address, std::string name) {
+  std::lock_guard lock(mutex_);
+  reverse_[IpToText(address)] = std::move(name);
 }
 
 std::string FakeNameResolver::HostName() {
@@ -149,10 +160,10 @@ std::vector<Ipv4Address> FakeNameResolver::ResolveIpv4(const std::string& host) 
   return it == forward_.end() ? std::vector<Ipv4Address>{} : it->second;
 }
 
-std::optional<std::string> FakeNameResolver::ReverseLookup(Ipv4Address address) {
+std::optional<std::string> FakeNameResolver::ReverseLookup(const IpAddress& address) {
   ++reverseLookups_;
   std::lock_guard lock(mutex_);
-  const auto it = reverse_.find(address);
+  const auto it = reverse_.find(IpToText(address));
   if (it == reverse_.end()) return std::nullopt;
   return it->second;
 }

@@ -103,26 +103,39 @@ class FakeNameResolver final : public NameResolver {
  public:
   void SetHostName(std::string name);
   void SetForward(const std::string& host, std::vector<Ipv4Address> addresses);
-  void SetReverse(Ipv4Address address, std::string name);
+  void SetForward6(const std::string& host, std::vector<IpAddress> addresses);
+  void SetReverse(const IpAddress& address, std::string name);
   std::string HostName() override;
   std::vector<Ipv4Address> ResolveIpv4(const std::string& host) override;
-  std::optional<std::string> ReverseLookup(Ipv4Address address) override;
+  std::vector<IpAddress> ResolveIpv6(const std::string& host) override;
+  std::optional<std::string> ReverseLookup(const IpAddress& address) override;
   int ReverseLookups() const { return reverseLookups_.load(); }
 
  private:
   std::mutex mutex_;
   std::string hostName_ = "testhost";
   std::map<std::string, std::vector<Ipv4Address>> forward_;
-  std::map<Ipv4Address, std::string> reverse_;
+  std::map<std::string, std::vector<IpAddress>> forward6_;
+  std::map<std::string, std::string> reverse_;  // by address text
   std::atomic<int> reverseLookups_{0};
 };
 
 class FakeInterfaceLister final : public InterfaceLister {
  public:
-  std::vector<InterfaceInfo> interfaces;
+  std::vector<InterfaceInfo> interfaces;  // set before any thread lists them, or through Set
   std::optional<Ipv4Address> defaultRoute;
-  std::vector<InterfaceInfo> List() override { return interfaces; }
+  void Set(std::vector<InterfaceInfo> list) {
+    std::lock_guard lock(mutex_);
+    interfaces = std::move(list);
+  }
+  std::vector<InterfaceInfo> List() override {
+    std::lock_guard lock(mutex_);
+    return interfaces;
+  }
   std::optional<Ipv4Address> DefaultRouteAddress() override { return defaultRoute; }
+
+ private:
+  std::mutex mutex_;
 };
 
 // All fakes together, with the bundle that points at them.

@@ -2,6 +2,8 @@
 #   $QV_NS_A holds 198.18.0.1/24 on $QV_IF_A, $QV_NS_B holds 198.18.0.2/24.
 # Source this file, call netns_setup (exits 77 = skipped when namespaces
 # cannot be made here) and the namespaces are removed when the script exits.
+# With QV_IPV6=1 set before netns_setup the link also carries IPv6:
+# $QV_ADDR6_A and $QV_ADDR6_B in fd00:5::/64 (unique-local, only here).
 # shellcheck shell=bash
 
 QV_NS_A="qv-a-$$"
@@ -10,6 +12,8 @@ QV_IF_A="qva$$"
 QV_IF_B="qvb$$"
 QV_ADDR_A=198.18.0.1
 QV_ADDR_B=198.18.0.2
+QV_ADDR6_A=fd00:5::1
+QV_ADDR6_B=fd00:5::2
 
 netns_cleanup() {
   local pids
@@ -37,12 +41,22 @@ netns_setup() {
   ip -n "$QV_NS_A" addr add "$QV_ADDR_A/24" dev "$QV_IF_A"
   ip -n "$QV_NS_B" addr add "$QV_ADDR_B/24" dev "$QV_IF_B"
   for ns in "$QV_NS_A" "$QV_NS_B"; do ip -n "$ns" link set lo up; done
+  if [ "${QV_IPV6:-0}" = 1 ]; then
+    # IPv6 without waiting for duplicate detection and without router chatter.
+    for side in "$QV_NS_A:$QV_IF_A:$QV_ADDR6_A" "$QV_NS_B:$QV_IF_B:$QV_ADDR6_B"; do
+      IFS=: read -r ns dev _ <<<"$side"
+      ip netns exec "$ns" sysctl -qw net.ipv6.conf."$dev".accept_dad=0 net.ipv6.conf."$dev".accept_ra=0 \
+        net.ipv6.conf."$dev".router_solicitations=0
+      ip -n "$ns" addr add "${side#*:*:}/64" dev "$dev" nodad
+    done
+  else
+    # Quiet links: no IPv6 chatter.
+    for ns in "$QV_NS_A" "$QV_NS_B"; do
+      ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 || true
+    done
+  fi
   ip -n "$QV_NS_A" link set "$QV_IF_A" up
   ip -n "$QV_NS_B" link set "$QV_IF_B" up
-  # Quiet links: no IPv6 chatter and no offloads that merge segments.
-  for ns in "$QV_NS_A" "$QV_NS_B"; do
-    ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 || true
-  done
 }
 
 # in_a CMD...: run in namespace A (in_b likewise). For a background job use

@@ -1,5 +1,7 @@
 #include "support/packet_builder.h"
 
+#include <stdexcept>
+
 namespace quorvel::testing {
 namespace {
 
@@ -30,6 +32,49 @@ std::vector<std::uint8_t> BuildIpv4Packet(const PacketSpec& shape) {
   }
   std::copy(shape.payload.begin(), shape.payload.end(), bytes.begin() + ipHeader + transportHeader);
   return bytes;
+}
+
+std::vector<std::uint8_t> BuildIpv6Packet(const Ipv6PacketSpec& shape) {
+  std::vector<std::uint8_t> bytes(40, 0);
+  bytes[0] = 0x60;
+  bytes[7] = 64;
+  std::copy(shape.source.bytes.begin(), shape.source.bytes.end(), bytes.begin() + 8);
+  std::copy(shape.destination.bytes.begin(), shape.destination.bytes.end(), bytes.begin() + 24);
+  std::size_t nextAt = 6;
+  for (const ExtensionHeader& header : shape.extensions) {
+    bytes[nextAt] = header.type;
+    const std::size_t at = bytes.size();
+    bytes.resize(at + header.bytes, 0);
+    if (header.type == 51) {
+      bytes[at + 1] = static_cast<std::uint8_t>(header.bytes / 4 - 2);
+    } else if (header.type == 44) {
+      PutBigEndian16(bytes, at + 2, header.fragmentField);
+    } else {
+      bytes[at + 1] = static_cast<std::uint8_t>(header.bytes / 8 - 1);
+    }
+    nextAt = at;
+  }
+  bytes[nextAt] = shape.protocol;
+  const std::size_t transport = bytes.size();
+  const std::size_t transportHeader =
+      !shape.transportHeader ? 0 : shape.protocol == 6 ? 20 : shape.protocol == 17 ? 8 : 0;
+  bytes.resize(transport + transportHeader, 0);
+  if (transportHeader > 0) {
+    PutBigEndian16(bytes, transport, shape.sourcePort);
+    PutBigEndian16(bytes, transport + 2, shape.destinationPort);
+    if (shape.protocol == 6) bytes[transport + 12] = 0x50;
+  }
+  bytes.insert(bytes.end(), shape.payload.begin(), shape.payload.end());
+  const int payloadLength = shape.payloadLengthOverride >= 0 ? shape.payloadLengthOverride
+                                                             : static_cast<int>(bytes.size() - 40);
+  PutBigEndian16(bytes, 4, static_cast<std::uint16_t>(payloadLength));
+  return bytes;
+}
+
+IpAddress Ipv6(std::string_view text) {
+  const auto address = ParseIp(text);
+  if (!address || !address->IsIpv6()) throw std::invalid_argument("not IPv6 text");
+  return *address;
 }
 
 }  // namespace quorvel::testing

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 
 namespace quorvel::testing {
 
@@ -21,5 +21,30 @@ struct PacketSpec {
 };
 
 std::vector<std::uint8_t> BuildIpv4Packet(const PacketSpec& shape);
+
+// One IPv6 extension header: its type, its size in bytes and, for a
+// fragment header, the offset-and-flags field.
+struct ExtensionHeader {
+  std::uint8_t type = 0;
+  std::size_t bytes = 8;
+  std::uint16_t fragmentField = 0;
+};
+
+struct Ipv6PacketSpec {
+  IpAddress source;
+  IpAddress destination;
+  std::vector<ExtensionHeader> extensions;  // in chain order
+  std::uint8_t protocol = 6;                // the last next-header value
+  std::uint16_t sourcePort = 0;
+  std::uint16_t destinationPort = 0;
+  bool transportHeader = true;  // a 20-byte TCP or 8-byte UDP header after the chain
+  std::string_view payload = {};
+  int payloadLengthOverride = -1;  // value of the payload-length field, if not the real size
+};
+
+std::vector<std::uint8_t> BuildIpv6Packet(const Ipv6PacketSpec& shape);
+
+// Parses IPv6 text that tests know to be valid.
+IpAddress Ipv6(std::string_view text);
 
 }  // namespace quorvel::testing

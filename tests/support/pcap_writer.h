@@ -26,8 +26,11 @@ class PcapWriter {
   long seconds_ = 1'700'000'000;
 };
 
-// An Ethernet frame (zero MAC addresses) around an IPv4 packet.
-std::vector<std::uint8_t> EthernetFrame(const std::vector<std::uint8_t>& ipv4Packet,
-                                        int vlanTags = 0);
+// An Ethernet frame (zero MAC addresses) around an IPv4 or IPv6 packet.
+std::vector<std::uint8_t> EthernetFrame(const std::vector<std::uint8_t>& ipPacket, int vlanTags = 0);
+
+// A frame of the link type around an IPv4 or IPv6 packet (Ethernet frames
+// get zero to two VLAN tags).
+std::vector<std::uint8_t> LinkFrame(int linkType, const std::vector<std::uint8_t>& ipPacket);
 
 }  // namespace quorvel::testing

@@ -1,5 +1,6 @@
 // A small traffic source and sink for the live tests: bounded, and only to
-// the address it is given (a test namespace or loopback).
+// the address it is given (a test namespace or loopback). Addresses are IPv4
+// or IPv6; servers and sinks listen on both where the system has IPv6.
 //   traffic_peer tcp-server PORT          accepts one connection, reads to its end
 //   traffic_peer tcp-client ADDR PORT N   connects and sends N bytes
 //   traffic_peer udp-send ADDR PORT COUNT SIZE
@@ -22,25 +23,51 @@ namespace {
   std::exit(1);
 }
 
-sockaddr_in Address(const char* ip, int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (ip == nullptr) {
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else if (inet_pton(AF_INET, ip, &address.sin_addr) != 1) {
+struct Endpoint {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family = AF_INET;
+  sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+};
+
+Endpoint Address(const char* ip, int port) {
+  Endpoint endpoint;
+  auto& inet = reinterpret_cast<sockaddr_in&>(endpoint.storage);
+  auto& inet6 = reinterpret_cast<sockaddr_in6&>(endpoint.storage);
+  if (inet_pton(AF_INET, ip, &inet.sin_addr) == 1) {
+    inet.sin_family = AF_INET;
+    inet.sin_port = htons(static_cast<uint16_t>(port));
+    endpoint.length = sizeof inet;
+  } else if (inet_pton(AF_INET6, ip, &inet6.sin6_addr) == 1) {
+    inet6.sin6_family = AF_INET6;
+    inet6.sin6_port = htons(static_cast<uint16_t>(port));
+    endpoint.length = sizeof inet6;
+    endpoint.family = AF_INET6;
+  } else {
     std::fprintf(stderr, "bad address %s\n", ip);
     std::exit(2);
   }
-  return address;
+  return endpoint;
+}
+
+// Bound to every address: dual-stack on "::" where IPv6 exists, else 0.0.0.0.
+int BoundSocket(int type, int port) {
+  int sock = socket(AF_INET6, type, 0);
+  Endpoint any = Address(sock >= 0 ? "::" : "0.0.0.0", port);
+  if (sock >= 0) {
+    const int no = 0;
+    setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no);
+  } else {
+    sock = socket(AF_INET, type, 0);
+  }
+  const int yes = 1;
+  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (bind(sock, any.get(), any.length) != 0) Die("bind");
+  return sock;
 }
 
 int TcpServer(int port) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  const int yes = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address = Address(nullptr, port);
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("bind");
+  const int listener = BoundSocket(SOCK_STREAM, port);
   if (listen(listener, 1) != 0) Die("listen");
   std::printf("listening\n");
   std::fflush(stdout);
@@ -57,9 +84,9 @@ int TcpServer(int port) {
 }
 
 int TcpClient(const char* ip, int port, long long bytes) {
-  const int connection = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = Address(ip, port);
-  if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("connect");
+  Endpoint address = Address(ip, port);
+  const int connection = socket(address.family, SOCK_STREAM, 0);
+  if (connect(connection, address.get(), address.length) != 0) Die("connect");
   std::vector<char> buffer(16384, 'q');
   while (bytes > 0) {
     const ssize_t sent = write(connection, buffer.data(),
@@ -76,12 +103,11 @@ int TcpClient(const char* ip, int port, long long bytes) {
 }
 
 int UdpSend(const char* ip, int port, int count, int size) {
-  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address = Address(ip, port);
+  Endpoint address = Address(ip, port);
+  const int sock = socket(address.family, SOCK_DGRAM, 0);
   std::vector<char> payload(static_cast<size_t>(size), 'u');
   for (int i = 0; i < count; ++i) {
-    if (sendto(sock, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&address),
-               sizeof address) < 0) {
+    if (sendto(sock, payload.data(), payload.size(), 0, address.get(), address.length) < 0) {
       Die("sendto");
     }
     usleep(1000);
@@ -91,9 +117,7 @@ int UdpSend(const char* ip, int port, int count, int size) {
 }
 
 int UdpSink(int port, int seconds) {
-  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address = Address(nullptr, port);
-  if (bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Die("bind");
+  const int sock = BoundSocket(SOCK_DGRAM, port);
   timeval timeout{seconds, 0};
   setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   char buffer[65536];

@@ -30,8 +30,8 @@ with socket.socket() as probe:
     probe.bind(('127.0.0.1', 0))
     port = probe.getsockname()[1]
 # Only a port: the endpoint binds to 127.0.0.1.
-program = subprocess.Popen([flows_program, '--pcap', pcap, '--address', flow_pcap.LOCAL, '--csv', csv_path,
-                            '--prometheus', str(port), '--seconds', '60'],
+program = subprocess.Popen([flows_program, '--pcap', pcap, '--address', flow_pcap.LOCAL, '--address', flow_pcap.LOCAL6,
+                            '--csv', csv_path, '--prometheus', str(port), '--seconds', '60'],
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 url = 'http://127.0.0.1:%d/metrics' % port
 

@@ -1,11 +1,17 @@
 """Writes replay files for quorvel-flows' export tests and knows their flows."""
+import ipaddress
 import struct
 
 LOCAL = '198.18.0.1'
+LOCAL6 = '2001:db8::1'
+
+
+def local_of(remote):
+    return LOCAL6 if ':' in remote else LOCAL
 
 
 def _address(text):
-    return bytes(int(part) for part in text.split('.'))
+    return ipaddress.ip_address(text).packed
 
 
 def _checksum(header):
@@ -16,6 +22,11 @@ def _checksum(header):
 
 
 def ip_packet(source, destination, protocol, source_port, destination_port, length):
+    if ':' in source:  # IPv6: its length is the 40-byte header and the payload
+        header = struct.pack('!IHBB16s16s', 6 << 28, length - 40, protocol, 64, _address(source),
+                             _address(destination))
+        body = struct.pack('!HH', source_port, destination_port) + bytes(length)
+        return header + body[:length - 40]
     header = struct.pack('!BBHHHBBH4s4s', 0x45, 0, length, 1, 0, 64, protocol, 0,
                          _address(source), _address(destination))
     header = header[:10] + struct.pack('!H', _checksum(header)) + header[12:]
@@ -34,6 +45,9 @@ def test_packets(extra_udp_flows=0):
         (1700000004.000, False, '198.18.9.9', 17, 5353, 53, 200),
         (1700000010.999, True, '198.18.5.7', 6, 40000, 443, 52),
         (1700000011.000, False, '198.18.7.1', 1, 0, 0, 84),
+        (1700000012.000, True, '2001:db8::5:7', 6, 40001, 443, 80),
+        (1700000012.500, False, '2001:db8::5:7', 6, 40001, 443, 1400),
+        (1700000013.000, False, '2001:db8:aaaa:bbbb:cccc:dddd:eeee:ffff', 17, 5353, 53, 120),
     ]
     for i in range(extra_udp_flows):
         remote = '198.19.%d.%d' % (i // 200, i % 200 + 1)
@@ -46,9 +60,9 @@ def write_pcap(path, packets):
         out.write(struct.pack('<IHHiIII', 0xA1B2C3D4, 2, 4, 0, 0, 65535, 101))  # raw IP
         for time, upload, remote, protocol, local_port, remote_port, length in packets:
             if upload:
-                data = ip_packet(LOCAL, remote, protocol, local_port, remote_port, length)
+                data = ip_packet(local_of(remote), remote, protocol, local_port, remote_port, length)
             else:
-                data = ip_packet(remote, LOCAL, protocol, remote_port, local_port, length)
+                data = ip_packet(remote, local_of(remote), protocol, remote_port, local_port, length)
             seconds = int(time)
             micros = int(round((time - seconds) * 1e6))
             out.write(struct.pack('<IIII', seconds, micros, len(data), len(data)) + data)

@@ -54,8 +54,8 @@ with open(log_path, 'w') as log:
                                  stdout=log, stderr=subprocess.STDOUT)
 try:
     wait_until(lambda: 'Startup' in open(log_path).read(), 'nfcapd to start')
-    run = subprocess.run([flows_program, '--pcap', pcap, '--address', flow_pcap.LOCAL,
-                          '--ipfix', '127.0.0.1:%d' % port], capture_output=True, text=True, timeout=60)
+    run = subprocess.run([flows_program, '--pcap', pcap, '--address', flow_pcap.LOCAL, '--address',
+                          flow_pcap.LOCAL6, '--ipfix', '127.0.0.1:%d' % port], capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
     wait_until(lambda: receive_queue_empty(port), 'nfcapd to read every message')
 finally:
@@ -66,14 +66,15 @@ log_text = open(log_path).read()
 assert 'Sequence Errors: 0' in log_text, log_text
 fmt = 'fmt:%ts|%te|%sa|%da|%sp|%dp|%pr|%ipkt|%ibyt|%opkt|%obyt'
 # Every file nfcapd wrote: it starts a new one at each full hour.
-dump = subprocess.run(['nfdump', '-q', '-N', '-R', store, '-o', fmt], capture_output=True, text=True, check=True)
+# -6: IPv6 addresses whole, not shortened for the column.
+dump = subprocess.run(['nfdump', '-q', '-N', '-6', '-R', store, '-o', fmt], capture_output=True, text=True, check=True)
 
 tab = flow_pcap.read_tab_output(run.stdout)
 seen = {}
 for line in dump.stdout.splitlines():
     start, end, local, remote, local_port, remote_port, protocol, up_packets, up_bytes, down_packets, down_bytes = (
         field.strip() for field in line.split('|'))
-    assert local == flow_pcap.LOCAL, line
+    assert local == flow_pcap.local_of(remote), line
     key = (remote, int(protocol), int(float(local_port)), int(float(remote_port)))
     assert key not in seen, 'one record per flow: ' + line
     seen[key] = line

@@ -27,27 +27,34 @@ std::uint32_t Read32(const std::string& bytes, std::size_t at) {
   return value;
 }
 
+// One template record: its id, then the addresses' elements and length,
+// then the fields both families share.
+std::string TemplateRecord(int id, int source, int destination, int length) {
+  return Bytes({0x01, id, 0x00, 0x0C,  // template id, 12 fields
+                0x00, source, 0x00, length, 0x00, destination, 0x00, length}) +
+         Bytes({
+             0x00, 0x07, 0x00, 0x02,  // sourceTransportPort
+             0x00, 0x0B, 0x00, 0x02,  // destinationTransportPort
+             0x00, 0x04, 0x00, 0x01,  // protocolIdentifier
+             0x00, 0x98, 0x00, 0x08,  // flowStartMilliseconds
+             0x00, 0x99, 0x00, 0x08,  // flowEndMilliseconds
+             0x00, 0x01, 0x00, 0x08,  // octetDeltaCount
+             0x00, 0x02, 0x00, 0x08,  // packetDeltaCount
+             0x80, 0x01, 0x00, 0x08, 0x00, 0x00, 0x72, 0x79,  // reverse octetDeltaCount (PEN 29305)
+             0x80, 0x02, 0x00, 0x08, 0x00, 0x00, 0x72, 0x79,  // reverse packetDeltaCount
+             0x00, 0x60, 0xFF, 0xFF,  // applicationName, variable length
+         });
+}
+
 TEST(IpfixTest, TemplateSetIsByteExact) {
-  const std::string expected = Bytes({
-      0x00, 0x02, 0x00, 0x40,  // template set, 64 bytes
-      0x01, 0x00, 0x00, 0x0C,  // template 256, 12 fields
-      0x00, 0x08, 0x00, 0x04,  // sourceIPv4Address
-      0x00, 0x0C, 0x00, 0x04,  // destinationIPv4Address
-      0x00, 0x07, 0x00, 0x02,  // sourceTransportPort
-      0x00, 0x0B, 0x00, 0x02,  // destinationTransportPort
-      0x00, 0x04, 0x00, 0x01,  // protocolIdentifier
-      0x00, 0x98, 0x00, 0x08,  // flowStartMilliseconds
-      0x00, 0x99, 0x00, 0x08,  // flowEndMilliseconds
-      0x00, 0x01, 0x00, 0x08,  // octetDeltaCount
-      0x00, 0x02, 0x00, 0x08,  // packetDeltaCount
-      0x80, 0x01, 0x00, 0x08, 0x00, 0x00, 0x72, 0x79,  // reverse octetDeltaCount (PEN 29305)
-      0x80, 0x02, 0x00, 0x08, 0x00, 0x00, 0x72, 0x79,  // reverse packetDeltaCount
-      0x00, 0x60, 0xFF, 0xFF,  // applicationName, variable length
-  });
+  // 256: sourceIPv4Address 8, destinationIPv4Address 12; 257: sourceIPv6Address
+  // 27, destinationIPv6Address 28.
+  const std::string expected = Bytes({0x00, 0x02, 0x00, 0x7C}) + TemplateRecord(0x00, 8, 12, 4) +
+                               TemplateRecord(0x01, 27, 28, 16);
   EXPECT_EQ(TemplateSet(), expected);
   MessageBuilder builder(7);
   EXPECT_EQ(builder.TemplateMessage(0x01020304),
-            Bytes({0x00, 0x0A, 0x00, 0x50, 0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0, 0, 0, 0, 7}) + expected);
+            Bytes({0x00, 0x0A, 0x00, 0x8C, 0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0, 0, 0, 0, 7}) + expected);
 }
 
 TEST(IpfixTest, DataRecordsAreByteExactAndSequencesCountRecords) {
@@ -88,6 +95,22 @@ TEST(IpfixTest, DataRecordsAreByteExactAndSequencesCountRecords) {
   }
   EXPECT_EQ(before, 41u);
   EXPECT_EQ(builder.Sequence(), 41u);
+
+  // IPv6 records go in sets of their own template, never mixed with IPv4.
+  FlowRecord six = record;
+  six.localAddress = *ParseIp("2001:db8::1");
+  six.remoteAddress = *ParseIp("2001:db8::5:7");
+  six.applicationName = "a";
+  record.applicationName = "a";
+  const auto mixed = builder.DataMessages({record, six, six}, 100);
+  ASSERT_EQ(mixed.size(), 2u);
+  EXPECT_EQ(mixed[0].substr(16, 2), Bytes({0x01, 0x00}));
+  EXPECT_EQ(mixed[0].size(), 20u + 62 + 1);
+  EXPECT_EQ(mixed[1].substr(16, 2), Bytes({0x01, 0x01}));
+  ASSERT_EQ(mixed[1].size(), 20u + 2 * (86 + 1));
+  EXPECT_EQ(mixed[1].substr(20, 32), Bytes({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,
+                                            0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 7}));
+  EXPECT_EQ(Read32(mixed[1], 8), 42u);
 }
 
 std::pair<FlowKey, TrafficFlow> Flow(std::uint64_t upPackets, std::uint64_t downPackets, std::int64_t firstMs,
@@ -162,7 +185,10 @@ TEST(IpfixTest, WiresharkDecodesTheTemplateAndTheRecords) {
     testing::PcapWriter writer(file, DLT_RAW);
     ASSERT_TRUE(writer.ok());
     std::vector<std::string> messages = {builder.TemplateMessage(1'700'000'011)};
-    for (const std::string& data : builder.DataMessages({record}, 1'700'000'011)) messages.push_back(data);
+    FlowRecord six = record;
+    six.localAddress = *ParseIp("2001:db8::1");
+    six.remoteAddress = *ParseIp("2001:db8::5:7");
+    for (const std::string& data : builder.DataMessages({record, six}, 1'700'000'011)) messages.push_back(data);
     for (const std::string& message : messages) {
       std::vector<std::uint8_t> packet = testing::BuildIpv4Packet(
           {MakeIpv4(127, 0, 0, 1), MakeIpv4(127, 0, 0, 1), 17, 50000, 4739, 5, message});
@@ -180,7 +206,8 @@ TEST(IpfixTest, WiresharkDecodesTheTemplateAndTheRecords) {
   while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) decoded.append(buffer, got);
   ::pclose(pipe);
   ::unlink(file.c_str());
-  for (const char* line : {"SrcAddr: 198.18.0.1", "DstAddr: 198.18.5.7", "SrcPort: 40000", "DstPort: 443",
+  for (const char* line : {"SrcAddr: 198.18.0.1", "DstAddr: 198.18.5.7", "SrcAddr: 2001:db8::1",
+                           "DstAddr: 2001:db8::5:7", "SrcPort: 40000", "DstPort: 443",
                            "Protocol: TCP (6)", "StartTime: Nov 14, 2023 22:13:20.250000000 UTC",
                            "EndTime: Nov 14, 2023 22:13:30.999000000 UTC", "Octets: 212\n", "Packets: 3\n",
                            "Octets: 2200 (Reverse Type 1 BYTES)", "Packets: 2 (Reverse Type 2 PKTS)",

@@ -54,6 +54,12 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   interfaceList_->setMinimumContentsLength(30);
   auto* interfaceLayout = new QVBoxLayout(interfaceGroup);
   interfaceLayout->addWidget(interfaceList_);
+  interfaceAddresses_ = new QLabel(interfaceGroup);
+  interfaceAddresses_->setObjectName(QStringLiteral("interfaceAddresses"));
+  interfaceAddresses_->setWordWrap(true);
+  interfaceAddresses_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  interfaceLayout->addWidget(interfaceAddresses_);
+  connect(interfaceList_, &QComboBox::currentTextChanged, this, &COptionsDlg::ShowInterfaceAddresses);
 
   auto* generalGroup = new ColoredGroupBox(QStringLiteral("General options:"), kCaptionColor, this);
   SetControlId(*generalGroup, kIdGeneralGroup);
@@ -127,6 +133,22 @@ void COptionsDlg::FillInterfaceList() {
     break;
   }
   interfaceList_->setCurrentIndex(monitoredLine_);
+  ShowInterfaceAddresses();
+}
+
+void COptionsDlg::ShowInterfaceAddresses() {
+  const int line = interfaceList_->currentIndex();
+  if (line >= 0 && line == monitoredLine_ && monitored_ != nullptr) {
+    interfaceAddresses_->setText(QString::fromStdString(InterfaceAddressesText(*monitored_)));
+    return;
+  }
+  const std::string description = interfaceList_->currentText().toStdString();
+  for (const InterfaceInfo& entry : entries_) {
+    if (entry.description != description) continue;
+    interfaceAddresses_->setText(QString::fromStdString(InterfaceAddressesText(entry)));
+    return;
+  }
+  interfaceAddresses_->clear();
 }
 
 void COptionsDlg::ShowSettings() {
@@ -199,17 +221,20 @@ void COptionsDlg::accept() {
       ShowError("Input Proxy Server host!");
       return;
     }
-    if (ParseIpv4(candidate.strProxyHost)) {
+    if (ParseIp(candidate.strProxyHost)) {
       proxyAddressText = candidate.strProxyHost;
     } else {
       QApplication::setOverrideCursor(Qt::WaitCursor);
+      // An IPv4 address where the name has one, as before IPv6; else IPv6.
       const std::vector<Ipv4Address> addresses = parts_.names.ResolveIpv4(candidate.strProxyHost);
+      const std::vector<IpAddress> addresses6 =
+          addresses.empty() ? parts_.names.ResolveIpv6(candidate.strProxyHost) : std::vector<IpAddress>{};
       QApplication::restoreOverrideCursor();
-      if (addresses.empty()) {
+      if (addresses.empty() && addresses6.empty()) {
         ShowError("Can't resolve proxy IP address!");
         return;
       }
-      proxyAddressText = Ipv4ToText(addresses.front());
+      proxyAddressText = addresses.empty() ? IpToText(addresses6.front()) : Ipv4ToText(addresses.front());
     }
     if (candidate.strProxyPort.empty()) {
       ShowError("Input Proxy Server port!");

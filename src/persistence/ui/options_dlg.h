@@ -14,6 +14,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 
 namespace quorvel {
@@ -41,7 +42,7 @@ struct InterfaceChoice {
 struct OptionsResult {
   Settings settings;  // as written to set.dat, "?" placeholders included
   std::optional<InterfaceChoice> chosenInterface;
-  std::string proxyAddressText;  // dotted IPv4; empty when the proxy is off
+  std::string proxyAddressText;  // dotted IPv4 or IPv6 text; empty when the proxy is off
 };
 
 // "Options": the interface to monitor, the switches and the proxy server.
@@ -72,6 +73,7 @@ class COptionsDlg final : public QDialog {
 
  private:
   void FillInterfaceList();
+  void ShowInterfaceAddresses();
   void ShowSettings();
   void ReadControls();
   void EnableProxyControls(bool enabled);
@@ -89,6 +91,7 @@ class COptionsDlg final : public QDialog {
   OptionsResult result_;
 
   QComboBox* interfaceList_ = nullptr;
+  QLabel* interfaceAddresses_ = nullptr;  // of the line selected
   QCheckBox* launchOnStartup_ = nullptr;
   QCheckBox* hideLanFlows_ = nullptr;
   QCheckBox* freezeGraph_ = nullptr;

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,15 @@ namespace {
 std::string AddressText(const sockaddr* address) {
   if (address == nullptr || address->sa_family != AF_INET) return "0.0.0.0";
   return Ipv4ToText(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+}
+
+int PrefixLength(const sockaddr* mask) {
+  if (mask == nullptr || mask->sa_family != AF_INET6) return 128;
+  int length = 0;
+  for (const std::uint8_t byte : reinterpret_cast<const sockaddr_in6*>(mask)->sin6_addr.s6_addr) {
+    length += std::popcount(byte);
+  }
+  return length;
 }
 
 bool ParseNumber(const std::string& text, int base, unsigned long& value) {
@@ -44,6 +54,15 @@ std::vector<InterfaceInfo> IfaddrsInterfaceLister::List() {
     info.up = (entry->ifa_flags & IFF_UP) != 0;
     info.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
     interfaces.push_back(std::move(info));
+  }
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET6) continue;
+    const auto info = std::find_if(interfaces.begin(), interfaces.end(),
+                                   [&](const InterfaceInfo& i) { return i.name == entry->ifa_name; });
+    if (info == interfaces.end()) continue;
+    const auto* inet6 = reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr);
+    info->ipv6Addresses.push_back(
+        IpPrefix{IpAddress::Ipv6(inet6->sin6_addr.s6_addr), PrefixLength(entry->ifa_netmask)});
   }
   freeifaddrs(list);
   return interfaces;

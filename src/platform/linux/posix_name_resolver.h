@@ -10,7 +10,8 @@ class PosixNameResolver final : public NameResolver {
  public:
   std::string HostName() override;
   std::vector<Ipv4Address> ResolveIpv4(const std::string& host) override;
-  std::optional<std::string> ReverseLookup(Ipv4Address address) override;
+  std::vector<IpAddress> ResolveIpv6(const std::string& host) override;
+  std::optional<std::string> ReverseLookup(const IpAddress& address) override;
 };
 
 }  // namespace quorvel

@@ -28,7 +28,7 @@ std::string FlowTableCsv(const FlowSnapshot& flows) {
   AppendCsvRecord(out, {"local source", "local port", "remote address", "remote port", "DL bytes", "UL bytes",
                         "first activity", "last activity"});
   for (const auto& [key, flow] : flows) {
-    const std::string fields[] = {std::to_string(key.localPort),    Ipv4ToText(key.remoteAddress),
+    const std::string fields[] = {std::to_string(key.localPort),    IpToText(key.remoteAddress),
                                   std::to_string(key.remotePort),   std::to_string(flow.download),
                                   std::to_string(flow.upload),      Iso8601Utc(flow.firstMicroseconds),
                                   Iso8601Utc(flow.lastMicroseconds)};

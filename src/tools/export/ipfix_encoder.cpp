@@ -1,6 +1,6 @@
 #include "tools/export/ipfix_encoder.h"
 
-#include <cstring>
+#include <iterator>
 #include <string_view>
 
 namespace quorvel::ipfix {
@@ -28,10 +28,9 @@ void Put64(std::string& out, std::uint64_t value) {
   Put32(out, static_cast<std::uint32_t>(value >> 32));
   Put32(out, static_cast<std::uint32_t>(value));
 }
-void PutAddress(std::string& out, Ipv4Address address) {
-  char bytes[4];
-  std::memcpy(bytes, &address, sizeof bytes);  // already in wire order
-  out.append(bytes, sizeof bytes);
+void PutAddress(std::string& out, const IpAddress& address) {
+  // Already in wire order.
+  out.append(reinterpret_cast<const char*>(address.bytes.data()), address.IsIpv4() ? 4 : 16);
 }
 void Set16(std::string& out, std::size_t at, std::size_t value) {
   out[at] = static_cast<char>((value >> 8) & 0xFF);
@@ -56,15 +55,11 @@ struct Field {
   void (*write)(std::string&, const FlowRecord&);
 };
 
-// The address elements of the local (source) and remote (destination) end.
-// Every address family's elements are chosen here.
-constexpr Field kIpv4SourceAddress{8, 4, false, [](std::string& o, const FlowRecord& r) { PutAddress(o, r.localAddress); }};
-constexpr Field kIpv4DestinationAddress{12, 4, false,
-                                        [](std::string& o, const FlowRecord& r) { PutAddress(o, r.remoteAddress); }};
+void PutLocal(std::string& o, const FlowRecord& r) { PutAddress(o, r.localAddress); }
+void PutRemote(std::string& o, const FlowRecord& r) { PutAddress(o, r.remoteAddress); }
 
-const Field kIpv4Fields[] = {
-    kIpv4SourceAddress,
-    kIpv4DestinationAddress,
+// Every field after the two addresses, the same for both families.
+const Field kCommonFields[] = {
     {7, 2, false, [](std::string& o, const FlowRecord& r) { Put16(o, r.localPort); }},    // sourceTransportPort
     {11, 2, false, [](std::string& o, const FlowRecord& r) { Put16(o, r.remotePort); }},  // destinationTransportPort
     {4, 1, false, [](std::string& o, const FlowRecord& r) { Put8(o, r.protocol); }},      // protocolIdentifier
@@ -84,9 +79,29 @@ const Field kIpv4Fields[] = {
      }},
 };
 
+struct Template {
+  std::uint16_t id;
+  std::vector<Field> fields;
+};
+
+Template WithAddresses(std::uint16_t id, std::uint16_t source, std::uint16_t destination, std::uint16_t length) {
+  Template made{id, {{source, length, false, PutLocal}, {destination, length, false, PutRemote}}};
+  made.fields.insert(made.fields.end(), std::begin(kCommonFields), std::end(kCommonFields));
+  return made;
+}
+
+// Every address family's template is chosen here: sourceIPv4Address 8 and
+// destinationIPv4Address 12, or sourceIPv6Address 27 and
+// destinationIPv6Address 28.
+const Template& TemplateOf(IpFamily family) {
+  static const Template ipv4 = WithAddresses(kIpv4TemplateId, 8, 12, 4);
+  static const Template ipv6 = WithAddresses(kIpv6TemplateId, 27, 28, 16);
+  return family == IpFamily::kIpv4 ? ipv4 : ipv6;
+}
+
 std::size_t RecordBytes(const FlowRecord& record) {
   std::size_t bytes = 0;
-  for (const Field& field : kIpv4Fields) bytes += field.length == kVariableLength ? 0 : field.length;
+  for (const Field& field : TemplateOf(record.remoteAddress.family).fields) bytes += field.length == kVariableLength ? 0 : field.length;
   return bytes + 1 + ApplicationName(record).size();
 }
 
@@ -96,12 +111,15 @@ std::string TemplateSet() {
   std::string set;
   Put16(set, kTemplateSetId);
   Put16(set, 0);  // length, set below
-  Put16(set, kIpv4TemplateId);
-  Put16(set, static_cast<std::uint16_t>(std::size(kIpv4Fields)));
-  for (const Field& field : kIpv4Fields) {
-    Put16(set, field.reverse ? static_cast<std::uint16_t>(field.element | kEnterpriseBit) : field.element);
-    Put16(set, field.length);
-    if (field.reverse) Put32(set, kReverseEnterprise);
+  for (const IpFamily family : {IpFamily::kIpv4, IpFamily::kIpv6}) {
+    const Template& shape = TemplateOf(family);
+    Put16(set, shape.id);
+    Put16(set, static_cast<std::uint16_t>(shape.fields.size()));
+    for (const Field& field : shape.fields) {
+      Put16(set, field.reverse ? static_cast<std::uint16_t>(field.element | kEnterpriseBit) : field.element);
+      Put16(set, field.length);
+      if (field.reverse) Put32(set, kReverseEnterprise);
+    }
   }
   Set16(set, 2, set.size());
   return set;
@@ -127,13 +145,15 @@ std::vector<std::string> MessageBuilder::DataMessages(const std::vector<FlowReco
   std::vector<std::string> messages;
   std::size_t next = 0;
   while (next < records.size()) {
+    const IpFamily family = records[next].remoteAddress.family;
+    const Template& shape = TemplateOf(family);
     std::string set;
-    Put16(set, kIpv4TemplateId);
+    Put16(set, shape.id);
     Put16(set, 0);
     std::uint32_t count = 0;
-    while (next < records.size() &&
+    while (next < records.size() && records[next].remoteAddress.family == family &&
            (count == 0 || kMessageHeaderBytes + set.size() + RecordBytes(records[next]) <= kMaxMessageBytes)) {
-      for (const Field& field : kIpv4Fields) field.write(set, records[next]);
+      for (const Field& field : shape.fields) field.write(set, records[next]);
       ++next;
       ++count;
     }

@@ -4,15 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "common/ipv4.h"
+#include "common/ip_address.h"
 
 namespace quorvel::ipfix {
 
 // One bidirectional flow record: forward is the local end's upload,
 // reverse its download.
 struct FlowRecord {
-  Ipv4Address localAddress = 0;  // wire order
-  Ipv4Address remoteAddress = 0;
+  IpAddress localAddress;  // both of one family
+  IpAddress remoteAddress;
   std::uint16_t localPort = 0;
   std::uint16_t remotePort = 0;
   std::uint8_t protocol = 0;
@@ -26,11 +26,13 @@ struct FlowRecord {
 };
 
 inline constexpr std::uint16_t kIpv4TemplateId = 256;
+inline constexpr std::uint16_t kIpv6TemplateId = 257;
 // Keeps every message inside one unfragmented datagram on common paths.
 inline constexpr std::size_t kMaxMessageBytes = 1400;
 inline constexpr std::size_t kMaxApplicationNameBytes = 254;
 
-// The set of templates an exporter announces (one template set).
+// The set of templates an exporter announces (one template set): IPv4 flows,
+// then IPv6 flows.
 std::string TemplateSet();
 
 // Builds IPFIX messages of one observation domain. The sequence number
@@ -40,7 +42,8 @@ class MessageBuilder {
   explicit MessageBuilder(std::uint32_t observationDomain) : observationDomain_(observationDomain) {}
 
   std::string TemplateMessage(std::uint32_t exportSeconds) const;
-  // The records packed into as few messages as fit kMaxMessageBytes.
+  // The records packed into as few messages as fit kMaxMessageBytes; a
+  // message holds records of one address family.
   std::vector<std::string> DataMessages(const std::vector<FlowRecord>& records, std::uint32_t exportSeconds);
   std::uint32_t Sequence() const { return sequence_; }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -63,13 +64,13 @@ std::string ProgramOfLocalSource(const std::string& localSource) {
 std::string PrometheusText(const FlowSnapshot& flows, const CaptureCounts& capture) {
   std::map<std::string, Bytes> programs;
   std::map<std::string, Bytes> remotes;
-  std::map<Ipv4Address, std::string> addressTexts;
+  std::unordered_map<IpAddress, std::string, IpAddressHash> addressTexts;
   for (const auto& [key, flow] : flows) {
     Bytes& program = programs[ProgramOfLocalSource(key.localSource)];
     program.download += flow.download;
     program.upload += flow.upload;
     auto text = addressTexts.try_emplace(key.remoteAddress);
-    if (text.second) text.first->second = Ipv4ToText(key.remoteAddress);
+    if (text.second) text.first->second = IpToText(key.remoteAddress);
     Bytes& remote = remotes[text.first->second];
     remote.download += flow.download;
     remote.upload += flow.upload;

@@ -79,7 +79,7 @@ class DialogHooksTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:
   void SetUp() override {
     settings_ = std::make_unique<testing::TemporarySettings>();
-    platform.interfaces.interfaces = {{"eth0", "eth0", "10.0.0.5", "255.255.255.0", true, false}};
+    platform.interfaces.interfaces = {{"eth0", "eth0", "10.0.0.5", "255.255.255.0", true, false, {}}};
     platform.names.SetForward("proxy.lan", {MakeIpv4(10, 0, 0, 9)});
   }
 
@@ -218,7 +218,7 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
   EXPECT_TRUE(state.settings.freezeGraph.load());
   EXPECT_TRUE(state.settings.useProxy.load());
   EXPECT_EQ(state.settings.ProxyServerText(), "10.0.0.9");
-  EXPECT_EQ(state.settings.proxyAddress.load(), MakeIpv4(10, 0, 0, 9));
+  EXPECT_EQ(state.settings.proxyAddress.Get(), IpAddress(MakeIpv4(10, 0, 0, 9)));
   EXPECT_EQ(state.settings.proxyPort.load(), 3128);
   EXPECT_EQ(state.settings.networkMask.load(), MakeIpv4(255, 255, 255, 0));
   EXPECT_EQ(state.settings.interfaceAddress.load(), MakeIpv4(10, 0, 0, 5));

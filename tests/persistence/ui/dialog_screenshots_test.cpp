@@ -73,9 +73,9 @@ TEST(DialogScreenshots, RenderEachDialog) {
   Save(newFilter, out / "dialog-new-filter.png");
 
   FakePlatform platform;
-  platform.interfaces.interfaces = {{"wlp2s0", "wlp2s0", "192.168.0.10", "255.255.255.0", true, false},
-                                    {"enp3s0", "enp3s0", "10.0.0.5", "255.0.0.0", true, false},
-                                    {"lo", "lo", "127.0.0.1", "255.0.0.0", true, true}};
+  platform.interfaces.interfaces = {{"wlp2s0", "wlp2s0", "192.168.0.10", "255.255.255.0", true, false, {}},
+                                    {"enp3s0", "enp3s0", "10.0.0.5", "255.0.0.0", true, false, {}},
+                                    {"lo", "lo", "127.0.0.1", "255.0.0.0", true, true, {}}};
   COptionsDlg options(OptionsDialogParts{DataDirectory(data.path()), messages, platform.interfaces,
                                          platform.names, data / "autostart", MakeIpv4(192, 168, 0, 10)});
   Save(options, out / "dialog-options.png");

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -36,7 +37,7 @@ using testing::ScratchDirectory;
 using testing::WriteBytes;
 
 InterfaceInfo Adapter(const std::string& description, const std::string& address, const std::string& mask) {
-  return InterfaceInfo{description, description, address, mask, true, false};
+  return InterfaceInfo{description, description, address, mask, true, false, {}};
 }
 
 class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
@@ -153,8 +154,22 @@ TEST_F(OptionsDlgTest, PreselectsTheMonitoredInterfaceAndChoosesWhatTheUserLeftS
   }
 }
 
+TEST_F(OptionsDlgTest, ShowsTheAddressesOfTheLineSelected) {
+  platform.interfaces.interfaces = {Adapter("alpha", "10.0.0.2", "255.255.0.0"),
+                                    Adapter("Beta", "10.0.0.3", "255.255.255.0")};
+  platform.interfaces.interfaces[1].ipv6Addresses = {{*ParseIp("2001:db8::3"), 64}, {*ParseIp("fe80::3"), 64}};
+  auto dialog = Open(MakeIpv4(10, 0, 0, 2));
+  auto* addresses = dialog->findChild<QLabel*>(QStringLiteral("interfaceAddresses"));
+  ASSERT_NE(addresses, nullptr);
+  EXPECT_EQ(addresses->text(), "IPv4 10.0.0.2");
+  List(*dialog).setCurrentIndex(1);
+  EXPECT_EQ(addresses->text(), "IPv4 10.0.0.3; IPv6 2001:db8::3/64, fe80::3/64");
+}
+
 TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
   platform.names.SetForward("proxy.lan", {MakeIpv4(10, 0, 0, 9), MakeIpv4(10, 0, 0, 8)});
+  platform.names.SetForward6("proxy.lan", {*ParseIp("2001:db8::1")});  // IPv4 comes first
+  platform.names.SetForward6("proxy6.lan", {*ParseIp("2001:db8::9")});
   platform.names.SetForward("\xe4\xbe\x8b.jp", {MakeIpv4(10, 0, 0, 7)});
   const struct {
     bool on;
@@ -171,6 +186,8 @@ TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
       {true, "10.0.0.1", "", "Input Proxy Server port!", nullptr, ""},
       {true, "proxy.lan", "", "Input Proxy Server port!", nullptr, ""},
       {true, "10.0.0.1", "8080", nullptr, "0 0 1 10.0.0.1 8080 4294967295\r\n", "10.0.0.1"},
+      {true, "2001:db8::8", "3128", nullptr, "0 0 1 2001:db8::8 3128 4294967295\r\n", "2001:db8::8"},
+      {true, "proxy6.lan", "3128", nullptr, "0 0 1 proxy6.lan 3128 4294967295\r\n", "2001:db8::9"},
       {true, "proxy.lan", "3128", nullptr, "0 0 1 proxy.lan 3128 4294967295\r\n", "10.0.0.9"},
       {true, "proxy.lan", "80x", nullptr, "0 0 1 proxy.lan 80x 4294967295\r\n", "10.0.0.9"},
       {false, "10.0.0.1", "", nullptr, "0 0 0 ? ? 4294967295\r\n", ""},
