@@ -5,6 +5,9 @@
 namespace quorvel {
 namespace {
 
+constexpr std::uint16_t kTcp = 6;
+constexpr std::uint16_t kUdp = 17;
+
 bool IsMulticast(Ipv4Address address) {
   const std::uint8_t first = FirstOctet(address);
   return first >= 224 && first <= 239;
@@ -43,21 +46,26 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
 
   const bool outgoing = direction == Direction::kOutgoing;
   const std::uint32_t localPort = outgoing ? packet.sourcePort : packet.destinationPort;
+  const Ipv4Address localAddress = outgoing ? packet.source : packet.destination;
   const Ipv4Address remoteAddress = outgoing ? packet.destination : packet.source;
   const std::uint32_t remotePort = outgoing ? packet.destinationPort : packet.sourcePort;
   // Named outside statMutex: a lookup miss may wait for the connection table,
   // and the one-second timer must not wait behind it.
-  const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
+  const std::string& localSource = localSources_.Lookup(localPort, packet.protocol, localAddress).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
   const std::int64_t now = clock_.NowSeconds();
 
   bool queueEvent = false;
+  std::string movedFrom;
   {
     std::lock_guard lock(state_.statMutex);
     TrafficStats& stats = state_.stats;
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{remoteAddress}).first;
+      TrafficFlow fresh{remoteAddress};
+      fresh.firstSecond = now;
+      movedFrom = TakeGuessedFlow(fresh, key, packet.protocol, now);
+      flow = stats.flows.emplace(key.ToKey(), fresh).first;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
@@ -78,10 +86,25 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   }
 
   if (queueEvent) {
-    PacketEvent event{key.ToKey(), packet.protocol, now};
+    PacketEvent event{key.ToKey(), packet.protocol, now, std::move(movedFrom)};
     std::lock_guard lock(state_.queueMutex);
     state_.events.push_back(std::move(event));
   }
+}
+
+std::string Accountant::TakeGuessedFlow(TrafficFlow& flow, const FlowKeyView& key, std::uint16_t protocol,
+                                        std::int64_t now) {
+  if (protocol != kTcp && protocol != kUdp) return {};
+  std::string guess = ProtocolSourceText(key.localPort, protocol);
+  if (guess == key.localSource) return {};
+  FlowTable& flows = state_.stats.flows;
+  const auto found = flows.find(FlowKeyView(guess, key.localPort, key.remoteAddress, key.remotePort));
+  if (found == flows.end() || now - found->second.lastQueuedSecond > kGuessLifeSeconds) return {};
+  flow.upload += found->second.upload;
+  flow.download += found->second.download;
+  flow.firstSecond = found->second.firstSecond;
+  flows.erase(found);
+  return guess;
 }
 
 }  // namespace quorvel

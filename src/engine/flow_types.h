@@ -60,6 +60,7 @@ struct TrafficFlow {
   Ipv4Address remoteAddress = 0;
   std::uint64_t upload = 0;    // sum of IPv4 total lengths sent
   std::uint64_t download = 0;  // sum of IPv4 total lengths received
+  std::int64_t firstSecond = 0;  // wall-clock second of the first packet
   // Wall-clock second of the last event queued for this flow: at most one
   // event per flow and second is queued, since a second one shows nothing new.
   std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();
@@ -72,6 +73,9 @@ struct PacketEvent {
   FlowKey key;
   std::uint16_t protocol = 0;
   std::int64_t time = 0;  // seconds since 1970 UTC
+  // Set on the first event of a flow that took over the bytes of one first
+  // accounted under this protocol text, so that its row moves too.
+  std::string movedFrom;
 };
 
 // Bytes of one remote address in one direction, with its shown name.

@@ -40,7 +40,7 @@ class WorkerTest : public ::testing::Test {
   }
   void Queue(const FlowKey& key, std::int64_t time) {
     std::lock_guard lock(state_.queueMutex);
-    state_.events.push_back(PacketEvent{key, 6, time});
+    state_.events.push_back(PacketEvent{key, 6, time, {}});
   }
   void QueueProxy(const std::string& host, std::uint32_t port, std::int64_t time, std::uint64_t length,
                   Direction direction) {
@@ -159,7 +159,7 @@ TEST_F(WorkerTest, RemoteTextsOfEdgeAddressesAndPorts) {
     SetFlow(key, 1, 1);
     {
       std::lock_guard lock(state_.queueMutex);
-      state_.events.push_back(PacketEvent{key, c.protocol, kStart - 3});
+      state_.events.push_back(PacketEvent{key, c.protocol, kStart - 3, {}});
     }
     clock_.SetSeconds(kStart);
     worker_.RunCycle();
