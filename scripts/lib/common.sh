@@ -6,12 +6,13 @@ QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 QUORVEL_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config libpcap-dev libcap2-bin
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  clang libbpf-dev bpftool
 )
 QUORVEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump
-  xvfb xauth
+  xvfb xauth python3 curl
 )
-QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time)
+QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time python3 curl nethogs)
 QUORVEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # Installs the given packages with apt-get when any of them is missing.
@@ -49,6 +50,6 @@ quorvel_grant_capture_rights() {
   local program
   for program in "$@"; do
     [ -f "$program" ] &&
-      "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+eip "$program"
+      "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace,cap_bpf,cap_perfmon+eip "$program"
   done
 }

@@ -113,7 +113,7 @@ void Monitor::CaptureThread(Ipv4Address address) {
   {
     std::lock_guard lock(statusMutex_);
     source_ = opened.source.get();
-    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, true};
+    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, true, localSources_.AttributionName()};
   }
 
   // Statistics are read on this thread: the capture handle is not shared.

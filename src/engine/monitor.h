@@ -35,6 +35,7 @@ struct CaptureStatus {
   std::uint64_t packetsSeen = 0;   // buffers received since this capture started
   std::uint64_t kernelDropped = 0; // packets the kernel dropped for this capture
   bool running = false;
+  std::string attribution;         // how owners are found: "kernel events" or "connection table"
 };
 
 struct MonitorOptions {

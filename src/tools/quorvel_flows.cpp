@@ -26,7 +26,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: quorvel-flows (--pcap FILE --address A.B.C.D | --live [--address A.B.C.D]) "
-    "[--mask M.M.M.M] [--no-lan] [--seconds N]";
+    "[--mask M.M.M.M] [--no-lan] [--seconds N] [--no-kernel-events]";
 
 struct Options {
   std::string pcapFile;
@@ -35,6 +35,7 @@ struct Options {
   std::optional<Ipv4Address> mask;
   bool hideLan = false;
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
+  bool kernelEvents = true;  // owners from kernel events where possible
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -65,6 +66,8 @@ Options ParseOptions(int argc, char** argv) {
       options.address = address(i);
     } else if (arg == "--mask") {
       options.mask = address(i);
+    } else if (arg == "--no-kernel-events") {
+      options.kernelEvents = false;
     } else if (arg == "--no-lan") {
       options.hideLan = true;
     } else if (arg == "--seconds") {
@@ -136,7 +139,7 @@ std::atomic<bool> interrupted{false};
 void OnSignal(int) { interrupted = true; }
 
 int Run(const Options& options) {
-  LinuxPlatform system;
+  LinuxPlatform system(LinuxPlatformOptions{options.live && options.kernelEvents});
   NoOwners noOwners;
   OfflinePacketSourceFactory offline(options.pcapFile);
   Platform platform = system.Bundle();
@@ -164,6 +167,10 @@ int Run(const Options& options) {
   monitorOptions.runWorker = false;
   Monitor monitor(state, bundle, observer, monitorOptions);
   monitor.Start();
+  if (options.live) {
+    std::fprintf(stderr, "quorvel-flows: owners from %s%s%s\n", monitor.localSources().AttributionName().c_str(),
+                 system.KernelEventsProblem().empty() ? "" : ": ", system.KernelEventsProblem().c_str());
+  }
 
   if (!options.live) {
     monitor.WaitForCaptureEnd();

@@ -28,7 +28,7 @@ std::string FormatCaptureStatus(const CaptureStatus& status) {
   }
   return "Capturing on " + status.interfaceName + " (" + Ipv4ToText(status.address) + "): " +
          std::to_string(status.packetsSeen) + " packets, " + std::to_string(status.kernelDropped) +
-         " dropped by the kernel";
+         " dropped by the kernel; owners from " + status.attribution;
 }
 
 }  // namespace quorvel
