@@ -125,7 +125,9 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     return false;
   }
 
-  std::uint64_t OwnerEvents() const override { return events_.load(std::memory_order_acquire); }
+  std::uint64_t OwnerEvents() const override {
+    return __atomic_load_n(&skeleton_->bss->owner_changes, __ATOMIC_ACQUIRE);
+  }
 
  private:
   struct Process {
@@ -140,7 +142,6 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     auto* tracker = static_cast<BpfSocketTracker*>(context);
     // Read now, while the process most likely still lives.
     tracker->PathOf(static_cast<int>(event.pid), event.start_time);
-    tracker->events_.fetch_add(1, std::memory_order_release);
     return 0;
   }
 
@@ -175,7 +176,6 @@ class BpfSocketTracker final : public SocketOwnerTracker {
   ring_buffer* ring_ = nullptr;
   std::thread reader_;
   std::atomic<bool> running_{false};
-  std::atomic<std::uint64_t> events_{0};
   const long ticksPerSecond_ = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
   std::mutex mutex_;
   std::unordered_map<int, Process> processes_;

@@ -26,7 +26,7 @@ struct quorvel_owner {
   char name[QUORVEL_OWNER_NAME_BYTES];  /* executable file name, else the task's command */
 };
 
-/* Sent for each new owner so that its executable's path can be read while
+/* Sent for each new owning process so that its executable's path can be read while
    the process lives. */
 struct quorvel_owner_event {
   unsigned long long start_time;

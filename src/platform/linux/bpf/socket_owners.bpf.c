@@ -45,6 +45,7 @@ char LICENSE[] SEC("license") = "GPL";
 struct {
   __uint(type, BPF_MAP_TYPE_LRU_HASH);
   __uint(max_entries, QUORVEL_OWNER_ENTRIES);
+  __uint(map_flags, BPF_F_NO_COMMON_LRU);  // per-CPU lists: an eviction takes no shared lock
   __type(key, struct quorvel_owner_key);
   __type(value, struct quorvel_owner);
 } owners SEC(".maps");
@@ -54,13 +55,19 @@ struct {
   __uint(max_entries, 256 * 1024);
 } owner_events SEC(".maps");
 
-// The socket descriptor of each thread's call in progress, by thread id.
+// Processes already announced on the ring buffer, by pid, with their start
+// times and names.
 struct {
   __uint(type, BPF_MAP_TYPE_LRU_HASH);
-  __uint(max_entries, 16384);
+  __uint(max_entries, 8192);
+  __uint(map_flags, BPF_F_NO_COMMON_LRU);
   __type(key, __u32);
-  __type(value, __u64);
-} calls SEC(".maps");
+  __type(value, struct quorvel_owner);
+} announced SEC(".maps");
+
+// Counts owner entries written; read through the mapped data section, so
+// that a reader learns of a change without a system call.
+__u64 owner_changes = 0;
 
 // Scratch for building a value: too large for the BPF stack with the key.
 struct {
@@ -108,18 +115,30 @@ static __always_inline void record(struct sock *sk, int udp_only) {
   const __u32 zero = 0;
   struct quorvel_owner *owner = bpf_map_lookup_elem(&scratch, &zero);
   if (!owner) return;
-  struct task_struct *task = (struct task_struct *)bpf_get_current_task_btf();
+  struct task_struct *task = bpf_get_current_task_btf();
   owner->socket = (__u64)sk;
-  owner->start_time = BPF_CORE_READ(task, group_leader, start_boottime);
+  owner->start_time = task->group_leader->start_boottime;
   owner->closed_at = 0;
   owner->pid = bpf_get_current_pid_tgid() >> 32;
   owner->reserved = 0;
-  const unsigned char *name = BPF_CORE_READ(task, mm, exe_file, f_path.dentry, d_name.name);
-  if (!name || bpf_probe_read_kernel_str(owner->name, sizeof owner->name, name) <= 0) {
-    bpf_get_current_comm(owner->name, sizeof owner->name);
+
+  // The executable's name is read once per process; a program opening many
+  // connections costs one event too.
+  struct quorvel_owner *process = bpf_map_lookup_elem(&announced, &owner->pid);
+  const int known = process && process->start_time == owner->start_time;
+  if (known) {
+    __builtin_memcpy(owner->name, process->name, sizeof owner->name);
+  } else {
+    const unsigned char *name = BPF_CORE_READ(task, mm, exe_file, f_path.dentry, d_name.name);
+    if (!name || bpf_probe_read_kernel_str(owner->name, sizeof owner->name, name) <= 0) {
+      bpf_get_current_comm(owner->name, sizeof owner->name);
+    }
   }
   bpf_map_update_elem(&owners, &key, owner, BPF_ANY);
+  __sync_fetch_and_add(&owner_changes, 1);
+  if (known) return;
 
+  bpf_map_update_elem(&announced, &owner->pid, owner, BPF_ANY);
   struct quorvel_owner_event *event = bpf_ringbuf_reserve(&owner_events, sizeof *event, 0);
   if (!event) return;
   event->start_time = owner->start_time;
@@ -140,41 +159,27 @@ static __always_inline struct sock *socket_of(__u64 fd) {
   return sock ? BPF_CORE_READ(sock, sk) : 0;
 }
 
-static __always_inline int remember_call(__u64 fd) {
-  const __u32 thread = (__u32)bpf_get_current_pid_tgid();
-  bpf_map_update_elem(&calls, &thread, &fd, BPF_ANY);
-  return 0;
-}
-
-static __always_inline int finish_call(int succeeded, int udp_only) {
-  const __u32 thread = (__u32)bpf_get_current_pid_tgid();
-  const __u64 *fd = bpf_map_lookup_elem(&calls, &thread);
-  if (!fd) return 0;
-  const __u64 descriptor = *fd;
-  bpf_map_delete_elem(&calls, &thread);
-  if (!succeeded) return 0;
-  struct sock *sk = socket_of(descriptor);
-  if (sk) record(sk, udp_only);
-  return 0;
-}
-
-// Raw system call hooks: unlike the per-call tracepoints they need no
-// tracefs, which a fresh mount namespace (ip netns exec) lacks.
-SEC("tp_btf/sys_enter")
-int BPF_PROG(call_enter, struct pt_regs *regs, long id) {
-  if (id == NR_CONNECT || id == NR_BIND || id == NR_LISTEN || id == NR_SENDTO || id == NR_SENDMSG ||
-      id == NR_SENDMMSG) {
-    remember_call(PT_REGS_PARM1_CORE_SYSCALL(regs));
-  }
-  return 0;
-}
-
+// The raw exit hook: unlike the per-call tracepoints it needs no tracefs,
+// which a fresh mount namespace (ip netns exec) lacks. The call's first
+// argument, the socket descriptor, is still in the saved registers.
 SEC("tp_btf/sys_exit")
 int BPF_PROG(call_exit, struct pt_regs *regs, long ret) {
   const long id = SYSCALL_NUMBER(regs);
-  if (id == NR_CONNECT) return finish_call(ret == 0 || ret == -EINPROGRESS, 0);
-  if (id == NR_BIND || id == NR_LISTEN) return finish_call(ret == 0, 0);
-  if (id == NR_SENDTO || id == NR_SENDMSG || id == NR_SENDMMSG) return finish_call(ret >= 0, 1);
+  int succeeded;
+  int udp_only = 0;
+  if (id == NR_CONNECT) {
+    succeeded = ret == 0 || ret == -EINPROGRESS;  // a non-blocking connect has its port once under way
+  } else if (id == NR_BIND || id == NR_LISTEN) {
+    succeeded = ret == 0;
+  } else if (id == NR_SENDTO || id == NR_SENDMSG || id == NR_SENDMMSG) {
+    succeeded = ret >= 0;
+    udp_only = 1;
+  } else {
+    return 0;
+  }
+  if (!succeeded) return 0;
+  struct sock *sk = socket_of(PT_REGS_PARM1_CORE_SYSCALL(regs));
+  if (sk) record(sk, udp_only);
   return 0;
 }
 
