@@ -3,6 +3,7 @@
 #include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,6 +73,12 @@ std::optional<std::uint64_t> StartTicks(int pid) {
   return std::nullopt;
 }
 
+// The inode number of this process's network namespace: the capture's.
+unsigned int OwnNetworkNamespace() {
+  struct stat info{};
+  return stat("/proc/self/ns/net", &info) == 0 ? static_cast<unsigned int>(info.st_ino) : 0;
+}
+
 class BpfSocketTracker final : public SocketOwnerTracker {
  public:
   explicit BpfSocketTracker(socket_owners_bpf* skeleton) : skeleton_(skeleton) {}
@@ -105,6 +112,7 @@ class BpfSocketTracker final : public SocketOwnerTracker {
       key.port = port;
       key.protocol = udp ? kUdp : kTcp;
       key.family = family;
+      key.network_namespace = networkNamespace_;
     };
     if (localAddress != 0) add(4, localAddress);
     add(4, 0);
@@ -175,6 +183,7 @@ class BpfSocketTracker final : public SocketOwnerTracker {
   }
 
   socket_owners_bpf* skeleton_;
+  const unsigned int networkNamespace_ = OwnNetworkNamespace();
   ring_buffer* ring_ = nullptr;
   std::thread reader_;
   std::atomic<bool> running_{false};

@@ -8,12 +8,15 @@
 
 /* A local endpoint: protocol (6 or 17), family (4: IPv4, IPv4-mapped IPv6
    included; 6: IPv6), port in host order and the bound address (IPv4 in the
-   first four bytes; all zero for any address). */
+   first four bytes; all zero for any address), in the network namespace
+   of that inode number: the same address and port mean other sockets in
+   other namespaces. */
 struct quorvel_owner_key {
   unsigned char address[16];
   unsigned short port;
   unsigned char protocol;
   unsigned char family;
+  unsigned int network_namespace;
 };
 
 /* Who gave the endpoint its port. */

@@ -83,6 +83,7 @@ static __always_inline int make_key(struct sock *sk, struct quorvel_owner_key *k
   key->port = BPF_CORE_READ(sk, __sk_common.skc_num);
   key->protocol = BPF_CORE_READ(sk, sk_protocol);
   if (key->port == 0 || (key->protocol != IPPROTO_TCP && key->protocol != IPPROTO_UDP)) return 0;
+  key->network_namespace = BPF_CORE_READ(sk, __sk_common.skc_net.net, ns.inum);
   if (family == AF_INET) {
     const __u32 address = BPF_CORE_READ(sk, __sk_common.skc_rcv_saddr);
     __builtin_memcpy(key->address, &address, 4);
