@@ -3,7 +3,9 @@
 # one-shot UDP programs, one long-lived program, a listener opened just
 # before its traffic), watched by quorvel-flows --live with kernel events and
 # with the socket tables alone, and by nethogs on the same run. Prints per
-# client kind the share of bytes named by the right program.
+# client kind the share of bytes named by the right program: with downloads
+# paced to about 200 ms as over the Internet, then at veth speed (about a
+# millisecond), where no poll can see a connection's socket.
 # Then the cost of the hooks: 100,000 connect/close pairs with quorvel-flows
 # (kernel events), with quorvel-flows (tables only) and without Quorvel.
 # Usage: bench/attribution_bench.sh BUILD_DIR [CONNECTIONS_PER_KIND]
@@ -19,7 +21,6 @@ work="$(mktemp -d)"
 netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT
 source "$root/tests/support/attribution_workload.sh"
-workload_start_server "$work"
 
 # nethogs' share per kind: bytes of the right pid (the largest total it
 # showed for that pid) over the workload's bytes from quorvel-flows.
@@ -57,14 +58,15 @@ for kind, (pids, total) in sorted(kinds.items()):
 PY
 }
 
-for mode in kernel table; do
-  option=()
+# attribution_run MODE: one run of the workload watched by quorvel-flows in
+# MODE ("kernel" or "table") and nethogs.
+attribution_run() {
+  local mode="$1" option=() flows_pid nethogs_pid=
   [ "$mode" = table ] && option=(--no-kernel-events)
   rm -f "$work/expected.txt"
   ip netns exec "$QV_NS_A" "$build/quorvel-flows" --live --address "$QV_ADDR_A" "${option[@]}" \
     >"$work/flows.txt" 2>"$work/flows.err" &
   flows_pid=$!
-  nethogs_pid=
   if command -v nethogs >/dev/null; then
     ip netns exec "$QV_NS_A" nethogs -t -v 2 -d 1 "$QV_IF_A" >"$work/nethogs.txt" 2>/dev/null &
     nethogs_pid=$!
@@ -73,7 +75,7 @@ for mode in kernel table; do
   sleep 1
   workload_run "$work" "$count"
   sleep 1.5
-  kill -TERM "$flows_pid"
+  kill -TERM "$flows_pid" 2>/dev/null || true
   wait "$flows_pid" || true
   if [ -n "$nethogs_pid" ]; then
     kill -TERM "$nethogs_pid" 2>/dev/null || true
@@ -81,7 +83,17 @@ for mode in kernel table; do
   fi
   head -1 "$work/flows.err"
   python3 "$QV_WORKLOAD_PY" check "$work/flows.txt" "$work/expected.txt" "$mode" | grep -v '^FAIL' || true
-  [ -n "$nethogs_pid" ] && nethogs_shares "$work/nethogs.txt" "$work/expected.txt" "$work/flows.txt"
+  if [ -n "$nethogs_pid" ]; then nethogs_shares "$work/nethogs.txt" "$work/expected.txt" "$work/flows.txt"; fi
+}
+
+for pause in 0.02 0; do
+  echo "-- downloads in ten parts with $pause s between them"
+  workload_start_server "$work" "$pause"
+  server_pid=$!
+  attribution_run kernel
+  attribution_run table
+  kill -TERM "$server_pid"
+  wait "$server_pid" || true
 done
 
 # Hook cost in CPU time per pair: runs alternate so that a busy machine
@@ -101,7 +113,7 @@ for run in 1 2 3 4 5 6 7; do
     fi
     nanoseconds="$(ip netns exec "$QV_NS_A" "$loop" 100000)"
     if [ -n "$flows_pid" ]; then
-      kill -TERM "$flows_pid"
+      kill -TERM "$flows_pid" 2>/dev/null || true
       wait "$flows_pid" || true
     fi
     if [ -z "${best[$mode]:-}" ] || [ "$nanoseconds" -lt "${best[$mode]}" ]; then best[$mode]="$nanoseconds"; fi

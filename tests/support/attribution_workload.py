@@ -1,6 +1,7 @@
 """Client programs of the attribution tests and benchmark, and their check.
 
-  server ADDR              HTTP on 8080 (100 KB per GET, paced) and UDP echo on 9999
+  server ADDR [PAUSE]      HTTP on 8080 (100 KB per GET in ten parts with PAUSE
+                           seconds, default 0.02, between) and UDP echo on 9999
   long ADDR COUNT          one process, a new HTTP connection per download
   udp ADDR                 one request/reply exchange, then exit
   listen ADDR PORT COUNT   serves COUNT HTTP downloads on a fresh listener
@@ -24,6 +25,7 @@ import threading
 import time
 
 BODY = b"q" * 100_000
+PAUSE = 0.02
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -39,7 +41,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for start in range(0, len(BODY), chunk):
             self.wfile.write(BODY[start:start + chunk])
             self.wfile.flush()
-            time.sleep(0.02)
+            time.sleep(PAUSE)
 
     def log_message(self, *args):
         pass
@@ -134,6 +136,8 @@ def check(flows_path, expected_path, mode):
 def main():
     role, args = sys.argv[1], sys.argv[2:]
     if role == "server":
+        global PAUSE
+        PAUSE = float(args[1]) if len(args) > 1 else PAUSE
         serve(args[0])
     elif role == "long":
         long_lived(args[0], int(args[1]))

@@ -8,9 +8,11 @@ QV_WORKLOAD_PY="$(dirname "${BASH_SOURCE[0]}")/attribution_workload.py"
 QV_PYTHON="$(python3 -c 'import os, sys; print(os.path.realpath(sys.executable))')"
 QV_PYTHON_NAME="$(basename "$QV_PYTHON")"
 
-# workload_start_server WORK: the HTTP and UDP server in B.
+# workload_start_server WORK [PAUSE]: the HTTP and UDP server in B; PAUSE
+# seconds between the ten parts of a download (default 0.02).
 workload_start_server() {
-  ip netns exec "$QV_NS_B" "$QV_PYTHON" "$QV_WORKLOAD_PY" server "$QV_ADDR_B" >"$1/server.txt" 2>&1 &
+  rm -f "$1/server.txt"
+  ip netns exec "$QV_NS_B" "$QV_PYTHON" "$QV_WORKLOAD_PY" server "$QV_ADDR_B" ${2:+"$2"} >"$1/server.txt" 2>&1 &
   wait_for_line "$1/server.txt" listening
 }
 
@@ -31,6 +33,7 @@ workload_run() {
   done
   ip netns exec "$QV_NS_A" "$QV_PYTHON" "$QV_WORKLOAD_PY" long "$QV_ADDR_B" "$count" |
     while read -r pid port; do echo "long $port 8080 $QV_PYTHON_NAME $pid" >>"$work/expected.txt"; done
+  rm -f "$work/listen.txt"  # a line left from an earlier run would not wait for this listener
   ip netns exec "$QV_NS_A" "$QV_PYTHON" "$QV_WORKLOAD_PY" listen "$QV_ADDR_A" 8090 "$count" >"$work/listen.txt" &
   local listener=$!
   wait_for_line "$work/listen.txt" 8090
