@@ -114,7 +114,6 @@ TEST(ConnectionTableThread, StopReleasesAWaitingLookup) {
   LocalSources sources(owners, clock);
   sources.Start();
   ASSERT_TRUE(AwaitPasses(owners, 1));
-  sources.LookupLocalSource(1, 6);  // consume the pending signal
   owners.Hold(true);
   std::thread lookup([&] { sources.LookupLocalSource(2, 6); });
   std::this_thread::sleep_for(Millis(50));
