@@ -23,6 +23,10 @@ std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
 Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
     : state_(state), clock_(clock), proxy_(state, clock), localSources_(localSources) {}
 
+bool Accountant::WantsPayload() const {
+  return state_.settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active();
+}
+
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
   const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
@@ -53,7 +57,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   // and the one-second timer must not wait behind it.
   const std::string& localSource = localSources_.Lookup(localPort, packet.protocol, localAddress).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
-  const std::int64_t now = clock_.NowSeconds();
+  const std::int64_t nowMicroseconds = clock_.NowMicroseconds();
+  const std::int64_t now = nowMicroseconds / 1'000'000 - (nowMicroseconds % 1'000'000 < 0 ? 1 : 0);
 
   bool queueEvent = false;
   std::string movedFrom;
@@ -63,11 +68,15 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
       TrafficFlow fresh{remoteAddress};
-      fresh.firstSecond = now;
+      fresh.localAddress = outgoing ? packet.source : packet.destination;
+      fresh.protocol = packet.protocol;
+      fresh.firstMicroseconds = nowMicroseconds;
       movedFrom = TakeGuessedFlow(fresh, key, packet.protocol, now);
       flow = stats.flows.emplace(key.ToKey(), fresh).first;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
+    ++DirectionCounter(flow->second.uploadPackets, flow->second.downloadPackets, direction);
+    flow->second.lastMicroseconds = nowMicroseconds;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
 
     RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
@@ -81,8 +90,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   }
 
   if (state_.spy.Active()) {
-    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload,
-                              packet.length, packet.receivedEnd});
+    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload, packet.length,
+                              packet.receivedEnd, packet.packetStart, nowMicroseconds});
   }
 
   if (queueEvent) {
@@ -102,7 +111,9 @@ std::string Accountant::TakeGuessedFlow(TrafficFlow& flow, const FlowKeyView& ke
   if (found == flows.end() || now - found->second.lastQueuedSecond > kGuessLifeSeconds) return {};
   flow.upload += found->second.upload;
   flow.download += found->second.download;
-  flow.firstSecond = found->second.firstSecond;
+  flow.uploadPackets += found->second.uploadPackets;
+  flow.downloadPackets += found->second.downloadPackets;
+  flow.firstMicroseconds = found->second.firstMicroseconds;
   flows.erase(found);
   return guess;
 }

@@ -24,6 +24,9 @@ class Accountant {
   Accountant(EngineState& state, LocalSources& localSources, Clock& clock);
 
   void AccountPacket(const PacketFacts& packet);
+  // Whether anything reads the bytes after the headers: proxy inspection
+  // or an open Traffic Spy.
+  bool WantsPayload() const;
 
  private:
   // Holding statMutex: takes the bytes and first second of a live flow of the

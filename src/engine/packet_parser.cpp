@@ -23,6 +23,7 @@ std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t rec
   facts.protocol = data[9];
   facts.receivedEnd = data + received;
   facts.payload = data;
+  facts.packetStart = data;
   if (facts.protocol == kTcp || facts.protocol == kUdp) {
     const std::size_t offset = static_cast<std::size_t>(data[0] & 0x0F) * 4;
     if (offset + 4 > received) return std::nullopt;

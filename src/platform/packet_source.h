@@ -15,11 +15,19 @@ class PacketSink {
   virtual ~PacketSink() = default;
   // `data` is valid only during the call; `received` is the number of bytes captured.
   virtual void OnPacket(const std::uint8_t* data, std::size_t received) = 0;
+  // The same with the capture's arrival time, microseconds since 1970.
+  virtual void OnTimedPacket(std::int64_t /*arrivalMicroseconds*/, const std::uint8_t* data, std::size_t received) {
+    OnPacket(data, received);
+  }
+  // Whether the bytes after the headers are wanted; a capture may leave them
+  // out while they are not.
+  virtual bool WantsPayload() const { return true; }
 };
 
 struct CaptureStats {
   std::uint64_t received = 0;  // packets the kernel handed to the capture
   std::uint64_t dropped = 0;   // packets the kernel dropped for lack of buffer space
+  std::uint64_t helperDropped = 0;  // packets the capture helper could not hand over
 };
 
 // One opened capture: live on an interface, or an offline file.

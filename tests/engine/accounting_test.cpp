@@ -6,9 +6,9 @@
 
 #include "attribution/host_resolver.h"
 #include "attribution/local_sources.h"
+#include "common/format.h"
 #include "engine/engine_state.h"
 #include "engine/worker.h"
-#include "mainwindow/format.h"
 #include "support/fake_platform.h"
 #include "support/packet_builder.h"
 
@@ -221,7 +221,7 @@ TEST_F(AccountingTest, AFirstGuessFlowMovesToItsOwner) {
     LocalSources names(owners, fakes.clock);
     Accountant counting(engine, names, fakes.clock);
     HostResolverPool resolver(engine, fakes.names, fakes.clock, 1);
-    Worker worker(engine, names, resolver, fakes.names, fakes.clock, ::testing::TempDir());
+    Worker worker(engine, names, resolver, fakes.names, fakes.clock, DayLogSaver{});  // no midnight in these cases
     const auto account = [&](const PacketSpec& shape) {
       const auto bytes = BuildIpv4Packet(shape);
       counting.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));

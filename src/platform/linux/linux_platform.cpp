@@ -1,13 +1,12 @@
 #include "platform/linux/linux_platform.h"
 
-#include "platform/linux/bpf/bpf_socket_tracker.h"
-
 namespace quorvel {
 
 LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
-    : tables_(clock_),
-      tracker_(options.kernelEvents ? StartBpfSocketTracker(kernelEventsProblem_) : nullptr),
-      owners_(tables_, tracker_.get()) {}
+    : packets_(options.helperPath),
+      owners_(options.helperPath),
+      // Loading the BPF program needs rights this process does not hold.
+      kernelEventsProblem_(options.kernelEvents ? "kernel events need rights this program does not hold" : "") {}
 
 Platform LinuxPlatform::Bundle() { return Platform{packets_, owners_, names_, interfaces_, clock_}; }
 

@@ -1,26 +1,27 @@
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/linux/helper_capture.h"
+#include "platform/linux/helper_owner_source.h"
+#include "platform/linux/helper_process.h"
 #include "platform/linux/ifaddrs_interface_lister.h"
-#include "platform/linux/pcap_capture.h"
 #include "platform/linux/posix_name_resolver.h"
-#include "platform/linux/proc_owner_source.h"
 #include "platform/platform.h"
-#include "platform/socket_owner_tracker.h"
 
 namespace quorvel {
 
 struct LinuxPlatformOptions {
+  std::string helperPath = HelperPathBesideProgram();
   // Learn socket owners from kernel events where the kernel and the rights
   // allow; off: from the socket tables alone.
   bool kernelEvents = true;
 };
 
-// The real operating system behind the Platform bundle. Must outlive every
-// user of its Bundle().
+// The real operating system behind the Platform bundle. Capture and socket
+// owners come from quorvel-capture, so this process needs no rights. Must
+// outlive every user of its Bundle().
 class LinuxPlatform {
  public:
   explicit LinuxPlatform(LinuxPlatformOptions options = {});
@@ -33,12 +34,10 @@ class LinuxPlatform {
   const std::string& KernelEventsProblem() const { return kernelEventsProblem_; }
 
  private:
-  SystemClock clock_;  // first: the owner source keeps a reference to it
-  LivePacketSourceFactory packets_;
-  ProcOwnerSource tables_;
+  SystemClock clock_;
+  HelperPacketSourceFactory packets_;
+  HelperOwnerSource owners_;
   std::string kernelEventsProblem_;
-  std::unique_ptr<SocketOwnerTracker> tracker_;
-  TrackedOwnerSource owners_;
   PosixNameResolver names_;
   IfaddrsInterfaceLister interfaces_;
 };
