@@ -54,7 +54,7 @@ quorvel_install_capture_helper() {
   [ "$user" = root ] || "${sudo[@]}" usermod -aG quorvel "$user"
   "${sudo[@]}" chown root:quorvel "$dir/quorvel-capture"
   "${sudo[@]}" chmod 0750 "$dir/quorvel-capture"
-  "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+ep "$dir/quorvel-capture"
+  "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace,cap_bpf,cap_perfmon+ep "$dir/quorvel-capture"
   local program
   for program in "$dir/quorvel" "$dir/quorvel-flows"; do
     if [ -f "$program" ] && [ -n "$(getcap "$program")" ]; then "${sudo[@]}" setcap -r "$program"; fi

@@ -187,8 +187,11 @@ int Run(const Options& options) {
   Monitor monitor(state, bundle, observer, monitorOptions);
   monitor.Start();
   if (options.live) {
-    std::fprintf(stderr, "quorvel-flows: owners from %s%s%s\n", monitor.localSources().AttributionName().c_str(),
-                 system.KernelEventsProblem().empty() ? "" : ": ", system.KernelEventsProblem().c_str());
+    // Asking how owners are found starts the kernel events helper: the problem comes after.
+    const std::string attribution = monitor.localSources().AttributionName();
+    const std::string problem = system.KernelEventsProblem();
+    std::fprintf(stderr, "quorvel-flows: owners from %s%s%s\n", attribution.c_str(), problem.empty() ? "" : ": ",
+                 problem.c_str());
   }
 
   if (!options.live) {

@@ -3,10 +3,7 @@
 namespace quorvel {
 
 LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
-    : packets_(options.helperPath),
-      owners_(options.helperPath),
-      // Loading the BPF program needs rights this process does not hold.
-      kernelEventsProblem_(options.kernelEvents ? "kernel events need rights this program does not hold" : "") {}
+    : packets_(options.helperPath), owners_(options.helperPath, options.kernelEvents) {}
 
 Platform LinuxPlatform::Bundle() { return Platform{packets_, owners_, names_, interfaces_, clock_}; }
 

@@ -14,8 +14,8 @@ namespace quorvel {
 
 struct LinuxPlatformOptions {
   std::string helperPath = HelperPathBesideProgram();
-  // Learn socket owners from kernel events where the kernel and the rights
-  // allow; off: from the socket tables alone.
+  // Learn socket owners from kernel events, loaded by the helper, where the
+  // kernel and the helper's rights allow; off: from the socket tables alone.
   bool kernelEvents = true;
 };
 
@@ -30,14 +30,13 @@ class LinuxPlatform {
 
   Platform Bundle();
   // Why owners do not come from kernel events although asked for; empty
-  // when they do or were not asked for.
-  const std::string& KernelEventsProblem() const { return kernelEventsProblem_; }
+  // when they do, were not asked for or nobody asked for an owner yet.
+  std::string KernelEventsProblem() const { return owners_.KernelEventsProblem(); }
 
  private:
   SystemClock clock_;
   HelperPacketSourceFactory packets_;
   HelperOwnerSource owners_;
-  std::string kernelEventsProblem_;
   PosixNameResolver names_;
   IfaddrsInterfaceLister interfaces_;
 };

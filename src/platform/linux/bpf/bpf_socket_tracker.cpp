@@ -90,17 +90,17 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     socket_owners_bpf__destroy(skeleton_);
   }
 
-  bool StartReading(std::string& error) {
+  bool OpenEvents(std::string& error) {
     ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.owner_events), &OnEvent, this, nullptr);
-    if (ring_ == nullptr) {
-      error = std::string("cannot read the owner events: ") + std::strerror(errno);
-      return false;
-    }
+    if (ring_ == nullptr) error = std::string("cannot read the owner events: ") + std::strerror(errno);
+    return ring_ != nullptr;
+  }
+
+  void StartReading() {
     running_ = true;
     reader_ = std::thread([this] {
       while (running_.load(std::memory_order_relaxed)) ring_buffer__poll(ring_, kPollMilliseconds);
     });
-    return true;
   }
 
   bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override {
@@ -209,7 +209,7 @@ socket_owners_bpf* Load(int& status) {
 
 }  // namespace
 
-std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error) {
+std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error, const std::function<bool()>& loaded) {
   libbpf_set_print(&Quiet);
   int status = 0;
   socket_owners_bpf* skeleton = Load(status);
@@ -218,7 +218,12 @@ std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error) {
     return nullptr;
   }
   auto tracker = std::make_unique<BpfSocketTracker>(skeleton);
-  if (!tracker->StartReading(error)) return nullptr;
+  if (!tracker->OpenEvents(error)) return nullptr;
+  if (!loaded()) {
+    error = "quorvel-capture could not give up its rights";
+    return nullptr;
+  }
+  tracker->StartReading();
   return tracker;
 }
 

@@ -2,7 +2,7 @@
 
 namespace quorvel {
 
-std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error) {
+std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error, const std::function<bool()>&) {
   error = "built without kernel event support (clang, bpftool, libbpf or the kernel's BTF were missing)";
   return nullptr;
 }
