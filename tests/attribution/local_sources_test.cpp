@@ -4,9 +4,9 @@
 
 #include <map>
 #include <tuple>
+#include <vector>
 
 #include "attribution/local_source_cache.h"
-#include "platform/socket_owner_tracker.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -70,13 +70,17 @@ TEST_F(LocalSourcesTest, WithoutTablesEveryPacketGetsAProtocolText) {
   EXPECT_EQ(sources.LookupLocalSource(53, 17), "UDP protocol: 53");
 }
 
-// Owners as kernel events report them, by (UDP, port, bound address).
-class FakeTracker final : public SocketOwnerTracker {
+// The socket tables, with owners as kernel events report them by (UDP,
+// port, bound address) in front.
+class FakeTrackedOwners final : public OwnerSource {
  public:
+  explicit FakeTrackedOwners(OwnerSource& tables) : tables_(tables) {}
   void Set(bool udp, std::uint16_t port, Ipv4Address address, SocketOwner owner) {
     owners_[{udp, port, address}] = std::move(owner);
     ++events_;
   }
+  bool ReadOwners(std::vector<SocketOwner>& owners) override { return tables_.ReadOwners(owners); }
+  bool TracksSockets() const override { return true; }
   bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override {
     for (const Ipv4Address address : {localAddress, Ipv4Address{0}}) {
       const auto found = owners_.find({udp, port, address});
@@ -89,6 +93,7 @@ class FakeTracker final : public SocketOwnerTracker {
   std::uint64_t OwnerEvents() const override { return events_; }
 
  private:
+  OwnerSource& tables_;
   std::map<std::tuple<bool, std::uint16_t, Ipv4Address>, SocketOwner> owners_;
   std::uint64_t events_ = 0;
 };
@@ -96,9 +101,8 @@ class FakeTracker final : public SocketOwnerTracker {
 // Kernel events answer first, the connection table next, the protocol text last.
 TEST_F(LocalSourcesTest, KernelEventsFirstThenTheTableThenTheProtocol) {
   const Ipv4Address local = MakeIpv4(198, 18, 0, 1);
-  FakeTracker tracker;
-  TrackedOwnerSource tracked(owners, &tracker);
-  LocalSources both(tracked, clock);
+  FakeTrackedOwners tracker(owners);
+  LocalSources both(tracker, clock);
   EXPECT_EQ(both.AttributionName(), "kernel events");
   EXPECT_EQ(sources.AttributionName(), "connection table");
   owners.SetOwners({{5000, false, 1, true, "table", "/bin/table"}, {6000, false, 2, true, "stale", "/bin/stale"}});
