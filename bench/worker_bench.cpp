@@ -53,7 +53,7 @@ void BM_WorkerCycleUpdatesExistingRows(benchmark::State& state) {
     fakes.clock.SetSeconds(kStart);
     {
       std::lock_guard lock(engine.queueMutex);
-      for (int i = 0; i < flows; ++i) engine.events.push_back(PacketEvent{KeyOf(i), 6, kStart - 3});
+      for (int i = 0; i < flows; ++i) engine.events.push_back(PacketEvent{KeyOf(i), 6, kStart - 3, {}});
     }
     state.ResumeTiming();
     const auto started = std::chrono::steady_clock::now();

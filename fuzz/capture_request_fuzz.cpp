@@ -1,5 +1,6 @@
 // Requests as quorvel-capture reads them, and replies as the monitor reads
-// them: no overrun, and every accepted request encodes back to its bytes.
+// them: no overrun, and every accepted request and owner answer encodes back
+// to its bytes.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes += quorvel::kPacketRecordHeaderBytes + record.bytes.size();
       });
       FUZZ_CHECK(bytes == packets->records.size());
+    }
+    if (const auto* found = std::get_if<quorvel::FoundOwnerReply>(&*reply)) {
+      std::vector<std::uint8_t> frame;
+      quorvel::AppendFoundOwner(frame, *found);
+      FUZZ_CHECK(frame.size() == size + quorvel::kFrameHeaderBytes);
+      FUZZ_CHECK(std::equal(body.begin(), body.end(), frame.begin() + quorvel::kFrameHeaderBytes));
     }
   }
   return 0;

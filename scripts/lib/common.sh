@@ -6,13 +6,14 @@ QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 QUORVEL_BUILD_PACKAGES=(
   build-essential cmake ninja-build pkg-config libpcap-dev libcap-dev libcap2-bin
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  clang libbpf-dev bpftool
 )
 QUORVEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump
   xvfb xauth x11-utils
-  python3 nfdump prometheus
+  python3 curl nfdump prometheus
 )
-QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time)
+QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time python3 curl nethogs)
 QUORVEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # Installs the given packages with apt-get when any of them is missing.
@@ -53,7 +54,7 @@ quorvel_install_capture_helper() {
   [ "$user" = root ] || "${sudo[@]}" usermod -aG quorvel "$user"
   "${sudo[@]}" chown root:quorvel "$dir/quorvel-capture"
   "${sudo[@]}" chmod 0750 "$dir/quorvel-capture"
-  "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+ep "$dir/quorvel-capture"
+  "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace,cap_bpf,cap_perfmon+ep "$dir/quorvel-capture"
   local program
   for program in "$dir/quorvel" "$dir/quorvel-flows"; do
     if [ -f "$program" ] && [ -n "$(getcap "$program")" ]; then "${sudo[@]}" setcap -r "$program"; fi

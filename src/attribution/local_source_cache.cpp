@@ -2,7 +2,8 @@
 
 namespace quorvel {
 
-const LocalSourceCache::Entry& LocalSourceCache::Lookup(std::uint32_t localPort, std::uint16_t protocol) {
+const LocalSourceCache::Entry& LocalSourceCache::Lookup(std::uint32_t localPort, std::uint16_t protocol,
+                                                       Ipv4Address localAddress) {
   const std::uint64_t generation = sources_.Generation();
   if (generation != generation_) {
     entries_.clear();
@@ -12,7 +13,7 @@ const LocalSourceCache::Entry& LocalSourceCache::Lookup(std::uint32_t localPort,
   auto found = entries_.find(key);
   if (found == entries_.end()) {
     Entry entry;
-    entry.text = sources_.LookupLocalSource(localPort, protocol, &entry.path);
+    entry.text = sources_.LookupLocalSource(localPort, protocol, &entry.path, localAddress);
     found = entries_.emplace(key, std::move(entry)).first;
   }
   return found->second;

@@ -20,7 +20,7 @@ class LocalSourceCache {
 
   explicit LocalSourceCache(LocalSources& sources) : sources_(sources) {}
 
-  const Entry& Lookup(std::uint32_t localPort, std::uint16_t protocol);
+  const Entry& Lookup(std::uint32_t localPort, std::uint16_t protocol, Ipv4Address localAddress = 0);
 
  private:
   LocalSources& sources_;

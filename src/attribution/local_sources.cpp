@@ -68,7 +68,14 @@ void LocalSources::Stop() {
   threadRunning_ = false;
 }
 
-std::uint64_t LocalSources::Generation() const { return generation_.load(std::memory_order_acquire); }
+std::uint64_t LocalSources::Generation() const {
+  // Both counters only grow, so their sum changes whenever either does.
+  return generation_.load(std::memory_order_acquire) + owners_.OwnerEvents();
+}
+
+std::string LocalSources::AttributionName() const {
+  return owners_.TracksSockets() ? "kernel events" : "connection table";
+}
 
 bool LocalSources::RunPass() {
   // Taken before the tables are read, so a socket that comes during the pass
@@ -90,13 +97,33 @@ bool LocalSources::RunPass() {
 
 void LocalSources::ConnectionTableThread() {
   while (connectionTableFlag_.IsSet()) {
-    if (!RunPass()) break;  // the tables are gone for good: lookups fall back at once
-    refreshDone_.Set();
+    {
+      std::lock_guard lock(passMutex_);
+      ++passesStarted_;
+    }
+    const bool read = RunPass();
+    {
+      std::lock_guard lock(passMutex_);
+      passesDone_ = passesStarted_;
+    }
+    passDone_.notify_all();
+    if (!read) break;  // the tables are gone for good: lookups fall back at once
     if (!AwaitNextPass()) break;
   }
-  threadRunning_ = false;
-  // Release a lookup that may be waiting for a pass that will never come.
-  refreshDone_.Set();
+  {
+    // Releases lookups waiting for a pass that will never come.
+    std::lock_guard lock(passMutex_);
+    threadRunning_ = false;
+  }
+  passDone_.notify_all();
+}
+
+void LocalSources::AwaitFreshPass(std::int64_t milliseconds) {
+  std::unique_lock lock(passMutex_);
+  const std::uint64_t wanted = passesStarted_ + 1;
+  refreshRequest_.Set();
+  passDone_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                     [&] { return passesDone_ >= wanted || !threadRunning_.load(); });
 }
 
 bool LocalSources::AwaitNextPass() {
@@ -137,18 +164,25 @@ void LocalSources::ReturnWaitAllowance(std::int64_t unused) {
 }
 
 std::string LocalSources::LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,
-                                            std::string* path) {
+                                            std::string* path, Ipv4Address localAddress) {
   if (protocol != kTcp && protocol != kUdp) return ProtocolName(protocol);
+  if (owners_.TracksSockets()) {
+    SocketOwner owner;
+    if (owners_.FindOwner(protocol == kUdp, static_cast<std::uint16_t>(localPort), localAddress, owner)) {
+      owner.port = static_cast<std::uint16_t>(localPort);
+      if (path) *path = owner.path;
+      return OwnerText(owner);
+    }
+  }
   std::string text;
   if (FindOwner(localPort, text, path)) return text;
   if (threadRunning_.load()) {
-    // Ask for a fresh pass; wait for it only within the waiting budget, so
-    // that a scan of many unknown ports cannot stall the caller.
-    refreshRequest_.Set();
+    // Wait for a fresh pass only within the waiting budget, so that a scan
+    // of many unknown ports cannot stall the caller.
     const std::int64_t allowance = TakeWaitAllowance();
     if (allowance > 0) {
       const std::int64_t started = clock_.SteadyMilliseconds();
-      refreshDone_.WaitFor(allowance);
+      AwaitFreshPass(allowance);
       ReturnWaitAllowance(allowance - (clock_.SteadyMilliseconds() - started));
       if (FindOwner(localPort, text, path)) return text;
     }

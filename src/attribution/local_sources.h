@@ -15,8 +15,10 @@
 
 namespace quorvel {
 
-// Names the local end of flows: a map from local port to owner text and
-// executable path, rebuilt by ConnectionTableThread every 300 ms or on request.
+// Names the local end of flows: first from the owners the kernel reported as
+// sockets got their ports (when the owner source tracks sockets), then from a
+// map from local port to owner text and executable path, rebuilt by
+// ConnectionTableThread every 300 ms or on request.
 // A periodic pass is left out while the owner source's stamp says no socket
 // came or went (at most kPassesLeftOut in a row), so that a quiet machine
 // does not keep the kernel walking its whole socket hash three times a second.
@@ -35,13 +37,18 @@ class LocalSources {
   // "%s(%d): %d" or "Process ID# %d" for a known owner, else "TCP protocol: %u",
   // "UDP protocol: %u" or the protocol's name. `path` receives the owner's full
   // path when one is known and is left unchanged otherwise. A miss may wait
-  // for one fresh pass (at most 1 s, and within a waiting budget); any thread.
+  // for a pass that starts after it (at most 1 s, and within a waiting
+  // budget); any thread. `localAddress` picks between sockets bound to
+  // different addresses where the kernel reports owners.
   std::string LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,
-                                std::string* path = nullptr);
+                                std::string* path = nullptr, Ipv4Address localAddress = 0);
 
   // Changes whenever an owner entry is added or changed; lock-free, so the
   // capture thread can keep its own cache of texts.
   std::uint64_t Generation() const;
+
+  // How owners are found, for the status bar: "kernel events" or "connection table".
+  std::string AttributionName() const;
 
   // One pass over the owner source, as the thread makes it; false when the
   // tables could not be read. For tests and the thread itself.
@@ -78,6 +85,9 @@ class LocalSources {
   // Waits until a pass is requested or a periodic one is due; false when stopping.
   bool AwaitNextPass();
   bool FindOwner(std::uint32_t port, std::string& text, std::string* path);
+  // Waits, within `milliseconds`, until a pass that started after the call
+  // has finished; a pass already under way does not count.
+  void AwaitFreshPass(std::int64_t milliseconds);
   std::int64_t TakeWaitAllowance();
   void ReturnWaitAllowance(std::int64_t unused);
 
@@ -89,7 +99,12 @@ class LocalSources {
   std::atomic<std::uint64_t> generation_{0};
 
   AutoResetEvent refreshRequest_;
-  AutoResetEvent refreshDone_;
+  // Passes are counted, not signalled: a miss waits for a pass it did not
+  // see start, never for a completion nobody waited for.
+  std::mutex passMutex_;
+  std::condition_variable passDone_;
+  std::uint64_t passesStarted_ = 0;
+  std::uint64_t passesDone_ = 0;
   RunFlag connectionTableFlag_;
   std::atomic<bool> threadRunning_{false};
   std::thread thread_;

@@ -8,6 +8,7 @@ namespace quorvel {
 inline constexpr std::uint64_t RightBit(int capability) { return std::uint64_t{1} << capability; }
 inline constexpr std::uint64_t kCaptureRights = RightBit(12) | RightBit(13);        // net_admin, net_raw
 inline constexpr std::uint64_t kOwnerRights = RightBit(2) | RightBit(19);           // dac_read_search, sys_ptrace
+inline constexpr std::uint64_t kEventRights = RightBit(38) | RightBit(39);          // perfmon, bpf: loading only
 
 // The capabilities of this process's permitted set.
 std::uint64_t PermittedRights();

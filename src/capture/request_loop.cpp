@@ -14,6 +14,7 @@
 #include "capture/packet_stream.h"
 #include "platform/capture_protocol.h"
 #include "platform/clock.h"
+#include "platform/linux/bpf/bpf_socket_tracker.h"
 #include "platform/linux/ifaddrs_interface_lister.h"
 #include "platform/linux/pcap_capture.h"
 #include "platform/linux/proc_owner_source.h"
@@ -106,10 +107,23 @@ class CaptureSession {
   std::thread thread_;
 };
 
-// The owners role: socket owner tables on request.
+// The owners roles: socket owner tables on request, and with kernel events
+// the owner of one endpoint.
 class OwnerService {
  public:
-  explicit OwnerService(int socket) : socket_(socket), owners_(clock_) {}
+  OwnerService(int socket, std::unique_ptr<SocketOwnerTracker> tracker)
+      : socket_(socket), owners_(clock_), tracker_(std::move(tracker)) {}
+
+  bool Tracks() const { return tracker_ != nullptr; }
+  bool SendFoundOwner(const FindOwnerRequest& asked) {
+    FoundOwnerReply found;
+    found.asked = asked;
+    found.found = tracker_->FindOwner(asked.udp, asked.port, asked.localAddress, found.owner);
+    found.ownerEvents = tracker_->OwnerEvents();
+    reply_.clear();
+    AppendFoundOwner(reply_, found);
+    return WriteAll(socket_, reply_);
+  }
 
   bool SendOwners() {
     reply_.clear();
@@ -128,17 +142,18 @@ class OwnerService {
   const int socket_;
   SystemClock clock_;
   ProcOwnerSource owners_;
+  std::unique_ptr<SocketOwnerTracker> tracker_;
   std::vector<SocketOwner> list_;
   std::vector<std::uint8_t> reply_;
 };
 
-int Serve(int socket, HelperRole role) {
+int Serve(int socket, HelperRole role, std::unique_ptr<SocketOwnerTracker> tracker) {
   std::unique_ptr<CaptureSession> capture;
   std::unique_ptr<OwnerService> owners;
   if (role == HelperRole::kCapture) {
     capture = std::make_unique<CaptureSession>(socket);
   } else {
-    owners = std::make_unique<OwnerService>(socket);
+    owners = std::make_unique<OwnerService>(socket, std::move(tracker));
   }
   for (;;) {
     std::optional<CaptureRequest> request;
@@ -158,6 +173,8 @@ int Serve(int socket, HelperRole role) {
       if (!owners->SendOwners()) return kHelperDone;
     } else if (std::holds_alternative<StampRequest>(*request)) {
       if (!owners->SendStamp()) return kHelperDone;
+    } else if (const auto* find = std::get_if<FindOwnerRequest>(&*request); find && owners->Tracks()) {
+      if (!owners->SendFoundOwner(*find)) return kHelperDone;
     } else {
       return kHelperMalformed;
     }
@@ -173,14 +190,32 @@ int RunRequestLoop(int socket) {
   const auto* hello = read == Read::kRequest ? std::get_if<HelloRequest>(&*request) : nullptr;
   if (hello == nullptr) return kHelperMalformed;
 
-  const std::uint64_t needed = hello->role == HelperRole::kCapture ? kCaptureRights : kOwnerRights;
-  const std::uint64_t missing = needed & ~PermittedRights();
+  const HelperRole role = hello->role;
+  const std::uint64_t needed = role == HelperRole::kCapture ? kCaptureRights : kOwnerRights;
+  const std::uint64_t loading = role == HelperRole::kOwnerEvents ? kEventRights : 0;
+  const std::uint64_t missing = (needed | loading) & ~PermittedRights();
   std::vector<std::uint8_t> reply;
   AppendWelcome(reply, WelcomeReply{kCaptureProtocolVersion, missing});
   if (!WriteAll(socket, reply)) return kHelperDone;
   if (hello->version != kCaptureProtocolVersion) return kHelperMalformed;
+  // The kernel's events are loaded with the rights that allows, which go
+  // right after: the loaded program and its maps need none.
+  std::unique_ptr<SocketOwnerTracker> tracker;
+  std::string trackerError;
+  if (role == HelperRole::kOwnerEvents) {
+    tracker = StartBpfSocketTracker(trackerError, [needed] { return KeepOnlyRights(needed); });
+  }
   if (!KeepOnlyRights(needed)) return kHelperFailed;
-  return Serve(socket, hello->role);
+  if (role == HelperRole::kOwnerEvents) {
+    reply.clear();
+    if (tracker) {
+      AppendOpened(reply, OpenedReply{});
+    } else {
+      AppendText(reply, MessageType::kOpenFailed, trackerError);
+    }
+    if (!WriteAll(socket, reply) || !tracker) return tracker ? kHelperDone : kHelperFailed;
+  }
+  return Serve(socket, role, std::move(tracker));
 }
 
 }  // namespace quorvel

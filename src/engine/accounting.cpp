@@ -5,6 +5,9 @@
 namespace quorvel {
 namespace {
 
+constexpr std::uint16_t kTcp = 6;
+constexpr std::uint16_t kUdp = 17;
+
 bool IsLinkLocal(const IpAddress& address) {
   return address.bytes[0] == 0xFE && (address.bytes[1] & 0xC0) == 0x80;  // fe80::/10
 }
@@ -72,16 +75,21 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
 
   const bool outgoing = direction == Direction::kOutgoing;
   const std::uint32_t localPort = outgoing ? packet.sourcePort : packet.destinationPort;
+  const IpAddress& localAddress = outgoing ? packet.source : packet.destination;
   const IpAddress& remoteAddress = outgoing ? packet.destination : packet.source;
   const std::uint32_t remotePort = outgoing ? packet.destinationPort : packet.sourcePort;
   // Named outside statMutex: a lookup miss may wait for the connection table,
   // and the one-second timer must not wait behind it.
-  const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
+  // Kernel-event owners are keyed by IPv4 addresses; an IPv6 flow asks for
+  // any address of its port.
+  const std::string& localSource =
+      localSources_.Lookup(localPort, packet.protocol, localAddress.IsIpv6() ? 0 : localAddress.Ipv4()).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
   const std::int64_t nowMicroseconds = clock_.NowMicroseconds();
   const std::int64_t now = nowMicroseconds / 1'000'000 - (nowMicroseconds % 1'000'000 < 0 ? 1 : 0);
 
   bool queueEvent = false;
+  std::string movedFrom;
   {
     std::lock_guard lock(state_.statMutex);
     TrafficStats& stats = state_.stats;
@@ -91,6 +99,7 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
       created.localAddress = outgoing ? packet.source : packet.destination;
       created.protocol = packet.protocol;
       created.firstMicroseconds = nowMicroseconds;
+      movedFrom = TakeGuessedFlow(created, key, packet.protocol, now);
       flow = stats.flows.emplace(key.ToKey(), created).first;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
@@ -114,10 +123,27 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   }
 
   if (queueEvent) {
-    PacketEvent event{key.ToKey(), packet.protocol, now};
+    PacketEvent event{key.ToKey(), packet.protocol, now, std::move(movedFrom)};
     std::lock_guard lock(state_.queueMutex);
     state_.events.push_back(std::move(event));
   }
+}
+
+std::string Accountant::TakeGuessedFlow(TrafficFlow& flow, const FlowKeyView& key, std::uint16_t protocol,
+                                        std::int64_t now) {
+  if (protocol != kTcp && protocol != kUdp) return {};
+  std::string guess = ProtocolSourceText(key.localPort, protocol);
+  if (guess == key.localSource) return {};
+  FlowTable& flows = state_.stats.flows;
+  const auto found = flows.find(FlowKeyView(guess, key.localPort, *key.remoteAddress, key.remotePort));
+  if (found == flows.end() || now - found->second.lastQueuedSecond > kGuessLifeSeconds) return {};
+  flow.upload += found->second.upload;
+  flow.download += found->second.download;
+  flow.uploadPackets += found->second.uploadPackets;
+  flow.downloadPackets += found->second.downloadPackets;
+  flow.firstMicroseconds = found->second.firstMicroseconds;
+  flows.erase(found);
+  return guess;
 }
 
 }  // namespace quorvel

@@ -88,6 +88,9 @@ struct PacketEvent {
   FlowKey key;
   std::uint16_t protocol = 0;
   std::int64_t time = 0;  // seconds since 1970 UTC
+  // Set on the first event of a flow that took over the bytes of one first
+  // accounted under this protocol text, so that its row moves too.
+  std::string movedFrom;
 };
 
 // Bytes of one remote address in one direction, with its shown name.

@@ -129,7 +129,7 @@ void Monitor::CaptureThread(Ipv4Address address) {
   {
     std::lock_guard lock(statusMutex_);
     source_ = opened.source.get();
-    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, {}};
+    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, localSources_.AttributionName(), {}};
   }
 
   // IPv6 addresses come and go while it runs (temporary addresses above

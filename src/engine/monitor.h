@@ -40,6 +40,7 @@ struct CaptureStatus {
   std::uint64_t kernelDropped = 0; // packets the kernel dropped for this capture
   std::uint64_t helperDropped = 0; // packets the capture helper could not hand over
   bool running = false;
+  std::string attribution;         // how owners are found: "kernel events" or "connection table"
   std::string problem;             // why the capture stopped or could not start; empty otherwise
 };
 

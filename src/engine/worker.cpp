@@ -1,5 +1,6 @@
 #include "engine/worker.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -150,22 +151,32 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
   const std::string_view addressText = *EndpointAddressPart(remoteText);
   // The row shows the owner of the port as it is now; the flow is found by
   // the event's own key, which carries the text of packet time.
-  const LocalSourceCache::Entry& owner = localSources_.Lookup(key.localPort, event.protocol);
+  const Ipv4Address interfaceAddress = state_.settings.interfaceAddress.load(std::memory_order_relaxed);
+  const LocalSourceCache::Entry& owner = localSources_.Lookup(key.localPort, event.protocol, interfaceAddress);
   const std::string& localSource = owner.text;
 
   std::lock_guard list(state_.listMutex);
   std::lock_guard map2(state_.map2Mutex);
-  const auto flowTotals = [this, &key]() -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
+  struct Totals {
+    std::uint64_t download = 0;
+    std::uint64_t upload = 0;
+    std::int64_t firstSecond = 0;
+  };
+  const auto flowTotals = [this, &key]() -> std::optional<Totals> {
     std::lock_guard stat(state_.statMutex);
     const auto flow = state_.stats.flows.find(key);
     if (flow == state_.stats.flows.end()) return std::nullopt;
-    return std::pair{flow->second.download, flow->second.upload};
+    const std::int64_t first = flow->second.firstMicroseconds;
+    return Totals{flow->second.download, flow->second.upload, first / 1'000'000 - (first % 1'000'000 < 0 ? 1 : 0)};
   };
   FlowRows& rows = state_.rows;
+  if (!event.movedFrom.empty() && event.movedFrom != localSource) {
+    MoveGuessedRow(remoteText, event.movedFrom, owner);
+  }
   if (const auto id = rows.FindRowByEndpoint(remoteText, localSource)) {
     const auto totals = flowTotals();
     if (!totals) return false;  // cleared while its event waited
-    rows.UpdateColumns(*id, ActivityChange(totals->first, totals->second, TimeText(event.time)));
+    rows.UpdateColumns(*id, ActivityChange(totals->download, totals->upload, TimeText(event.time)));
     return false;
   }
 
@@ -182,10 +193,12 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
   FlowRow row;
   row.columns[kColumnRemote] = remoteText;
   row.columns[kColumnHost] = name ? *name : std::string(addressText);
-  SetByteColumns(row, totals->first, totals->second);
+  SetByteColumns(row, totals->download, totals->upload);
   row.columns[kColumnLocalSource] = localSource;
-  row.columns[kColumnFirstActivity] = TimeText(event.time);
-  row.columns[kColumnLastActivity] = row.columns[kColumnFirstActivity];
+  // A flow that took over a first guess started before this event.
+  const std::int64_t first = event.movedFrom.empty() ? event.time : std::min(totals->firstSecond, event.time);
+  row.columns[kColumnFirstActivity] = TimeText(first);
+  row.columns[kColumnLastActivity] = TimeText(event.time);
   row.columns[kColumnFullPath] = owner.path;
   row.iconPath = owner.path;
   row.selected = true;
@@ -201,6 +214,28 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
   rows.InsertTop(std::move(row));
   if (!name) resolver_.Request(key.remoteAddress);
   return true;
+}
+
+void Worker::MoveGuessedRow(const std::string& remoteText, const std::string& guess,
+                            const LocalSourceCache::Entry& owner) {
+  FlowRows& rows = state_.rows;
+  const auto guessed = rows.FindRowByEndpoint(remoteText, guess);
+  if (!guessed) return;
+  const std::string addressText = remoteText.substr(0, remoteText.find(':'));
+  if (const auto named = rows.FindRowByEndpoint(remoteText, owner.text)) {
+    // The guessed row came first: its first activity is the connection's.
+    const FlowRowPtr first = rows.Get(*guessed);
+    rows.UpdateColumns(*named, FlowRowChange().Set(kColumnFirstActivity, first->columns[kColumnFirstActivity]));
+    rows.Erase(*guessed);
+  } else if (state_.filters.IsHiddenByFilters(addressText, addressText, owner.text)) {
+    rows.Erase(*guessed);
+  } else {
+    rows.Update(*guessed, [&owner](FlowRow& row) {
+      row.columns[kColumnLocalSource] = owner.text;
+      row.columns[kColumnFullPath] = owner.path;
+      row.iconPath = owner.path;
+    });
+  }
 }
 
 ProxyFlow& Worker::ProxyFlowFor(const ProxyEvent& event, const std::string& localSource) {
@@ -228,7 +263,8 @@ std::string Worker::ProxyAddressText(const std::string& host) {
 }
 
 void Worker::UpdateProxyFlowRow(const ProxyEvent& event) {
-  const LocalSourceCache::Entry& owner = localSources_.Lookup(event.localPort, kTcp);
+  const LocalSourceCache::Entry& owner =
+      localSources_.Lookup(event.localPort, kTcp, state_.settings.interfaceAddress.load(std::memory_order_relaxed));
   const std::string& localSource = owner.text;
   const auto needsRow = [&] {
     return !state_.rows.FindRowByHost(event.host, localSource) &&

@@ -81,6 +81,11 @@ class Worker {
   std::deque<ProxyEvent> TakeDueProxyEvents(std::int64_t now);
   void ExpireHighlights(std::int64_t now);
   void MidnightReset(std::int64_t now);
+  // Holding listMutex and map2Mutex: the row of a flow first counted under
+  // the `guess` protocol text now belongs to the owner's flow; it takes the
+  // owner's texts, or gives its first activity to an owner row that exists.
+  void MoveGuessedRow(const std::string& remoteText, const std::string& guess,
+                      const LocalSourceCache::Entry& owner);
   // The ProxyFlow of (host, source), created when absent. Holding statMutex.
   ProxyFlow& ProxyFlowFor(const ProxyEvent& event, const std::string& localSource);
   // Column 0 of a new proxy row; may wait for a forward lookup.

@@ -87,6 +87,22 @@ bool IsInterfaceName(std::span<const std::uint8_t> name) {
   return true;
 }
 
+std::optional<FindOwnerRequest> ParseFindOwner(Fields& fields) {
+  FindOwnerRequest asked;
+  const auto udp = fields.Get<std::uint8_t>();
+  asked.port = fields.Get<std::uint16_t>();
+  asked.localAddress = fields.Get<Ipv4Address>();
+  if (fields.Bad() || udp > 1 || asked.port == 0) return std::nullopt;
+  asked.udp = udp == 1;
+  return asked;
+}
+
+void PutFindOwner(Writer& writer, const FindOwnerRequest& asked) {
+  writer.Put(static_cast<std::uint8_t>(asked.udp ? 1 : 0));
+  writer.Put(asked.port);
+  writer.Put(asked.localAddress);
+}
+
 template <typename T>
 std::optional<T> Finished(const Fields& fields, T value) {
   if (!fields.Done()) return std::nullopt;
@@ -99,8 +115,8 @@ std::optional<CaptureRequest> ParseRequestFields(MessageType type, Fields& field
       HelloRequest hello;
       hello.version = fields.Get<std::uint32_t>();
       const auto role = fields.Get<std::uint8_t>();
-      if (role != static_cast<std::uint8_t>(HelperRole::kCapture) &&
-          role != static_cast<std::uint8_t>(HelperRole::kOwners)) {
+      if (role < static_cast<std::uint8_t>(HelperRole::kCapture) ||
+          role > static_cast<std::uint8_t>(HelperRole::kOwnerEvents)) {
         return std::nullopt;
       }
       hello.role = static_cast<HelperRole>(role);
@@ -123,6 +139,11 @@ std::optional<CaptureRequest> ParseRequestFields(MessageType type, Fields& field
       return Finished<CaptureRequest>(fields, StampRequest{});
     case MessageType::kStop:
       return Finished<CaptureRequest>(fields, StopRequest{});
+    case MessageType::kFindOwner: {
+      const auto asked = ParseFindOwner(fields);
+      if (!asked) return std::nullopt;
+      return Finished<CaptureRequest>(fields, *asked);
+    }
     default:
       return std::nullopt;
   }
@@ -206,6 +227,22 @@ std::optional<CaptureReply> ParseReplyFields(MessageType type, Fields& fields) {
       if (has > 1) return std::nullopt;
       return Finished<CaptureReply>(fields, StampReply{has == 1 ? std::optional(stamp) : std::nullopt});
     }
+    case MessageType::kFoundOwner: {
+      FoundOwnerReply found;
+      const auto asked = ParseFindOwner(fields);
+      const auto flags = fields.Get<std::uint8_t>();
+      found.ownerEvents = fields.Get<std::uint64_t>();
+      found.owner.pid = fields.Get<std::int32_t>();
+      found.owner.name = fields.Text(kMaxOwnerText);
+      found.owner.path = fields.Text(kMaxOwnerText);
+      if (!asked || flags > 3 || found.owner.pid < 0) return std::nullopt;
+      found.asked = *asked;
+      found.found = (flags & 1) != 0;
+      found.owner.processFound = (flags & 2) != 0;
+      found.owner.udp = asked->udp;
+      found.owner.port = asked->port;
+      return Finished<CaptureReply>(fields, std::move(found));
+    }
     default:
       return std::nullopt;
   }
@@ -240,6 +277,9 @@ void AppendRequest(std::vector<std::uint8_t>& out, const CaptureRequest& request
           start = BeginFrame(out, MessageType::kOwners);
         } else if constexpr (std::is_same_v<T, StampRequest>) {
           start = BeginFrame(out, MessageType::kStamp);
+        } else if constexpr (std::is_same_v<T, FindOwnerRequest>) {
+          start = BeginFrame(out, MessageType::kFindOwner);
+          PutFindOwner(writer, value);
         } else {
           start = BeginFrame(out, MessageType::kStop);
         }
@@ -279,6 +319,18 @@ void AppendStamp(std::vector<std::uint8_t>& out, const StampReply& reply) {
   Writer writer(out);
   writer.Put(static_cast<std::uint8_t>(reply.stamp ? 1 : 0));
   writer.Put(reply.stamp.value_or(0));
+  EndFrame(out, start);
+}
+
+void AppendFoundOwner(std::vector<std::uint8_t>& out, const FoundOwnerReply& reply) {
+  const std::size_t start = BeginFrame(out, MessageType::kFoundOwner);
+  Writer writer(out);
+  PutFindOwner(writer, reply.asked);
+  writer.Put(static_cast<std::uint8_t>((reply.found ? 1 : 0) | (reply.owner.processFound ? 2 : 0)));
+  writer.Put(reply.ownerEvents);
+  writer.Put(static_cast<std::int32_t>(reply.owner.pid));
+  writer.Text(reply.owner.name, kMaxOwnerText);
+  writer.Text(reply.owner.path, kMaxOwnerText);
   EndFrame(out, start);
 }
 

@@ -27,7 +27,9 @@ namespace quorvel {
 //   kOwners   -                    kPackets       stats, then packet records
 //   kStamp    -                    kCaptureFailed reason
 //   kStop     -                    kOwnerList     last, failed, owner records
-//                                  kStampReply    has, stamp
+//   kFindOwner udp, port, address  kStampReply    has, stamp
+//                                  kFoundOwner    the request's key, found,
+//                                                 events, owner
 // A packet record: arrival time (microseconds since 1970), the number of
 // bytes captured from the IP header on, the number of bytes carried, and the
 // carried bytes: all of them, or in headers-only mode at most kHeaderBytes.
@@ -51,6 +53,7 @@ enum class MessageType : std::uint8_t {
   kOwners = 4,
   kStamp = 5,
   kStop = 6,
+  kFindOwner = 7,
   kWelcome = 0x81,
   kOpened = 0x82,
   kOpenFailed = 0x83,
@@ -58,11 +61,14 @@ enum class MessageType : std::uint8_t {
   kCaptureFailed = 0x85,
   kOwnerList = 0x86,
   kStampReply = 0x87,
+  kFoundOwner = 0x88,
 };
 
 // A helper either captures on one interface or names socket owners; each
-// keeps only the rights its role needs.
-enum class HelperRole : std::uint8_t { kCapture = 1, kOwners = 2 };
+// keeps only the rights its role needs. kOwnerEvents names owners too, and
+// first loads the kernel's socket events, answering kOpened or kOpenFailed
+// after its welcome.
+enum class HelperRole : std::uint8_t { kCapture = 1, kOwners = 2, kOwnerEvents = 3 };
 
 struct HelloRequest {
   std::uint32_t version = kCaptureProtocolVersion;
@@ -77,8 +83,15 @@ struct PayloadRequest {
 struct OwnersRequest {};
 struct StampRequest {};
 struct StopRequest {};
-using CaptureRequest =
-    std::variant<HelloRequest, OpenRequest, PayloadRequest, OwnersRequest, StampRequest, StopRequest>;
+// The process that gave a local endpoint its port, from the kernel's events.
+struct FindOwnerRequest {
+  bool udp = false;
+  std::uint16_t port = 0;  // never 0
+  Ipv4Address localAddress = 0;
+  bool operator==(const FindOwnerRequest&) const = default;
+};
+using CaptureRequest = std::variant<HelloRequest, OpenRequest, PayloadRequest, OwnersRequest, StampRequest,
+                                    StopRequest, FindOwnerRequest>;
 
 // Strict: the body must be exactly one well-formed request with every field
 // in range; anything else is nullopt.
@@ -117,8 +130,14 @@ struct OwnerListReply {
 struct StampReply {
   std::optional<std::uint64_t> stamp;
 };
+struct FoundOwnerReply {
+  FindOwnerRequest asked;       // replies come in order; a late one is told apart by it
+  bool found = false;
+  std::uint64_t ownerEvents = 0;  // owners learned so far
+  SocketOwner owner;            // pid, processFound, name and path when found
+};
 using CaptureReply = std::variant<WelcomeReply, OpenedReply, OpenFailedReply, PacketsReply, CaptureFailedReply,
-                                  OwnerListReply, StampReply>;
+                                  OwnerListReply, StampReply, FoundOwnerReply>;
 
 // Strict like ParseRequest. A PacketsReply points into `body`.
 std::optional<CaptureReply> ParseReply(std::span<const std::uint8_t> body);
@@ -138,6 +157,7 @@ void AppendWelcome(std::vector<std::uint8_t>& out, const WelcomeReply& reply);
 void AppendOpened(std::vector<std::uint8_t>& out, const OpenedReply& reply);
 void AppendText(std::vector<std::uint8_t>& out, MessageType type, const std::string& text);
 void AppendStamp(std::vector<std::uint8_t>& out, const StampReply& reply);
+void AppendFoundOwner(std::vector<std::uint8_t>& out, const FoundOwnerReply& reply);
 // The owners in frames of about kReplyChunkBytes, the last one marked.
 void AppendOwnerList(std::vector<std::uint8_t>& out, const std::vector<SocketOwner>& owners, bool failed);
 

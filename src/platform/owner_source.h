@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ipv4.h"
+
 namespace quorvel {
 
 // One local TCP or UDP endpoint with the process that owns it.
@@ -17,7 +19,8 @@ struct SocketOwner {
   std::string path;          // full executable path; empty when unreadable
 };
 
-// The machine's socket tables joined with the process list.
+// The machine's socket tables joined with the process list, and, where the
+// kernel reports sockets as they get their ports, the owners it reported.
 class OwnerSource {
  public:
   virtual ~OwnerSource() = default;
@@ -28,6 +31,19 @@ class OwnerSource {
   // go (a socket replaced by another within one reading may not change it);
   // nullopt when none can be had.
   virtual std::optional<std::uint64_t> TablesStamp() { return std::nullopt; }
+
+  // True while owners are learned from kernel events; then FindOwner answers
+  // before the tables are read.
+  virtual bool TracksSockets() const { return false; }
+  // The process that gave the local endpoint its port (the one bound to
+  // `localAddress`, else the one bound to any address). Any thread.
+  virtual bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) {
+    (void)udp, (void)port, (void)localAddress, (void)owner;
+    return false;
+  }
+  // Counts the owners learned from kernel events, so callers know when
+  // remembered answers may be stale. Lock-free.
+  virtual std::uint64_t OwnerEvents() const { return 0; }
 };
 
 }  // namespace quorvel

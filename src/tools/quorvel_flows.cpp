@@ -29,7 +29,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: quorvel-flows (--pcap FILE --address ADDRESS... | --live [--interface NAME | --address ADDRESS]) "
-    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--seconds N] [--csv FILE] "
+    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--seconds N] [--no-kernel-events] [--csv FILE] "
     "[--ipfix HOST:PORT [--ipfix-active SECONDS]] [--prometheus [ADDRESS:]PORT]\n"
     "  --address takes an IPv4 or IPv6 address and may be repeated: with --pcap the addresses\n"
     "  are the interface's (at most one IPv4); with --live the one given picks the interface.\n"
@@ -47,6 +47,7 @@ struct Options {
   int prefix = kDefaultIpv6Prefix;
   bool hideLan = false;
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
+  bool kernelEvents = true;  // owners from kernel events where possible
   FlowExportOptions exports;
 };
 
@@ -101,6 +102,8 @@ Options ParseOptions(int argc, char** argv) {
       options.prefix = number(i, 0, 128);
     } else if (arg == "--mask") {
       options.mask = address(i);
+    } else if (arg == "--no-kernel-events") {
+      options.kernelEvents = false;
     } else if (arg == "--no-lan") {
       options.hideLan = true;
     } else if (arg == "--seconds") {
@@ -200,7 +203,7 @@ CaptureCounts Counts(const CaptureStatus& status) { return {status.packetsSeen, 
 void OnSignal(int) { interrupted = true; }
 
 int Run(const Options& options) {
-  LinuxPlatform system;
+  LinuxPlatform system(LinuxPlatformOptions{.kernelEvents = options.live && options.kernelEvents});
   NoOwners noOwners;
   // A replay's flows carry the times of the file's packets.
   ReplayClock replayClock;
@@ -234,6 +237,13 @@ int Run(const Options& options) {
   monitorOptions.chooseInterface = options.live;
   Monitor monitor(state, bundle, observer, monitorOptions);
   monitor.Start();
+  if (options.live) {
+    // Asking how owners are found starts the kernel events helper: the problem comes after.
+    const std::string attribution = monitor.localSources().AttributionName();
+    const std::string problem = system.KernelEventsProblem();
+    std::fprintf(stderr, "quorvel-flows: owners from %s%s%s\n", attribution.c_str(), problem.empty() ? "" : ": ",
+                 problem.c_str());
+  }
 
   if (!options.live) {
     monitor.WaitForCaptureEnd();

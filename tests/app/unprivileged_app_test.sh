@@ -46,7 +46,7 @@ mkdir -p "$work/bin" "$work/plugins/generic" "$work/run"
 cp "$bin/quorvel" "$bin/quorvel-capture" "$work/bin/"
 chown root:quorvel "$work/bin/quorvel-capture"
 chmod 0750 "$work/bin/quorvel-capture"
-setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+ep "$work/bin/quorvel-capture"
+setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace,cap_bpf,cap_perfmon+ep "$work/bin/quorvel-capture"
 cp "$plugin" "$work/plugins/generic/"
 echo "not for nobody" >"$work/secret"
 chmod 600 "$work/secret"
@@ -89,11 +89,13 @@ check() {
 }
 check "the program ended by its exit sequence" "$status" "0"
 check "quorvel holds no capability" "$(grep -c "^$work/bin/quorvel CapPrm: 0000000000000000 CapEff: 0000000000000000" "$work/caps.txt")" "1"
-check "two helpers ran" "$(grep -c '^quorvel-capture ' "$work/caps.txt")" "2"
+# Capture and owner tables, and kernel events where this kernel loads them.
+helpers="$(grep -c '^quorvel-capture ' "$work/caps.txt" || true)"
+check "two or three helpers ran" "$([ "$helpers" -ge 2 ] && [ "$helpers" -le 3 ] && echo yes || echo "$helpers")" "yes"
 check "the capture helper dropped every right" \
   "$(grep -c '^quorvel-capture CapPrm: 0000000000000000 CapEff: 0000000000000000' "$work/caps.txt")" "1"
-check "the owner helper kept cap_dac_read_search and cap_sys_ptrace only" \
-  "$(grep -c '^quorvel-capture CapPrm: 0000000000080004 CapEff: 0000000000080004' "$work/caps.txt")" "1"
+check "the owner helpers kept cap_dac_read_search and cap_sys_ptrace only" \
+  "$(grep -c '^quorvel-capture CapPrm: 0000000000080004 CapEff: 0000000000080004' "$work/caps.txt")" "$((helpers - 1))"
 while read -r kind port _; do
   check "$kind $port is named by its process" \
     "$(awk -F'\t' -v p="$port" '$6 ~ ("^traffic_peer\\([0-9]+\\): " p "$")' "$work/run/rows.txt" | wc -l | tr -d ' ')" "1"

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "attribution/local_source_cache.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -63,6 +68,72 @@ TEST_F(LocalSourcesTest, WithoutTablesEveryPacketGetsAProtocolText) {
   EXPECT_FALSE(sources.RunPass());
   EXPECT_EQ(sources.LookupLocalSource(443, 6), "TCP protocol: 443");
   EXPECT_EQ(sources.LookupLocalSource(53, 17), "UDP protocol: 53");
+}
+
+// The socket tables, with owners as kernel events report them by (UDP,
+// port, bound address) in front.
+class FakeTrackedOwners final : public OwnerSource {
+ public:
+  explicit FakeTrackedOwners(OwnerSource& tables) : tables_(tables) {}
+  void Set(bool udp, std::uint16_t port, Ipv4Address address, SocketOwner owner) {
+    owners_[{udp, port, address}] = std::move(owner);
+    ++events_;
+  }
+  bool ReadOwners(std::vector<SocketOwner>& owners) override { return tables_.ReadOwners(owners); }
+  bool TracksSockets() const override { return true; }
+  bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override {
+    for (const Ipv4Address address : {localAddress, Ipv4Address{0}}) {
+      const auto found = owners_.find({udp, port, address});
+      if (found == owners_.end()) continue;
+      owner = found->second;
+      return true;
+    }
+    return false;
+  }
+  std::uint64_t OwnerEvents() const override { return events_; }
+
+ private:
+  OwnerSource& tables_;
+  std::map<std::tuple<bool, std::uint16_t, Ipv4Address>, SocketOwner> owners_;
+  std::uint64_t events_ = 0;
+};
+
+// Kernel events answer first, the connection table next, the protocol text last.
+TEST_F(LocalSourcesTest, KernelEventsFirstThenTheTableThenTheProtocol) {
+  const Ipv4Address local = MakeIpv4(198, 18, 0, 1);
+  FakeTrackedOwners tracker(owners);
+  LocalSources both(tracker, clock);
+  EXPECT_EQ(both.AttributionName(), "kernel events");
+  EXPECT_EQ(sources.AttributionName(), "connection table");
+  owners.SetOwners({{5000, false, 1, true, "table", "/bin/table"}, {6000, false, 2, true, "stale", "/bin/stale"}});
+  ASSERT_TRUE(both.RunPass());
+  tracker.Set(false, 6000, local, {0, false, 30, true, "curl", "/usr/bin/curl"});
+  tracker.Set(true, 6000, 0, {0, true, 31, true, "dns", ""});
+  struct Case {
+    std::uint32_t port;
+    std::uint16_t protocol;
+    Ipv4Address address;
+    const char* text;
+    const char* path;
+  } const cases[] = {
+      {6000, 6, local, "curl(30): 6000", "/usr/bin/curl"},
+      {6000, 17, local, "dns(31): 6000", ""},  // bound to any address; gone processes keep their name
+      {6000, 6, MakeIpv4(198, 18, 0, 9), "stale(2): 6000", "/bin/stale"},  // another address: the table
+      {5000, 6, local, "table(1): 5000", "/bin/table"},
+      {7000, 17, local, "UDP protocol: 7000", "unchanged"},
+  };
+  for (const Case& c : cases) {
+    std::string path = "unchanged";
+    EXPECT_EQ(both.LookupLocalSource(c.port, c.protocol, &path, c.address), c.text) << c.port;
+    EXPECT_EQ(path, c.path) << c.port;
+  }
+
+  // A port one program closed and another took: the new event makes
+  // remembered texts stale, and the second program names it.
+  LocalSourceCache cache(both);
+  EXPECT_EQ(cache.Lookup(6000, 6, local).text, "curl(30): 6000");
+  tracker.Set(false, 6000, local, {0, false, 40, true, "wget", "/usr/bin/wget"});
+  EXPECT_EQ(cache.Lookup(6000, 6, local).text, "wget(40): 6000");
 }
 
 }  // namespace

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "engine/host_resolver.h"
 #include "attribution/local_sources.h"
+#include "common/format.h"
 #include "engine/engine_state.h"
+#include "engine/worker.h"
 #include "support/fake_platform.h"
 #include "support/packet_builder.h"
 
@@ -271,6 +276,77 @@ TEST_F(AccountingTest, SpyFeedSeesAccountedPacketsWithinTheirBytes) {
                                                         "ICMPv6 protocol"}));
   EXPECT_EQ(recorder.lengths, (std::vector<int>{56, 24, 84, 44}));
   EXPECT_EQ(recorder.available, (std::vector<std::ptrdiff_t>{16, 24, 16, 44}));
+}
+
+// A connection whose first packets came before its owner was known: its
+// later packets, named by the owner, take over the first guess's bytes,
+// first activity and row.
+TEST_F(AccountingTest, AFirstGuessFlowMovesToItsOwner) {
+  const std::int64_t start = fakes.clock.NowSeconds();
+  const struct {
+    const char* name;
+    bool rowBeforeOwner;      // the worker made the guess's row before the owner was known
+    std::int64_t ownerAfter;  // seconds from the first packet to the first named one
+    std::uint16_t namedRemotePort;
+    const char* hiddenSource;  // black-listed local source, or null
+    std::size_t flows;
+    std::vector<std::pair<std::string, std::string>> rows;  // local source, UL
+  } cases[] = {
+      {"before its row", false, 1, 443, nullptr, 1, {{"app(9): 6000", "200 B"}}},
+      {"after its row", true, 5, 443, nullptr, 1, {{"app(9): 6000", "200 B"}}},
+      {"owner hidden by a filter", true, 5, 443, "app", 1, {}},
+      // Rows show the port's owner at row time, so the guess's row is named too.
+      {"another connection", false, 1, 8443, nullptr, 2, {{"app(9): 6000", "100 B"}, {"app(9): 6000", "100 B"}}},
+      {"guess idle too long", false, Accountant::kGuessLifeSeconds + 1, 443, nullptr, 2,
+       {{"app(9): 6000", "100 B"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineState engine;
+    engine.settings.interfaceAddress = kLocal;
+    if (c.hiddenSource) engine.filters = FilterSet{{FilterRule{"<ANY>", c.hiddenSource}}, FilterMode::kBlackList};
+    testing::FakeOwnerSource owners;
+    LocalSources names(owners, fakes.clock);
+    Accountant counting(engine, names, fakes.clock);
+    HostResolverPool resolver(engine, fakes.names, fakes.clock, 1);
+    Worker worker(engine, names, resolver, fakes.names, fakes.clock, DayLogSaver{});  // no midnight in these cases
+    const auto account = [&](const PacketSpec& shape) {
+      const auto bytes = BuildIpv4Packet(shape);
+      counting.AccountPacket(*ParsePacket(bytes.data(), bytes.size()));
+    };
+    fakes.clock.SetSeconds(start);
+    account({kLocal, kRemote, 6, 6000, 443, 5, std::string(60, 'x')});
+    account({kRemote, kLocal, 6, 443, 6000, 5, std::string(20, 'y')});
+    if (c.rowBeforeOwner) {
+      fakes.clock.SetSeconds(start + 3);
+      worker.RunCycle();
+    }
+    owners.SetOwners({{6000, false, 9, true, "app", "/usr/bin/app"}});
+    ASSERT_TRUE(names.RunPass());
+    fakes.clock.SetSeconds(start + c.ownerAfter);
+    account({kLocal, kRemote, 6, 6000, c.namedRemotePort, 5, std::string(60, 'z')});
+    fakes.clock.SetSeconds(start + c.ownerAfter + 3);
+    worker.RunCycle();
+
+    EXPECT_EQ(engine.stats.flows.size(), c.flows);
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (const auto& entry : *engine.rows.Snapshot().rows) {
+      const FlowRowTexts& texts = entry.row->columns;
+      rows.emplace_back(texts[kColumnLocalSource], texts[kColumnUpload]);
+      if (texts[kColumnLocalSource] == "app(9): 6000") {
+        EXPECT_EQ(texts[kColumnFullPath], "/usr/bin/app");
+      }
+      if (c.flows == 1) {
+        EXPECT_EQ(texts[kColumnDownload], "60 B");
+        EXPECT_EQ(texts[kColumnFirstActivity], FormatTimestamp(start));
+      }
+    }
+    EXPECT_EQ(rows, c.rows);
+    // Every byte is counted once whatever happened to the flows.
+    std::uint64_t total = 0;
+    for (const auto& [key, flow] : engine.stats.flows) total += flow.upload + flow.download;
+    EXPECT_EQ(total, 260u);
+  }
 }
 
 }  // namespace

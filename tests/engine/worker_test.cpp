@@ -44,7 +44,7 @@ class WorkerTest : public ::testing::Test {
   }
   void Queue(const FlowKey& key, std::int64_t time) {
     std::lock_guard lock(state_.queueMutex);
-    state_.events.push_back(PacketEvent{key, 6, time});
+    state_.events.push_back(PacketEvent{key, 6, time, {}});
   }
   void QueueProxy(const std::string& host, std::uint32_t port, std::int64_t time, std::uint64_t length,
                   Direction direction) {
@@ -90,7 +90,7 @@ TEST_F(WorkerTest, EventsAreAppliedOnceOlderThanTwoSecondsInQueueOrder) {
   clock_.SetSeconds(kStart);
   {
     std::lock_guard lock(state_.queueMutex);
-    state_.events = {PacketEvent{future, 6, kStart + 3600}};  // stamped in the future: taken at once
+    state_.events = {PacketEvent{future, 6, kStart + 3600, {}}};  // stamped in the future: taken at once
   }
   Queue(a, kStart - 3);   // due
   Queue(b, kStart - 1);   // young: the drain stops here
@@ -168,7 +168,7 @@ TEST_F(WorkerTest, RowIdentityAndTextsOfEdgeEndpoints) {
     SetFlow(key, 1, 1);
     {
       std::lock_guard lock(state_.queueMutex);
-      state_.events.push_back(PacketEvent{key, c.protocol, kStart - 3});
+      state_.events.push_back(PacketEvent{key, c.protocol, kStart - 3, {}});
     }
     clock_.SetSeconds(kStart);
     worker_.RunCycle();

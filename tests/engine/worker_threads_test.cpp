@@ -203,7 +203,7 @@ TEST(WorkerHostFiltersTest, RowsFollowTheRulesWithAddressAndName) {
         state.stats.flows[key].download = download;
       }
       std::lock_guard lock(state.queueMutex);
-      state.events.push_back(PacketEvent{key, 6, clock.NowSeconds() - 3});
+      state.events.push_back(PacketEvent{key, 6, clock.NowSeconds() - 3, {}});
     };
     const auto shown = [&]() -> std::optional<FlowRow> {
       std::lock_guard lock(state.listMutex);

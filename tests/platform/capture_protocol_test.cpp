@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quorvel {
@@ -52,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"HelloOwners", Join({{1}, Version(1), {2}}), true},
         RequestCase{"HelloOtherVersionIsAnsweredNotRefused", Join({{1}, Version(7), {1}}), true},
         RequestCase{"HelloRoleZero", Join({{1}, Version(1), {0}}), false},
-        RequestCase{"HelloRoleThree", Join({{1}, Version(1), {3}}), false},
+        RequestCase{"HelloKernelEvents", Join({{1}, Version(1), {3}}), true},
+        RequestCase{"HelloRoleFour", Join({{1}, Version(1), {4}}), false},
         RequestCase{"HelloShort", Join({{1}, Version(1)}), false},
         RequestCase{"HelloTrailingByte", Join({{1}, Version(1), {1, 0}}), false},
         RequestCase{"OpenLo", Join({{2, 2}, kLo}), true},
@@ -75,6 +77,12 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"Stamp", {5}, true},
         RequestCase{"Stop", {6}, true},
         RequestCase{"StopWithField", {6, 6}, false},
+        RequestCase{"FindOwnerTcp", {7, 0, 0x50, 0, 198, 18, 0, 1}, true},
+        RequestCase{"FindOwnerUdpAnyAddress", {7, 1, 0x35, 0, 0, 0, 0, 0}, true},
+        RequestCase{"FindOwnerProtocolTwo", {7, 2, 0x50, 0, 198, 18, 0, 1}, false},
+        RequestCase{"FindOwnerPortZero", {7, 0, 0, 0, 198, 18, 0, 1}, false},
+        RequestCase{"FindOwnerShort", {7, 0, 0x50, 0, 198, 18, 0}, false},
+        RequestCase{"FindOwnerTrailingByte", {7, 0, 0x50, 0, 198, 18, 0, 1, 0}, false},
         RequestCase{"Empty", {}, false},
         RequestCase{"TypeZero", {0}, false},
         RequestCase{"ReplyTypeAsRequest", {0x81}, false},
@@ -91,6 +99,43 @@ TEST(CaptureProtocol, RequestsSurviveTheirOwnEncoding) {
   const auto payload = ParseRequest(RequestBody(PayloadRequest{true}));
   ASSERT_TRUE(payload);
   EXPECT_TRUE(std::get<PayloadRequest>(*payload).wholePackets);
+  const FindOwnerRequest asked{true, 5353, 0x010012C6};
+  const auto find = ParseRequest(RequestBody(asked));
+  ASSERT_TRUE(find);
+  EXPECT_EQ(std::get<FindOwnerRequest>(*find), asked);
+}
+
+TEST(CaptureProtocol, FoundOwnersEchoTheirLookupAndMalformedOnesAreRefused) {
+  FoundOwnerReply sent;
+  sent.asked = FindOwnerRequest{false, 40000, 0x010012C6};
+  sent.found = true;
+  sent.ownerEvents = 1234;
+  sent.owner = SocketOwner{0, false, 4321, true, "curl", "/usr/bin/curl"};
+  Bytes frame;
+  AppendFoundOwner(frame, sent);
+  const auto reply = ParseReply(Body(frame));
+  ASSERT_TRUE(reply);
+  const auto& found = std::get<FoundOwnerReply>(*reply);
+  EXPECT_EQ(found.asked, sent.asked);
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(found.ownerEvents, 1234u);
+  EXPECT_EQ(found.owner.port, 40000);
+  EXPECT_EQ(found.owner.pid, 4321);
+  EXPECT_EQ(found.owner.path, "/usr/bin/curl");
+
+  const std::size_t flagsAt = 1 + 7;
+  const std::size_t pidAt = flagsAt + 1 + 8;
+  for (const auto& [what, at, byte] : {std::tuple{"flags", flagsAt, std::uint8_t{4}},
+                                        std::tuple{"negative pid", pidAt + 3, std::uint8_t{0x80}},
+                                        std::tuple{"port zero", std::size_t{2}, std::uint8_t{0}}}) {
+    Bytes bad = Body(frame);
+    bad[at] = byte;
+    if (at == 2) bad[3] = 0;
+    EXPECT_FALSE(ParseReply(bad)) << what;
+  }
+  Bytes cut = Body(frame);
+  cut.pop_back();
+  EXPECT_FALSE(ParseReply(cut));
 }
 
 TEST(CaptureProtocol, PacketRecordsCarryTimeLengthsAndBytes) {

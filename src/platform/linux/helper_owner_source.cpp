@@ -1,5 +1,9 @@
 #include "platform/linux/helper_owner_source.h"
 
+#include <algorithm>
+#include <chrono>
+#include <string_view>
+
 #include "platform/linux/helper_process.h"
 
 namespace quorvel {
@@ -7,10 +11,19 @@ namespace {
 
 // A pass over thousands of processes takes a while on a loaded machine.
 constexpr int kReplyMilliseconds = 10000;
+// Loading the kernel hooks takes a moment; a single lookup is a map read.
+constexpr int kEventsStartMilliseconds = 10000;
+constexpr int kFindOwnerMilliseconds = 50;
+// Lookups left unanswered, their answers read past later, before the helper
+// is given up as too slow.
+constexpr int kMaxLateAnswers = 8;
+// What Receive says of a helper that is alive but has not answered yet.
+constexpr std::string_view kSilent = "did not answer";
 
 }  // namespace
 
-HelperOwnerSource::HelperOwnerSource(std::string helperPath) : helperPath_(std::move(helperPath)) {}
+HelperOwnerSource::HelperOwnerSource(std::string helperPath, bool kernelEvents)
+    : helperPath_(std::move(helperPath)), eventsWanted_(kernelEvents) {}
 
 HelperOwnerSource::~HelperOwnerSource() = default;
 
@@ -44,6 +57,78 @@ bool HelperOwnerSource::ReadOwners(std::vector<SocketOwner>& owners) {
     }
   });
   return answered && tablesRead;
+}
+
+bool HelperOwnerSource::EventsHelperLocked() const {
+  if (events_) return true;
+  if (!eventsWanted_) return false;
+  eventsWanted_ = false;  // one start: loading the hooks again on every lookup would stall the capture
+  StartedHelper started = HelperProcess::Start(helperPath_, HelperRole::kOwnerEvents);
+  if (!started.helper) {
+    eventsProblem_ = started.error;
+    return false;
+  }
+  std::string error;
+  const auto reply = started.helper->Receive(kEventsStartMilliseconds, error);
+  if (reply && std::holds_alternative<OpenedReply>(*reply)) {
+    events_ = std::move(started.helper);
+    return true;
+  }
+  const auto* failed = reply ? std::get_if<OpenFailedReply>(&*reply) : nullptr;
+  eventsProblem_ = failed ? failed->error : error;
+  return false;
+}
+
+void HelperOwnerSource::StopEventsLocked(std::string problem) const {
+  events_.reset();
+  unanswered_ = 0;
+  eventsProblem_ = std::move(problem);
+}
+
+bool HelperOwnerSource::TracksSockets() const {
+  std::lock_guard lock(eventsMutex_);
+  return EventsHelperLocked();
+}
+
+std::string HelperOwnerSource::KernelEventsProblem() const {
+  std::lock_guard lock(eventsMutex_);
+  return eventsProblem_;
+}
+
+bool HelperOwnerSource::FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) {
+  if (port == 0) return false;
+  std::lock_guard lock(eventsMutex_);
+  if (!EventsHelperLocked()) return false;
+  const FindOwnerRequest asked{udp, port, localAddress};
+  if (!events_->Send(asked)) {
+    StopEventsLocked("the kernel events helper " + events_->EndText());
+    return false;
+  }
+  ++unanswered_;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFindOwnerMilliseconds);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    std::string error;
+    const auto reply = events_->Receive(static_cast<int>(std::max<std::int64_t>(left.count(), 0)), error);
+    if (!reply) {
+      // Silent within the bound: this lookup falls back to the tables, and
+      // its answer is read past by a later one.
+      if (error == kSilent && unanswered_ <= kMaxLateAnswers) return false;
+      StopEventsLocked("the kernel events helper " + error);
+      return false;
+    }
+    const auto* found = std::get_if<FoundOwnerReply>(&*reply);
+    if (found == nullptr) {
+      StopEventsLocked("the kernel events helper sent an unexpected reply");
+      return false;
+    }
+    ownerEvents_.store(found->ownerEvents, std::memory_order_release);
+    // Answers come in order: the last one outstanding is this lookup's.
+    if (--unanswered_ > 0) continue;
+    if (found->asked != asked || !found->found) return false;
+    owner = found->owner;
+    return true;
+  }
 }
 
 std::optional<std::uint64_t> HelperOwnerSource::TablesStamp() {

@@ -2,7 +2,8 @@
 
 namespace quorvel {
 
-LinuxPlatform::LinuxPlatform(const std::string& helperPath) : packets_(helperPath), owners_(helperPath) {}
+LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
+    : packets_(options.helperPath), owners_(options.helperPath, options.kernelEvents) {}
 
 Platform LinuxPlatform::Bundle() { return Platform{packets_, owners_, names_, interfaces_, clock_}; }
 

@@ -181,7 +181,7 @@ Activation Activate(const std::string& device, const LiveCaptureOptions& options
   pcap_set_promisc(pcap, promiscuous ? 1 : 0);
   pcap_set_immediate_mode(pcap, options.immediate ? 1 : 0);
   pcap_set_buffer_size(pcap, options.bufferBytes);
-  pcap_set_timeout(pcap, options.pollTimeoutMilliseconds);
+  pcap_set_timeout(pcap, options.blockTimeoutMilliseconds);
   result.status = pcap_activate(pcap);
   if (result.status < 0) {
     result.error = ActivationError(pcap, result.status);

@@ -9,16 +9,19 @@
 namespace quorvel {
 
 // Live capture settings. The poll timeout bounds how long Dispatch blocks
-// when no packet comes.
+// when no packet comes; the block timeout how long a packet may wait in a
+// partly filled kernel block: a short-lived client's socket is often gone
+// 100 ms after its last packet, so its packets must be named sooner.
 struct LiveCaptureOptions {
   int snapLength = 65535;
   int bufferBytes = 32 << 20;  // kernel ring; bursts at line rate need room
   int pollTimeoutMilliseconds = 100;
+  int blockTimeoutMilliseconds = 10;
   bool promiscuous = true;
   // Immediate mode hands over every packet with its own wake-up and, with a
   // full-size snapshot, makes the kernel ring hold only a few hundred packets:
   // at 100,000 packets a second it lost a quarter of them. Blocks retired
-  // after the poll timeout deliver in batches at most that much later.
+  // after the block timeout deliver in batches at most that much later.
   bool immediate = false;
 };
 

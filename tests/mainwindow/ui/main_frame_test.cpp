@@ -452,6 +452,7 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(bytes) + "  UL: 0 B");
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("3 packets")));
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("0 dropped by the kernel")));
+  EXPECT_TRUE(frame->CaptureStatusText().endsWith(QStringLiteral("owners from connection table")));
 }
 
 // Qt appends a set display name to every title ("... — Quorvel").

@@ -1,0 +1,230 @@
+#include "platform/linux/bpf/bpf_socket_tracker.h"
+
+#include <bpf/bpf.h>
+#include <bpf/libbpf.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/linux/bpf/socket_owner_record.h"
+#include "socket_owners.skel.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::uint8_t kTcp = 6;
+constexpr std::uint8_t kUdp = 17;
+// A released socket still names the packets the capture has yet to account
+// for; after this long its port is left to the connection table.
+constexpr std::uint64_t kClosedKeepNanoseconds = 5'000'000'000ULL;
+constexpr int kPollMilliseconds = 100;
+constexpr std::size_t kMaxRememberedProcesses = 4096;
+constexpr std::string_view kDeletedSuffix = " (deleted)";
+
+std::uint64_t MonotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000ULL + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+// Start time of a process in clock ticks since boot, from /proc/PID/stat.
+std::optional<std::uint64_t> StartTicks(int pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return std::nullopt;
+  std::array<char, 1024> buffer;
+  const ssize_t length = read(file, buffer.data(), buffer.size());
+  close(file);
+  if (length <= 0) return std::nullopt;
+  std::string_view text(buffer.data(), static_cast<std::size_t>(length));
+  // The command may hold blanks and parentheses: fields count from the last ')'.
+  const auto close = text.rfind(')');
+  if (close == std::string_view::npos) return std::nullopt;
+  text.remove_prefix(close + 1);
+  constexpr int kStartTimeField = 22 - 3;  // fields after the command start at 3
+  for (int field = 0; field <= kStartTimeField; ++field) {
+    const auto start = text.find_first_not_of(' ');
+    if (start == std::string_view::npos) return std::nullopt;
+    text.remove_prefix(start);
+    const auto end = text.find(' ');
+    if (field == kStartTimeField) {
+      std::uint64_t ticks = 0;
+      const auto [stop, error] = std::from_chars(text.data(), text.data() + std::min(end, text.size()), ticks);
+      if (error != std::errc()) return std::nullopt;
+      return ticks;
+    }
+    if (end == std::string_view::npos) return std::nullopt;
+    text.remove_prefix(end);
+  }
+  return std::nullopt;
+}
+
+// The inode number of this process's network namespace: the capture's.
+unsigned int OwnNetworkNamespace() {
+  struct stat info{};
+  return stat("/proc/self/ns/net", &info) == 0 ? static_cast<unsigned int>(info.st_ino) : 0;
+}
+
+class BpfSocketTracker final : public SocketOwnerTracker {
+ public:
+  explicit BpfSocketTracker(socket_owners_bpf* skeleton) : skeleton_(skeleton) {}
+
+  ~BpfSocketTracker() override {
+    running_ = false;
+    if (reader_.joinable()) reader_.join();
+    ring_buffer__free(ring_);
+    socket_owners_bpf__destroy(skeleton_);
+  }
+
+  bool OpenEvents(std::string& error) {
+    ring_ = ring_buffer__new(bpf_map__fd(skeleton_->maps.owner_events), &OnEvent, this, nullptr);
+    if (ring_ == nullptr) error = std::string("cannot read the owner events: ") + std::strerror(errno);
+    return ring_ != nullptr;
+  }
+
+  void StartReading() {
+    running_ = true;
+    reader_ = std::thread([this] {
+      while (running_.load(std::memory_order_relaxed)) ring_buffer__poll(ring_, kPollMilliseconds);
+    });
+  }
+
+  bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override {
+    quorvel_owner_key keys[3] = {};
+    int count = 0;
+    const auto add = [&](std::uint8_t family, Ipv4Address address) {
+      quorvel_owner_key& key = keys[count++];
+      std::memcpy(key.address, &address, sizeof address);
+      key.port = port;
+      key.protocol = udp ? kUdp : kTcp;
+      key.family = family;
+      key.network_namespace = networkNamespace_;
+    };
+    if (localAddress != 0) add(4, localAddress);
+    add(4, 0);
+    add(6, 0);  // a dual-stack socket bound to any IPv6 address
+    const int map = bpf_map__fd(skeleton_->maps.owners);
+    const std::uint64_t now = MonotonicNanoseconds();
+    for (int i = 0; i < count; ++i) {
+      quorvel_owner value{};
+      if (bpf_map_lookup_elem(map, &keys[i], &value) != 0) continue;
+      if (value.closed_at != 0 && now - value.closed_at > kClosedKeepNanoseconds) continue;
+      value.name[sizeof value.name - 1] = '\0';
+      owner.port = port;
+      owner.udp = udp;
+      owner.pid = static_cast<int>(value.pid);
+      owner.processFound = true;
+      owner.name = value.name;
+      owner.path = PathOf(owner.pid, value.start_time);
+      return true;
+    }
+    return false;
+  }
+
+  std::uint64_t OwnerEvents() const override {
+    return __atomic_load_n(&skeleton_->bss->owner_changes, __ATOMIC_ACQUIRE);
+  }
+
+ private:
+  struct Process {
+    std::uint64_t startTime = 0;
+    std::string path;
+  };
+
+  static int OnEvent(void* context, void* data, std::size_t size) {
+    if (size < sizeof(quorvel_owner_event)) return 0;
+    quorvel_owner_event event;
+    std::memcpy(&event, data, sizeof event);
+    auto* tracker = static_cast<BpfSocketTracker*>(context);
+    // Read now, while the process most likely still lives.
+    tracker->PathOf(static_cast<int>(event.pid), event.start_time);
+    return 0;
+  }
+
+  // The executable's full path of the process that started at `startTime`;
+  // empty once that process is gone (its pid may name another by now).
+  std::string PathOf(int pid, std::uint64_t startTime) {
+    {
+      std::lock_guard lock(mutex_);
+      const auto known = processes_.find(pid);
+      if (known != processes_.end() && known->second.startTime == startTime) return known->second.path;
+    }
+    std::string path;
+    const auto ticks = StartTicks(pid);
+    const std::uint64_t nanosecondsPerTick = 1'000'000'000ULL / static_cast<std::uint64_t>(ticksPerSecond_);
+    if (ticks && *ticks == startTime / nanosecondsPerTick) {
+      std::array<char, PATH_MAX> link;
+      const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+      const ssize_t length = readlink(exe.c_str(), link.data(), link.size());
+      if (length > 0 && static_cast<std::size_t>(length) < link.size()) {
+        std::string_view target(link.data(), static_cast<std::size_t>(length));
+        if (target.ends_with(kDeletedSuffix)) target.remove_suffix(kDeletedSuffix.size());
+        path = target;
+      }
+    }
+    std::lock_guard lock(mutex_);
+    if (processes_.size() >= kMaxRememberedProcesses) processes_.clear();
+    processes_[pid] = Process{startTime, path};
+    return path;
+  }
+
+  socket_owners_bpf* skeleton_;
+  const unsigned int networkNamespace_ = OwnNetworkNamespace();
+  ring_buffer* ring_ = nullptr;
+  std::thread reader_;
+  std::atomic<bool> running_{false};
+  const long ticksPerSecond_ = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
+  std::mutex mutex_;
+  std::unordered_map<int, Process> processes_;
+};
+
+int Quiet(libbpf_print_level, const char*, va_list) { return 0; }
+
+socket_owners_bpf* Load(int& status) {
+  socket_owners_bpf* skeleton = socket_owners_bpf__open();
+  if (skeleton == nullptr) {
+    status = -errno;
+    return nullptr;
+  }
+  status = socket_owners_bpf__load(skeleton);
+  if (status == 0) status = socket_owners_bpf__attach(skeleton);
+  if (status == 0) return skeleton;
+  socket_owners_bpf__destroy(skeleton);
+  return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error, const std::function<bool()>& loaded) {
+  libbpf_set_print(&Quiet);
+  int status = 0;
+  socket_owners_bpf* skeleton = Load(status);
+  if (skeleton == nullptr) {
+    error = std::string("cannot load the kernel event hooks: ") + std::strerror(status < 0 ? -status : status);
+    return nullptr;
+  }
+  auto tracker = std::make_unique<BpfSocketTracker>(skeleton);
+  if (!tracker->OpenEvents(error)) return nullptr;
+  if (!loaded()) {
+    error = "quorvel-capture could not give up its rights";
+    return nullptr;
+  }
+  tracker->StartReading();
+  return tracker;
+}
+
+}  // namespace quorvel

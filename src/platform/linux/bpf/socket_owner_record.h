@@ -1,0 +1,40 @@
+/* Records shared by the socket-owner BPF program and the program that
+   reads them: plain C, fixed sizes, no padding left to the compiler. */
+#ifndef QUORVEL_SOCKET_OWNER_RECORD_H
+#define QUORVEL_SOCKET_OWNER_RECORD_H
+
+#define QUORVEL_OWNER_NAME_BYTES 64
+#define QUORVEL_OWNER_ENTRIES 65536
+
+/* A local endpoint: protocol (6 or 17), family (4: IPv4, IPv4-mapped IPv6
+   included; 6: IPv6), port in host order and the bound address (IPv4 in the
+   first four bytes; all zero for any address), in the network namespace
+   of that inode number: the same address and port mean other sockets in
+   other namespaces. */
+struct quorvel_owner_key {
+  unsigned char address[16];
+  unsigned short port;
+  unsigned char protocol;
+  unsigned char family;
+  unsigned int network_namespace;
+};
+
+/* Who gave the endpoint its port. */
+struct quorvel_owner {
+  unsigned long long socket;      /* kernel socket address: tells sockets apart */
+  unsigned long long start_time;  /* process start, ns since boot */
+  unsigned long long closed_at;   /* CLOCK_MONOTONIC ns when the socket was released; 0 while open */
+  unsigned int pid;
+  unsigned int reserved;
+  char name[QUORVEL_OWNER_NAME_BYTES];  /* executable file name, else the task's command */
+};
+
+/* Sent for each new owning process so that its executable's path can be read while
+   the process lives. */
+struct quorvel_owner_event {
+  unsigned long long start_time;
+  unsigned int pid;
+  unsigned int reserved;
+};
+
+#endif
