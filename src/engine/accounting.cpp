@@ -1,6 +1,9 @@
 #include "engine/accounting.h"
 
 #include <mutex>
+#include <optional>
+
+#include "engine/traffic_names.h"
 
 namespace quorvel {
 namespace {
@@ -50,14 +53,27 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
   const std::int64_t now = clock_.NowSeconds();
+  // Read outside statMutex; the test in front keeps the cost for the many
+  // packets that carry no name to a few comparisons.
+  std::optional<TrafficNames> names;
+  if (MayCarryName(packet, outgoing)) names = ReadTrafficNames(packet, outgoing);
 
   bool queueEvent = false;
   {
     std::lock_guard lock(state_.statMutex);
     TrafficStats& stats = state_.stats;
+    if (names && !names->dnsAnswers.empty()) stats.observedNames.Learn(names->dnsAnswers, now);
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      flow = stats.flows.emplace(key.ToKey(), TrafficFlow{remoteAddress}).first;
+      TrafficFlow fresh;
+      fresh.remoteAddress = remoteAddress;
+      fresh.observedName = stats.observedNames.Find(remoteAddress, now);
+      flow = stats.flows.emplace(key.ToKey(), std::move(fresh)).first;
+    }
+    if (names && names->connectionName &&
+        (!flow->second.namedByConnection || *flow->second.observedName != *names->connectionName)) {
+      flow->second.observedName = std::make_shared<const std::string>(std::move(*names->connectionName));
+      flow->second.namedByConnection = true;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;

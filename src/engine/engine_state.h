@@ -22,6 +22,7 @@ struct EngineSettings {
   std::atomic<bool> hideLanFlows{false};
   std::atomic<bool> freezeGraph{false};
   std::atomic<bool> useProxy{false};
+  std::atomic<bool> nameHostsFromTraffic{true};  // "Name hosts from observed traffic"
   std::atomic<Ipv4Address> proxyAddress{0};
   std::atomic<std::uint16_t> proxyPort{0};
 
@@ -43,6 +44,7 @@ struct TrafficStats {
   RemoteMap downloadRemotes;  // incoming bytes by source address
   RemoteMap uploadRemotes;    // outgoing bytes by destination address
   std::vector<ProxyFlow> proxyFlows;  // in order of creation
+  ObservedNames observedNames;  // remote addresses named by DNS answers; kept by Save and Clear
 
   // Empties the flows and proxy flows (midnight reset and Save and Clear).
   void ClearFlows();

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "common/ipv4.h"
 
@@ -20,7 +21,12 @@ struct PacketFacts {
   // the packet start. Never beyond receivedEnd.
   const std::uint8_t* payload = nullptr;
   const std::uint8_t* receivedEnd = nullptr;  // first byte after the received bytes
+  const std::uint8_t* packet = nullptr;       // the IPv4 header
 };
+
+// The TCP or UDP payload as far as it was received, found from the real
+// header lengths; empty for other protocols or when the headers were cut.
+std::span<const std::uint8_t> TransportPayload(const PacketFacts& facts);
 
 // nullopt for runts (fewer than 20 bytes) and for TCP/UDP packets too short to
 // hold their ports after the IPv4 header. Reads nothing past `received` bytes.

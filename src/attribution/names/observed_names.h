@@ -32,7 +32,8 @@ class ObservedNames {
   static constexpr std::int64_t kMaxSeconds = 24 * 60 * 60;
   static constexpr std::size_t kMaxEntries = 65'536;
 
-  explicit ObservedNames(std::size_t maxEntries = kMaxEntries) : maxEntries_(maxEntries) {}
+  ObservedNames() = default;
+  explicit ObservedNames(std::size_t maxEntries) : maxEntries_(maxEntries) {}
 
   // Learns the answers of one response at `now` (seconds since 1970).
   void Learn(const std::vector<DnsAddressAnswer>& answers, std::int64_t now);
@@ -48,7 +49,7 @@ class ObservedNames {
   };
   void EvictOldest();
 
-  std::size_t maxEntries_;
+  std::size_t maxEntries_ = kMaxEntries;
   std::unordered_map<NamedAddress, Entry> entries_;
   std::deque<std::pair<NamedAddress, std::uint64_t>> order_;  // oldest first; stale pairs skipped
   std::uint64_t nextLearned_ = 0;
