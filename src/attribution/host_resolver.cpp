@@ -115,7 +115,7 @@ void HostResolverPool::ApplyResolvedName(Ipv4Address address, const std::string&
   if (ids.empty()) return;
   for (const RowId id : ids) {
     const FlowRowPtr row = rows.Get(id);
-    if (!row) continue;
+    if (!row || row->namedByTraffic) continue;
     if (state_.filters.IsHiddenByFilters(name, name, row->columns[kColumnLocalSource])) {
       rows.Erase(id);
     } else {
@@ -125,7 +125,7 @@ void HostResolverPool::ApplyResolvedName(Ipv4Address address, const std::string&
   std::lock_guard stat(state_.statMutex);
   for (RemoteMap* remotes : {&state_.stats.downloadRemotes, &state_.stats.uploadRemotes}) {
     const auto entry = remotes->find(address);
-    if (entry != remotes->end()) entry->second.displayName = name;
+    if (entry != remotes->end() && !entry->second.namedByTraffic) entry->second.displayName = name;
   }
 }
 

@@ -49,10 +49,11 @@ class HostResolverPool {
   void Request(Ipv4Address address);
 
   // Applies one name: under listMutex each row of the address (column 0
-  // starting with "<address>:") is asked to the filter with the name as host
-  // and address text and the row's local source; hidden rows are deleted, the
-  // others get the name in column 1. Then, under statMutex, the address's
-  // entries of both remote maps get the name. Nothing happens without a row.
+  // starting with "<address>:") not named by its traffic is asked
+  // to the filter with the name as host and address text and the row's local
+  // source; hidden rows are deleted, the others get the name in column 1.
+  // Then, under statMutex, the address's entries of both remote maps get the
+  // name unless traffic named them. Nothing happens without a row.
   void ApplyResolvedName(Ipv4Address address, const std::string& name);
 
   // For tests and benchmarks.

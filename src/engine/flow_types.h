@@ -83,6 +83,7 @@ struct PacketEvent {
 struct RemoteTotal {
   std::string displayName;  // the address text until a host name is known
   std::uint64_t bytes = 0;
+  bool namedByTraffic = false;  // the name came from traffic; reverse lookups leave it
 };
 
 // Keyed by the remote address (one entry per dotted address text).
