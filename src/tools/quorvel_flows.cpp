@@ -26,7 +26,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: quorvel-flows (--pcap FILE --address A.B.C.D | --live [--address A.B.C.D]) "
-    "[--mask M.M.M.M] [--no-lan] [--seconds N]";
+    "[--mask M.M.M.M] [--no-lan] [--names] [--seconds N]";
 
 struct Options {
   std::string pcapFile;
@@ -34,6 +34,7 @@ struct Options {
   std::optional<Ipv4Address> address;
   std::optional<Ipv4Address> mask;
   bool hideLan = false;
+  bool names = false;  // a seventh column: the name traffic gave the flow
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
 };
 
@@ -67,6 +68,8 @@ Options ParseOptions(int argc, char** argv) {
       options.mask = address(i);
     } else if (arg == "--no-lan") {
       options.hideLan = true;
+    } else if (arg == "--names") {
+      options.names = true;
     } else if (arg == "--seconds") {
       const std::string text = value(i);
       char* end = nullptr;
@@ -101,7 +104,7 @@ class NoOwners final : public OwnerSource {
   bool ReadOwners(std::vector<SocketOwner>&) override { return false; }
 };
 
-void PrintFlows(EngineState& state) {
+void PrintFlows(EngineState& state, bool names) {
   std::vector<std::pair<FlowKey, TrafficFlow>> flows;
   {
     std::lock_guard lock(state.statMutex);
@@ -109,12 +112,16 @@ void PrintFlows(EngineState& state) {
   }
   std::sort(flows.begin(), flows.end(),
             [](const auto& a, const auto& b) { return FlowKeyLess(a.first, b.first); });
-  std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes\n");
+  std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes%s\n",
+              names ? "\tname from traffic" : "");
   for (const auto& [key, flow] : flows) {
-    std::printf("%s\t%u\t%s\t%u\t%llu\t%llu\n", key.localSource.c_str(), key.localPort,
+    std::printf("%s\t%u\t%s\t%u\t%llu\t%llu", key.localSource.c_str(), key.localPort,
                 Ipv4ToText(key.remoteAddress).c_str(), key.remotePort,
                 static_cast<unsigned long long>(flow.download),
                 static_cast<unsigned long long>(flow.upload));
+    // The flow's own TLS, QUIC or HTTP name, else its address's DNS name at its first packet.
+    if (names) std::printf("\t%s", flow.observedName ? flow.observedName->c_str() : "");
+    std::printf("\n");
   }
   std::fflush(stdout);
 }
@@ -169,7 +176,7 @@ int Run(const Options& options) {
     monitor.WaitForCaptureEnd();
     monitor.Stop();
     if (observer.failed) return kUsageError;
-    PrintFlows(state);
+    PrintFlows(state, options.names);
     return 0;
   }
 
@@ -183,14 +190,14 @@ int Run(const Options& options) {
     const auto now = std::chrono::steady_clock::now();
     if (!monitor.Status().running && observer.failed) break;
     if (now >= nextPrint) {
-      PrintFlows(state);
+      PrintFlows(state, options.names);
       nextPrint += std::chrono::seconds(1);
     }
     if (options.seconds > 0 && now - started >= std::chrono::seconds(options.seconds)) break;
   }
   monitor.Stop();
   const CaptureStatus status = monitor.Status();
-  PrintFlows(state);
+  PrintFlows(state, options.names);
   std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel\n",
                static_cast<unsigned long long>(status.packetsSeen), status.interfaceName.c_str(),
                static_cast<unsigned long long>(status.kernelDropped));

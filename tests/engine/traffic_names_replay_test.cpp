@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "engine/monitor.h"
@@ -37,6 +39,17 @@ std::vector<std::uint8_t> TcpWithOptions(Ipv4Address to, std::uint16_t from, std
   return packet;
 }
 
+// Runs the headless tool built beside this test program's folder.
+std::string RunFlowsTool(const std::string& arguments) {
+  const auto tool = std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "quorvel-flows";
+  if (!std::filesystem::exists(tool)) return "not built";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen((tool.string() + " " + arguments + " 2>&1").c_str(), "r"), pclose);
+  std::string output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe.get())) output += buffer;
+  return output;
+}
+
 class Silent final : public MonitorObserver {
  public:
   void OnWindowTitle(const std::string&) override {}
@@ -46,14 +59,15 @@ class Silent final : public MonitorObserver {
 class TrafficNamesReplayTest : public ::testing::Test {
  protected:
   void TearDown() override { std::filesystem::remove_all(dir_); }
-  void Replay(const std::vector<std::vector<std::uint8_t>>& packets) {
+  std::string Write(const std::vector<std::vector<std::uint8_t>>& packets) {
     std::filesystem::create_directories(dir_);
     const std::string path = (dir_ / "names.pcap").string();
-    {
-      testing::PcapWriter writer(path, DLT_EN10MB);
-      ASSERT_TRUE(writer.ok());
-      for (const auto& packet : packets) writer.Write(EthernetFrame(packet));
-    }
+    testing::PcapWriter writer(path, DLT_EN10MB);
+    for (const auto& packet : packets) writer.Write(EthernetFrame(packet));
+    return path;
+  }
+  void Replay(const std::vector<std::vector<std::uint8_t>>& packets) {
+    const std::string path = Write(packets);
     OfflinePacketSourceFactory offline(path);
     Platform platform{offline, fakes.owners, fakes.names, fakes.interfaces, fakes.clock};
     state.settings.interfaceAddress = kLocal;
@@ -133,6 +147,22 @@ TEST_F(TrafficNamesReplayTest, EachSourceNamesItsFlows) {
   EXPECT_EQ(NameOf({"UDP protocol: 42002", 42002, Remote(30), 9}), "tcp.example");
   // The earlier flow keeps the name it started with.
   EXPECT_EQ(NameOf({"ICMP protocol", 0, Remote(10), 0}), "www.example.com");
+}
+
+TEST_F(TrafficNamesReplayTest, FlowsToolPrintsTheNameFromTrafficAsASeventhColumn) {
+  const auto dns = testing::BuildDnsResponse("dns.example", {testing::ARecord("dns.example", 198, 19, 0, 10)});
+  const std::string path = Write({
+      BuildIpv4Packet({kResolver, kLocal, 17, 53, 40000, 5, Text(dns)}),
+      BuildIpv4Packet({kLocal, Remote(10), 6, 41000, 80, 5, "GET / HTTP/1.1\r\nHost: web.example:8080\r\n\r\n"}),
+      BuildIpv4Packet({kLocal, Remote(10), 1, 0, 0, 5, "ping"}),
+  });
+  const std::string output = RunFlowsTool("--pcap " + path + " --address 198.18.0.1 --names");
+  if (output == "not built") GTEST_SKIP() << "quorvel-flows is not built";
+  EXPECT_EQ(output,
+            "# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes\tname from traffic\n"
+            "ICMP protocol\t0\t198.19.0.10\t0\t0\t24\tdns.example\n"
+            "TCP protocol: 41000\t41000\t198.19.0.10\t80\t0\t82\tweb.example\n"
+            "UDP protocol: 40000\t40000\t198.18.0.53\t53\t" + std::to_string(28 + dns.size()) + "\t0\t\n");
 }
 
 }  // namespace

@@ -20,7 +20,8 @@ void ApplyOptionsResult(CMainFrame& frame, const OptionsResult& result) {
   Settings applied = result.settings;
   // The engine keeps the proxy as the address the dialog found for it.
   applied.strProxyHost = result.proxyAddressText;
-  frame.ApplyOptions(applied, result.chosenInterface ? result.chosenInterface->address : 0);
+  frame.ApplyOptions(applied, result.chosenInterface ? result.chosenInterface->address : 0,
+                     result.nameHostsFromTraffic);
 }
 
 bool ClearAllLogsCommand(const std::filesystem::path& logDirectory, MessageBoxes& messages) {
@@ -43,7 +44,7 @@ void InstallDialogHooks(MainWindowHooks& hooks, DialogHookParts parts) {
   hooks.clearAllLogs = [](CMainFrame& frame) { ClearAllLogsCommand(frame.dataDirectory().Path(), frame.messages()); };
   hooks.options = [parts](CMainFrame& frame) {
     COptionsDlg dialog(OptionsDialogParts{frame.dataDirectory(), frame.messages(), parts.platform.interfaces,
-                                          parts.platform.names, parts.autostartDirectory},
+                                          parts.platform.names, parts.autostartDirectory, &frame.profile()},
                        &frame);
     if (dialog.exec() == QDialog::Accepted) ApplyOptionsResult(frame, dialog.Result());
   };

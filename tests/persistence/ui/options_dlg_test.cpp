@@ -17,6 +17,7 @@
 #include "filters/ui/filters_dlg.h"
 #include "mainwindow/ui/gui_test_support.h"
 #include "persistence/autostart.h"
+#include "persistence/profile_store.h"
 #include "persistence/scratch_directory.h"
 #include "support/fake_platform.h"
 
@@ -45,7 +46,7 @@ class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
   std::unique_ptr<COptionsDlg> Open() { return Open(DataDirectory(scratch.path())); }
   std::unique_ptr<COptionsDlg> Open(const DataDirectory& data) {
     return std::make_unique<COptionsDlg>(
-        OptionsDialogParts{data, boxes, platform.interfaces, platform.names, scratch / "autostart"});
+        OptionsDialogParts{data, boxes, platform.interfaces, platform.names, scratch / "autostart", &profile});
   }
   std::filesystem::path SetDat() const { return scratch / "set.dat"; }
 
@@ -73,6 +74,7 @@ class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
   ScratchDirectory scratch;
   FakePlatform platform;
   FakeMessageBoxes boxes;
+  MemoryProfileStore profile;
 };
 
 TEST_F(OptionsDlgTest, ShowsTheControlsWithTheirTexts) {
@@ -84,7 +86,8 @@ TEST_F(OptionsDlgTest, ShowsTheControlsWithTheirTexts) {
   } checks[] = {{COptionsDlg::kIdLaunchOnStartup, "Launch on startup"},
                 {COptionsDlg::kIdHideLanFlows, "Do not show local area network flows"},
                 {COptionsDlg::kIdFreezeGraph, "Freeze the graph"},
-                {COptionsDlg::kIdUseProxy, "I use proxy server"}};
+                {COptionsDlg::kIdUseProxy, "I use proxy server"},
+                {COptionsDlg::kIdNameHostsFromTraffic, "Name hosts from observed traffic"}};
   for (const auto& check : checks) EXPECT_EQ(Control<QCheckBox>(*dialog, check.id).text(), check.text);
   EXPECT_EQ(Control<QPushButton>(*dialog, COptionsDlg::kIdSetupFilters).text(), "Setup filters...");
   EXPECT_EQ(Control<QPushButton>(*dialog, kIdOk).text(), "OK");
@@ -135,6 +138,25 @@ TEST_F(OptionsDlgTest, NoSettingsFileShowsTheDefaultsAndOkWritesThem) {
   EXPECT_EQ(dialog->Result().settings.strProxyHost, "?");
   EXPECT_EQ(dialog->Result().settings.strProxyPort, "?");
   EXPECT_EQ(dialog->Result().proxyAddressText, "");
+}
+
+TEST_F(OptionsDlgTest, NameHostsFromTrafficIsKeptInTheProfileNotInSetDat) {
+  const auto box = [](COptionsDlg& dialog) -> QCheckBox& {
+    return Control<QCheckBox>(dialog, COptionsDlg::kIdNameHostsFromTraffic);
+  };
+  auto dialog = Open();
+  EXPECT_TRUE(box(*dialog).isChecked());  // on by default
+  box(*dialog).click();
+  Ok(*dialog);
+  EXPECT_FALSE(dialog->Result().nameHostsFromTraffic);
+  EXPECT_EQ(profile.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1), 0);
+  EXPECT_EQ(ReadBytes(SetDat()), ReadBytes(GoldenFile(__FILE__, "set_defaults.dat")));
+
+  auto again = Open();
+  EXPECT_FALSE(box(*again).isChecked());
+  box(*again).click();
+  Control<QPushButton>(*again, kIdCancel).click();
+  EXPECT_EQ(profile.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1), 0);
 }
 
 TEST_F(OptionsDlgTest, ChosenInterfaceMaskIsWritten) {
