@@ -20,7 +20,7 @@ web=198.18.0.3
 resolv_dir="/etc/netns/$QV_NS_A"
 mkdir -p "$resolv_dir"
 echo "nameserver $QV_ADDR_B" >"$resolv_dir/resolv.conf"
-trap 'netns_cleanup; rm -rf "$work" "$resolv_dir"' EXIT
+trap 'netns_cleanup; rm -rf "$work" "$resolv_dir"; rmdir /etc/netns 2>/dev/null || true' EXIT
 ip -n "$QV_NS_B" addr add "$web/24" dev "$QV_IF_B"
 
 ip netns exec "$QV_NS_B" dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts \
