@@ -3,8 +3,6 @@
 #include <mutex>
 #include <optional>
 
-#include "engine/traffic_names.h"
-
 namespace quorvel {
 namespace {
 
@@ -56,7 +54,7 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   // Read outside statMutex; the test in front keeps the cost for the many
   // packets that carry no name to a few comparisons.
   std::optional<TrafficNames> names;
-  if (MayCarryName(packet, outgoing)) names = ReadTrafficNames(packet, outgoing);
+  if (names_.MayCarryName(packet, outgoing)) names = names_.Read(packet, outgoing);
 
   bool queueEvent = false;
   {

@@ -5,6 +5,7 @@
 #include "attribution/proxy_inspector.h"
 #include "engine/engine_state.h"
 #include "engine/packet_parser.h"
+#include "engine/traffic_names.h"
 #include "platform/clock.h"
 
 namespace quorvel {
@@ -23,6 +24,7 @@ class Accountant {
   Clock& clock_;
   ProxyInspector proxy_;
   LocalSourceCache localSources_;
+  TrafficNameReader names_;
 };
 
 }  // namespace quorvel

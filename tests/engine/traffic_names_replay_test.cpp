@@ -50,6 +50,16 @@ std::string RunFlowsTool(const std::string& arguments) {
   return output;
 }
 
+// A packet of `payload` from offset `from` on, with that TCP sequence number.
+std::vector<std::uint8_t> Segment(Ipv4Address to, std::uint16_t port, const std::vector<std::uint8_t>& payload,
+                                  std::size_t from, std::size_t to_) {
+  const std::string part(payload.begin() + static_cast<std::ptrdiff_t>(from),
+                         payload.begin() + static_cast<std::ptrdiff_t>(to_));
+  auto packet = BuildIpv4Packet({kLocal, to, 6, 41010, port, 5, part});
+  for (int i = 0; i < 4; ++i) packet[24 + i] = static_cast<std::uint8_t>((1000 + from) >> (24 - 8 * i));
+  return packet;
+}
+
 class Silent final : public MonitorObserver {
  public:
   void OnWindowTitle(const std::string&) override {}
@@ -103,6 +113,14 @@ TEST_F(TrafficNamesReplayTest, EachSourceNamesItsFlows) {
     return framed + Text(message);
   }();
   const std::vector<std::uint8_t> quicFrames = testing::CryptoFrame(0, testing::BuildClientHello("quic.example", true));
+  // ClientHellos whose server name comes only in their second packet.
+  const auto longHello = testing::TlsRecord(testing::BuildClientHello("long.example", true, 1500));
+  const auto longQuic = testing::BuildClientHello("longquic.example", true, 1500);
+  const std::vector<std::uint8_t> dcid = {1, 1, 2, 3, 5, 8, 13, 21};
+  const auto firstInitial = testing::BuildQuicClientInitial(
+      dcid, 0, testing::CryptoFrame(0, std::vector<std::uint8_t>(longQuic.begin(), longQuic.begin() + 1000)));
+  const auto secondInitial = testing::BuildQuicClientInitial(
+      dcid, 1, testing::CryptoFrame(1000, std::vector<std::uint8_t>(longQuic.begin() + 1000, longQuic.end())));
   Replay({
       BuildIpv4Packet({kResolver, kLocal, 17, 53, 40000, 5, Text(dns)}),
       BuildIpv4Packet({kResolver, kLocal, 6, 53, 40001, 5, tcpDns}),
@@ -117,6 +135,11 @@ TEST_F(TrafficNamesReplayTest, EachSourceNamesItsFlows) {
                        Text(testing::BuildQuicClientInitial({9, 8, 7, 6, 5, 4, 3, 2}, 0, quicFrames))}),
       BuildIpv4Packet({kLocal, Remote(30), 6, 41005, 22, 5, "SSH-2.0-x"}),
       BuildIpv4Packet({kLocal, Remote(40), 17, 41006, 9999, 5, "plain"}),
+      Segment(Remote(50), 443, longHello, 0, 1400),
+      Segment(Remote(50), 443, longHello, 0, 1400),  // a retransmission is skipped
+      Segment(Remote(50), 443, longHello, 1400, longHello.size()),
+      BuildIpv4Packet({kLocal, Remote(51), 17, 41011, 443, 5, Text(firstInitial)}),
+      BuildIpv4Packet({kLocal, Remote(51), 17, 41011, 443, 5, Text(secondInitial)}),
       // Names are what this computer asked: a request coming in names nothing.
       BuildIpv4Packet({Remote(41), kLocal, 6, 41007, 80, 5, "GET / HTTP/1.1\r\nHost: me.example\r\n\r\n"}),
   });
@@ -133,6 +156,8 @@ TEST_F(TrafficNamesReplayTest, EachSourceNamesItsFlows) {
       {{"TCP protocol: 41005", 41005, Remote(30), 22}, "tcp.example"},
       {{"UDP protocol: 41006", 41006, Remote(40), 9999}, ""},
       {{"TCP protocol: 80", 80, Remote(41), 41007}, ""},
+      {{"TCP protocol: 41010", 41010, Remote(50), 443}, "long.example"},
+      {{"UDP protocol: 41011", 41011, Remote(51), 443}, "longquic.example"},
   };
   for (const auto& c : cases) EXPECT_EQ(NameOf(c.key), c.expected) << Ipv4ToText(c.key.remoteAddress);
 

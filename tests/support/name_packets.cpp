@@ -90,7 +90,8 @@ std::vector<std::uint8_t> BuildDnsResponse(std::string_view question, const std:
   return out;
 }
 
-std::vector<std::uint8_t> BuildClientHello(std::optional<std::string_view> serverName, bool tls13) {
+std::vector<std::uint8_t> BuildClientHello(std::optional<std::string_view> serverName, bool tls13,
+                                           std::size_t paddingBeforeName) {
   std::vector<std::uint8_t> body = {0x03, 0x03};
   body.insert(body.end(), 32, 0xAB);  // random
   body.push_back(32);                 // session id
@@ -99,6 +100,10 @@ std::vector<std::uint8_t> BuildClientHello(std::optional<std::string_view> serve
   body.insert(body.end(), {0x13, 0x01, 0xC0, 0x2F});
   body.insert(body.end(), {1, 0});
   std::vector<std::uint8_t> extensions = Extension(0x000A, {0, 2, 0, 0x1D});  // supported groups first
+  if (paddingBeforeName > 0) {
+    const auto padding = Extension(0x0015, std::vector<std::uint8_t>(paddingBeforeName, 0));
+    extensions.insert(extensions.end(), padding.begin(), padding.end());
+  }
   if (serverName) {
     std::vector<std::uint8_t> list;
     Put16(list, serverName->size() + 3);

@@ -24,8 +24,11 @@ DnsRecordSpec ARecord(std::string owner, std::uint8_t a, std::uint8_t b, std::ui
                       std::uint32_t ttl = 300);
 DnsRecordSpec CnameRecord(std::string owner, std::string target, std::uint32_t ttl = 300);
 
-// A ClientHello handshake message; TLS 1.3 adds supported_versions and a key share.
-std::vector<std::uint8_t> BuildClientHello(std::optional<std::string_view> serverName, bool tls13);
+// A ClientHello handshake message; TLS 1.3 adds supported_versions and a key
+// share. A padding extension of `paddingBeforeName` bytes goes before the
+// server name, as large key shares put it far into the message.
+std::vector<std::uint8_t> BuildClientHello(std::optional<std::string_view> serverName, bool tls13,
+                                           std::size_t paddingBeforeName = 0);
 // The handshake message in one TLS record.
 std::vector<std::uint8_t> TlsRecord(const std::vector<std::uint8_t>& handshake);
 

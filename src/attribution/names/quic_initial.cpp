@@ -19,9 +19,6 @@ constexpr std::array<std::uint8_t, 20> kInitialSalt = {0x38, 0x76, 0x2c, 0xf7, 0
 constexpr std::size_t kMaxConnectionId = 20;
 constexpr std::size_t kSampleBytes = 16;
 constexpr std::size_t kTagBytes = 16;
-// CRYPTO data past this offset is not kept: a ClientHello's server name
-// comes well before it.
-constexpr std::size_t kMaxCryptoBytes = 4096;
 
 using Secret = std::array<std::uint8_t, 32>;
 
@@ -84,11 +81,8 @@ bool DecryptPayload(const QuicInitialKeys& keys, std::uint64_t packetNumber, std
          EVP_DecryptFinal_ex(context.get(), plain.data() + length, &length) == 1;
 }
 
-// The CRYPTO frames of a decrypted Initial payload put together from offset
-// 0 as far as they reach without a gap.
-std::vector<std::uint8_t> CryptoData(std::span<const std::uint8_t> frames) {
-  std::vector<std::uint8_t> data;
-  std::vector<bool> present;
+// Adds the CRYPTO frames of a decrypted Initial payload to the stream.
+void AddCryptoFrames(std::span<const std::uint8_t> frames, CryptoStream& stream) {
   ByteReader reader(frames);
   while (reader.Remaining() > 0) {
     std::uint64_t type = 0;
@@ -112,21 +106,8 @@ std::vector<std::uint8_t> CryptoData(std::span<const std::uint8_t> frames) {
         !reader.Take(static_cast<std::size_t>(length), bytes)) {
       break;
     }
-    if (offset >= kMaxCryptoBytes) continue;
-    const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(offset + length, kMaxCryptoBytes));
-    if (data.size() < end) {
-      data.resize(end);
-      present.resize(end);
-    }
-    for (std::size_t i = static_cast<std::size_t>(offset); i < end; ++i) {
-      data[i] = bytes[i - static_cast<std::size_t>(offset)];
-      present[i] = true;
-    }
+    stream.Add(offset, bytes);
   }
-  std::size_t contiguous = 0;
-  while (contiguous < present.size() && present[contiguous]) ++contiguous;
-  data.resize(contiguous);
-  return data;
 }
 
 }  // namespace
@@ -137,7 +118,28 @@ QuicInitialKeys DeriveClientInitialKeys(std::span<const std::uint8_t> destinatio
   return {ExpandLabel<16>(client, "quic key"), ExpandLabel<12>(client, "quic iv"), ExpandLabel<16>(client, "quic hp")};
 }
 
+void CryptoStream::Add(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+  if (offset >= kMaxBytes) return;
+  const std::size_t start = static_cast<std::size_t>(offset);
+  const std::size_t end = std::min(start + bytes.size(), kMaxBytes);
+  if (data_.size() < end) {
+    data_.resize(end);
+    present_.resize(end);
+  }
+  for (std::size_t i = start; i < end; ++i) {
+    data_[i] = bytes[i - start];
+    present_[i] = true;
+  }
+  while (contiguous_ < present_.size() && present_[contiguous_]) ++contiguous_;
+}
+
 std::optional<std::string> ReadQuicInitialServerName(std::span<const std::uint8_t> datagram) {
+  CryptoStream stream;
+  if (!AddQuicInitialCrypto(datagram, stream)) return std::nullopt;
+  return ReadClientHelloServerName(stream.Prefix());
+}
+
+bool AddQuicInitialCrypto(std::span<const std::uint8_t> datagram, CryptoStream& stream) {
   ByteReader reader(datagram);
   std::uint8_t first = 0;
   std::uint32_t version = 0;
@@ -152,14 +154,14 @@ std::optional<std::string> ReadQuicInitialServerName(std::span<const std::uint8_
       !reader.VarInt(tokenLength) || tokenLength > reader.Remaining() ||
       !reader.Skip(static_cast<std::size_t>(tokenLength)) || !reader.VarInt(length) || length > reader.Remaining() ||
       length < 4 + kSampleBytes) {
-    return std::nullopt;
+    return false;
   }
   const std::size_t packetNumberOffset = reader.Offset();
   const std::span<const std::uint8_t> packet = datagram.first(packetNumberOffset + static_cast<std::size_t>(length));
 
   const QuicInitialKeys keys = DeriveClientInitialKeys(dcid);
   std::array<std::uint8_t, 16> mask{};
-  if (!HeaderProtectionMask(keys, packet.subspan(packetNumberOffset + 4, kSampleBytes), mask)) return std::nullopt;
+  if (!HeaderProtectionMask(keys, packet.subspan(packetNumberOffset + 4, kSampleBytes), mask)) return false;
   std::vector<std::uint8_t> header(packet.begin(), packet.begin() + static_cast<std::ptrdiff_t>(packetNumberOffset));
   header[0] ^= mask[0] & 0x0F;
   const std::size_t packetNumberLength = (header[0] & 0x03) + 1u;
@@ -170,8 +172,9 @@ std::optional<std::string> ReadQuicInitialServerName(std::span<const std::uint8_
     packetNumber = (packetNumber << 8) | byte;
   }
   std::vector<std::uint8_t> plain;
-  if (!DecryptPayload(keys, packetNumber, header, packet.subspan(header.size()), plain)) return std::nullopt;
-  return ReadClientHelloServerName(CryptoData(plain));
+  if (!DecryptPayload(keys, packetNumber, header, packet.subspan(header.size()), plain)) return false;
+  AddCryptoFrames(plain, stream);
+  return true;
 }
 
 }  // namespace quorvel

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -27,10 +28,28 @@ inline bool LooksLikeQuicInitial(const std::uint8_t* payload, std::size_t size) 
          payload[3] == 0 && payload[4] == 1;
 }
 
-// The server name of the ClientHello in the first packet of a datagram, a
-// client's QUIC version 1 Initial: header protection removed, the payload
-// decrypted and its CRYPTO frames put together. nullopt when the packet does
-// not decrypt or its CRYPTO data does not reach the server name.
+// CRYPTO stream bytes put together from pieces that may come out of order;
+// only the first kMaxBytes are kept.
+class CryptoStream {
+ public:
+  static constexpr std::size_t kMaxBytes = 16384;
+  void Add(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+  // The bytes from offset 0 up to the first gap.
+  std::span<const std::uint8_t> Prefix() const { return {data_.data(), contiguous_}; }
+
+ private:
+  std::vector<std::uint8_t> data_;
+  std::vector<bool> present_;
+  std::size_t contiguous_ = 0;
+};
+
+// Adds the CRYPTO frames of the first packet of a datagram, a client's QUIC
+// version 1 Initial, to `stream`: header protection removed, the payload
+// decrypted. False when the packet is not one or does not decrypt.
+bool AddQuicInitialCrypto(std::span<const std::uint8_t> datagram, CryptoStream& stream);
+
+// The server name of the ClientHello in that packet alone; nullopt when the
+// packet does not decrypt or its CRYPTO data does not reach the server name.
 std::optional<std::string> ReadQuicInitialServerName(std::span<const std::uint8_t> datagram);
 
 }  // namespace quorvel

@@ -59,6 +59,19 @@ std::optional<std::string> ReadClientHelloServerName(std::span<const std::uint8_
   return std::nullopt;
 }
 
+bool ClientHelloComplete(std::span<const std::uint8_t> handshake) {
+  if (handshake.size() < 4) return false;
+  if (handshake[0] != kClientHello) return true;
+  const std::size_t length = (std::size_t{handshake[1]} << 16) | (std::size_t{handshake[2]} << 8) | handshake[3];
+  return handshake.size() >= 4 + length;
+}
+
+bool TlsFirstRecordComplete(std::span<const std::uint8_t> payload) {
+  if (payload.size() < 5) return false;
+  if (payload[0] != kHandshakeRecord) return true;
+  return payload.size() >= 5 + ((std::size_t{payload[3]} << 8) | payload[4]);
+}
+
 std::optional<std::string> ReadTlsServerName(std::span<const std::uint8_t> payload) {
   ByteReader record(payload);
   std::uint8_t type = 0;

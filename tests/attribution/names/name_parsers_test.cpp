@@ -9,6 +9,7 @@
 
 #include "attribution/names/dns_answers.h"
 #include "attribution/names/http_host.h"
+#include "attribution/names/hello_assembler.h"
 #include "attribution/names/quic_initial.h"
 #include "attribution/names/tls_client_hello.h"
 #include "common/ipv4.h"
