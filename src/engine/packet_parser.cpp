@@ -38,6 +38,7 @@ std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t rec
 }
 
 std::span<const std::uint8_t> TransportPayload(const PacketFacts& facts) {
+  if (facts.packet == nullptr) return {};
   // Bytes past the total length are link-layer padding.
   const std::size_t received =
       std::min<std::size_t>(static_cast<std::size_t>(facts.receivedEnd - facts.packet), facts.length);
