@@ -65,15 +65,17 @@ DnsRecordSpec CnameRecord(std::string owner, std::string target, std::uint32_t t
 }
 
 std::vector<std::uint8_t> BuildDnsResponse(std::string_view question, const std::vector<DnsRecordSpec>& answers) {
-  std::vector<std::uint8_t> out = {0x12, 0x34, 0x81, 0x80, 0, 1};
+  std::vector<std::uint8_t> out = {0x12, 0x34, 0x81, 0x80, 0, question.empty() ? std::uint8_t{0} : std::uint8_t{1}};
   Put16(out, answers.size());
   Put16(out, 0);
   Put16(out, 0);
-  PutName(out, question);
-  Put16(out, 1);
-  Put16(out, 1);
+  if (!question.empty()) {
+    PutName(out, question);
+    Put16(out, 1);
+    Put16(out, 1);
+  }
   for (const DnsRecordSpec& record : answers) {
-    if (record.owner == question) {
+    if (!question.empty() && record.owner == question) {
       Put16(out, 0xC00C);
     } else {
       PutName(out, record.owner);

@@ -18,7 +18,8 @@ struct DnsRecordSpec {
   std::string target;
 };
 // A response to `question` with these answer records; owners equal to the
-// question are written as a compression pointer, as servers do.
+// question are written as a compression pointer, as servers do. An empty
+// question leaves the question section out, as mDNS answers do.
 std::vector<std::uint8_t> BuildDnsResponse(std::string_view question, const std::vector<DnsRecordSpec>& answers);
 DnsRecordSpec ARecord(std::string owner, std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
                       std::uint32_t ttl = 300);
