@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t cut = size > 0 ? data[0] % (size + 1) : 0;
   std::uint32_t sequence = 7;
   for (const auto part : {bytes.first(cut), bytes.subspan(cut)}) {
-    const auto name = hellos.AddTcpSegment(key, sequence, part);
+    const auto name = hellos.AddTcpSegment(key, sequence, part, 0);
     if (name) FUZZ_CHECK(quorvel::CleanHostName(*name) == *name);
     sequence += static_cast<std::uint32_t>(part.size());
   }

@@ -54,7 +54,7 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   // Read outside statMutex; the test in front keeps the cost for the many
   // packets that carry no name to a few comparisons.
   std::optional<TrafficNames> names;
-  if (names_.MayCarryName(packet, outgoing)) names = names_.Read(packet, outgoing);
+  if (names_.MayCarryName(packet, outgoing)) names = names_.Read(packet, outgoing, now);
 
   bool queueEvent = false;
   {

@@ -43,8 +43,8 @@ class TrafficNameReader {
            hellos_.Waiting();
   }
 
-  // Reads the names of a packet that passed MayCarryName.
-  TrafficNames Read(const PacketFacts& packet, bool outgoing);
+  // Reads the names of a packet that passed MayCarryName, accounted at `now`.
+  TrafficNames Read(const PacketFacts& packet, bool outgoing, std::int64_t now);
 
  private:
   HelloAssembler hellos_;
