@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 namespace quorvel {
 namespace {

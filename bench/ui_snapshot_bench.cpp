@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 #include "mainwindow/ui/flow_list_model.h"
 
 namespace quorvel {

@@ -10,7 +10,7 @@
 #include "attribution/host_resolver.h"
 #include "attribution/local_sources.h"
 #include "engine/worker.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -32,7 +32,7 @@ void BM_WorkerCycleUpdatesExistingRows(benchmark::State& state) {
   EngineState engine;
   LocalSources sources(fakes.owners, fakes.clock);  // not started: protocol texts
   HostResolverPool resolver(engine, fakes.names, fakes.clock);
-  Worker worker(engine, sources, resolver, fakes.names, fakes.clock, "/nonexistent");
+  Worker worker(engine, sources, resolver, fakes.names, fakes.clock, {});
   for (int i = 0; i < flows; ++i) {
     const FlowKey key = KeyOf(i);
     engine.stats.flows[key] = TrafficFlow{key.remoteAddress, 1000, 2000};

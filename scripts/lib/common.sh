@@ -4,12 +4,13 @@
 QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 QUORVEL_BUILD_PACKAGES=(
-  build-essential cmake ninja-build pkg-config libpcap-dev libcap2-bin libssl-dev
+  build-essential cmake ninja-build pkg-config libpcap-dev libcap-dev libcap2-bin libssl-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
 )
 QUORVEL_TEST_PACKAGES=(
   libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump dnsmasq-base openssl
-  xvfb xauth
+  xvfb xauth x11-utils
+  python3 nfdump prometheus
 )
 QUORVEL_BENCH_PACKAGES=(libbenchmark-dev tcpreplay tcpdump iproute2 time)
 QUORVEL_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
@@ -41,14 +42,20 @@ quorvel_configure() {
   cmake -S "$QUORVEL_ROOT" -B "$QUORVEL_ROOT/$dir" -G Ninja "$@" >/dev/null
 }
 
-# Grants capture rights to built programs, as capture tools do, so that
-# nothing has to run as root.
-quorvel_grant_capture_rights() {
+# quorvel_install_capture_helper BUILD_DIR USER: the group quorvel with USER
+# in it; quorvel-capture owned by root and the group, mode 0750, with the
+# capabilities it needs; none on quorvel and quorvel-flows, which start it.
+quorvel_install_capture_helper() {
+  local dir="$1" user="$2"
   local sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  getent group quorvel >/dev/null || "${sudo[@]}" groupadd --system quorvel
+  [ "$user" = root ] || "${sudo[@]}" usermod -aG quorvel "$user"
+  "${sudo[@]}" chown root:quorvel "$dir/quorvel-capture"
+  "${sudo[@]}" chmod 0750 "$dir/quorvel-capture"
+  "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+ep "$dir/quorvel-capture"
   local program
-  for program in "$@"; do
-    [ -f "$program" ] &&
-      "${sudo[@]}" setcap cap_net_raw,cap_net_admin,cap_dac_read_search,cap_sys_ptrace+eip "$program"
+  for program in "$dir/quorvel" "$dir/quorvel-flows"; do
+    if [ -f "$program" ] && [ -n "$(getcap "$program")" ]; then "${sudo[@]}" setcap -r "$program"; fi
   done
 }

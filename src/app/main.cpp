@@ -1,15 +1,21 @@
 // Quorvel: the desktop network traffic monitor.
 #include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+
+#include <unistd.h>
 
 #include "chrome/ui/window_placement.h"
 #include "engine/engine_state.h"
+#include "mainwindow/ui/application_name.h"
 #include "mainwindow/ui/flow_list_model.h"
 #include "mainwindow/ui/main_frame.h"
 #include "mainwindow/ui/message_boxes.h"
@@ -53,6 +59,18 @@ TestRun TestRunFromEnvironment() {
   return run;
 }
 
+// Non-empty when this process runs as root or with any effective capability.
+std::string ElevationWarning() {
+  std::ifstream file("/proc/self/status");
+  std::ostringstream status;
+  status << file.rdbuf();
+  const std::uint64_t effective = ParseEffectiveCapabilities(status.str()).value_or(0);
+  if (geteuid() != 0 && effective == 0) return {};
+  return std::string("Quorvel is running ") + (geteuid() == 0 ? "as root" : "with administrator rights") +
+         ", which it does not need: capture rights belong to quorvel-capture alone. Start Quorvel as a normal "
+         "user (scripts/run.sh does so).";
+}
+
 void FinishTestRun(CMainFrame& frame, const TestRun& run) {
   frame.RefreshFlowList();
   if (!run.screenshotFile.empty() && !frame.grab().save(QString::fromStdString(run.screenshotFile))) {
@@ -61,12 +79,13 @@ void FinishTestRun(CMainFrame& frame, const TestRun& run) {
   const Status written = WriteModelRows(frame.flowModel(), run.rowsFile);
   if (!written.ok) std::fprintf(stderr, "quorvel: %s\n", written.error.c_str());
   std::fprintf(stderr, "quorvel: %s\n", frame.CaptureStatusText().toStdString().c_str());
+  if (!frame.RestartCaptureButton()->isHidden()) std::fprintf(stderr, "quorvel: Restart capture offered\n");
   frame.OnAppExit();
 }
 
 int Run(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Quorvel"));
+  NameApplication();
   QApplication::setQuitOnLastWindowClosed(false);  // the window hides to the tray
   // Byte texts and times are fixed forms ("1.50 KB") that other code parses back.
   std::setlocale(LC_NUMERIC, "C");
@@ -88,14 +107,11 @@ int Run(int argc, char** argv) {
   QObject::connect(&frame, &CMainFrame::exitFinished, &app, &QCoreApplication::quit, Qt::QueuedConnection);
   frame.show();
   QTimer::singleShot(0, &frame, &CMainFrame::OnStartup);
-  // Without the capture rights the list would stay empty: say which are missing.
-  std::string missing;
-  for (const std::string& right : MissingCaptureRights()) missing += (missing.empty() ? "" : ", ") + right;
-  if (!missing.empty()) {
-    QTimer::singleShot(0, &frame, [&messages, missing] {
-      messages.Show({"Quorvel cannot capture: the program lacks the right " + missing +
-                         ". Start it with scripts/run.sh, which grants the capture rights.",
-                     "Quorvel", MessageIcon::kStop, MessageButtons::kOk});
+  // Capture rights belong to quorvel-capture alone; this program, with its
+  // plugins, dialogs and files, must not hold any.
+  if (const std::string warning = ElevationWarning(); !warning.empty()) {
+    QTimer::singleShot(0, &frame, [&messages, warning] {
+      messages.Show({warning, "Quorvel", MessageIcon::kExclamation, MessageButtons::kOk});
     });
   }
   if (testRun.Active()) {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <memory>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -23,6 +25,10 @@ namespace quorvel {
 // and writes the names into the flow rows and the per-remote totals.
 // Requests for an address already waiting or being looked up are merged;
 // names found are cached, failures are retried after kRetryFailureMilliseconds.
+// A lookup may block for as long as the system's resolver takes, so Stop does
+// not wait for it: the threads share their state with the pool and one that
+// comes back after Stop touches nothing else. The NameResolver must therefore
+// stay usable (or be stateless) while a lookup runs.
 class HostResolverPool {
  public:
   static constexpr std::size_t kDefaultThreads = 4;
@@ -40,29 +46,36 @@ class HostResolverPool {
   HostResolverPool& operator=(const HostResolverPool&) = delete;
 
   void Start();
-  // Joins the threads; lookups still waiting are dropped and a lookup that is
-  // running delivers nothing. Only the system call in progress is waited for.
+  // Lookups still waiting are dropped and a lookup that is running delivers
+  // nothing. Waits only for a name being applied, never for a lookup.
   void Stop();
 
   // Asks for the name of an address whose row was just added. Never waits and
   // takes no engine lock, so the worker may call it holding listMutex.
   void Request(Ipv4Address address);
 
+  // The name found for an address, when it is known already.
+  std::optional<std::string> KnownName(Ipv4Address address) const;
+
   // Applies one name: under listMutex each row of the address (column 0
-  // starting with "<address>:") not named by its traffic is asked
-  // to the filter with the name as host and address text and the row's local
-  // source; hidden rows are deleted, the others get the name in column 1.
-  // Then, under statMutex, the address's entries of both remote maps get the
-  // name unless traffic named them. Nothing happens without a row.
+  // starting with "<address>:") not named by its traffic and each flow of it
+  // hidden while unnamed is asked to the filter with the name as host, its
+  // address text and its local source. Rows now hidden are deleted and
+  // remembered as hidden; admitted ones show the name in column 1, waiting
+  // flows get their row. Then, under statMutex, the address's entries of both
+  // remote maps get the name unless traffic named them. Nothing happens when
+  // the address has neither.
   void ApplyResolvedName(Ipv4Address address, const std::string& name);
 
   // For tests and benchmarks.
   std::size_t ThreadsCreated() const { return threadsCreated_.load(); }
-  std::uint64_t LookupsMade() const { return lookupsMade_.load(); }
+  std::uint64_t LookupsMade() const;
   // True when nothing is waiting and no lookup or apply is running.
   bool Idle() const;
   // Addresses waiting for a thread.
   std::size_t Waiting() const;
+  // Threads that have not ended yet (after Stop, those still in a lookup).
+  std::size_t ThreadsAlive() const;
 
  private:
   struct CachedName {
@@ -70,25 +83,32 @@ class HostResolverPool {
     std::string name;
     std::int64_t failedAt = 0;  // steady milliseconds of a failed lookup
   };
+  // Owned by the pool and by each of its threads.
+  struct Shared {
+    std::mutex mutex;  // guards everything here; never held while taking an engine lock
+    std::condition_variable wake;
+    std::condition_variable settled;  // an apply or a thread ended
+    std::deque<Ipv4Address> waiting;
+    std::unordered_set<Ipv4Address> waitingOrRunning;
+    std::unordered_map<Ipv4Address, CachedName> cache;
+    std::size_t busy = 0;      // threads working on an address
+    std::size_t applying = 0;  // threads using the pool after a lookup
+    std::size_t alive = 0;
+    bool stopping = false;
+    std::uint64_t lookupsMade = 0;
+  };
 
-  void ResolverThread();
+  static void ResolverThread(std::shared_ptr<Shared> shared, HostResolverPool* pool, NameResolver* names);
+  // After a lookup, with shared.mutex held and the pool alive: caches the result.
+  void Remember(Shared& shared, Ipv4Address address, const std::optional<std::string>& name);
 
   EngineState& state_;
   NameResolver& names_;
   Clock& clock_;
   const std::size_t threadCount_;
-
-  mutable std::mutex mutex_;  // guards everything below; never held while taking an engine lock
-  std::condition_variable wake_;
-  std::deque<Ipv4Address> waiting_;
-  std::unordered_set<Ipv4Address> waitingOrRunning_;
-  std::unordered_map<Ipv4Address, CachedName> cache_;
-  std::size_t busy_ = 0;  // threads working on an address
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
-
+  std::shared_ptr<Shared> shared_;
+  std::size_t running_ = 0;  // threads started and not stopped; user-interface or owner thread only
   std::atomic<std::size_t> threadsCreated_{0};
-  std::atomic<std::uint64_t> lookupsMade_{0};
 };
 
 }  // namespace quorvel

@@ -34,6 +34,19 @@ std::string ExtractHost(std::string_view request) {
   return BytesAsText(rest.substr(0, std::min(end, kMaxProxyHostBytes)));
 }
 
+std::string TunnelHost(std::string_view request) {
+  constexpr std::string_view kConnect = "CONNECT ";
+  if (!request.starts_with(kConnect)) return {};
+  std::string_view authority = request.substr(kConnect.size());
+  authority = authority.substr(0, authority.find_first_of(" \r\n"));
+  // "host:port"; an IPv6 literal keeps its brackets.
+  const std::size_t colon = authority.rfind(':');
+  if (colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+    authority = authority.substr(0, colon);
+  }
+  return BytesAsText(authority.substr(0, kMaxProxyHostBytes));
+}
+
 bool ProxyInspector::InspectProxyPacket(const PacketFacts& packet, Direction direction) {
   const EngineSettings& settings = state_.settings;
   if (!settings.useProxy.load(std::memory_order_relaxed) || packet.payload == nullptr) return false;
@@ -53,16 +66,19 @@ bool ProxyInspector::InspectProxyPacket(const PacketFacts& packet, Direction dir
         std::max<std::ptrdiff_t>(packet.receivedEnd - packet.payload, 0));
     const void* zero = std::memchr(begin, 0, available);
     const std::string_view text(begin, zero ? static_cast<const char*>(zero) - begin : available);
-    std::size_t method = text.find("GET");
-    if (method == std::string_view::npos) method = text.find("POST");
-    if (method != std::string_view::npos) {
-      std::string host = ExtractHost(text.substr(method));
-      if (!host.empty()) proxyHosts_[localPort] = std::move(host);
+    std::string host = TunnelHost(text);
+    if (host.empty()) {
+      std::size_t method = text.find("GET");
+      if (method == std::string_view::npos) method = text.find("POST");
+      if (method != std::string_view::npos) host = ExtractHost(text.substr(method));
     }
+    if (!host.empty()) proxyHosts_[localPort] = std::move(host);
   }
 
+  // Until a request names the host (the handshake, or a connection whose
+  // requests are not readable) the packets count as traffic with the proxy.
   const auto entry = proxyHosts_.find(localPort);
-  if (entry == proxyHosts_.end()) return true;  // no request seen yet: counted nowhere
+  if (entry == proxyHosts_.end()) return false;
 
   const std::int64_t now = clock_.NowSeconds();
   std::lock_guard lock(state_.queueProxyMutex);

@@ -20,9 +20,14 @@ inline constexpr std::size_t kMaxProxyHostBytes = 255;
 // none. Cut at kMaxProxyHostBytes. Bytes are taken one character each.
 std::string ExtractHost(std::string_view request);
 
+// Host of a tunnel request "CONNECT host:port ...", without its port; empty
+// for any other text. Cut at kMaxProxyHostBytes.
+std::string TunnelHost(std::string_view request);
+
 // Takes packets exchanged with the configured HTTP proxy out of ordinary
-// accounting and queues them as ProxyEvents under the requested host.
-// Capture thread only.
+// accounting and queues them as ProxyEvents under the host last requested
+// from their local port (GET, POST or a CONNECT tunnel). Packets of a port
+// without a known host are left to ordinary accounting. Capture thread only.
 class ProxyInspector {
  public:
   ProxyInspector(EngineState& state, Clock& clock) : state_(state), clock_(clock) {}

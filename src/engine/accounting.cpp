@@ -21,6 +21,16 @@ std::uint64_t& DirectionCounter(std::uint64_t& upload, std::uint64_t& download,
 Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& clock)
     : state_(state), clock_(clock), proxy_(state, clock), localSources_(localSources) {}
 
+PayloadNeed Accountant::WantedPayload() const {
+  const EngineSettings& settings = state_.settings;
+  if (settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active()) return {PayloadMode::kWhole, 0};
+  const Ipv4Address local = settings.interfaceAddress.load(std::memory_order_relaxed);
+  if (settings.nameHostsFromTraffic.load(std::memory_order_relaxed) && local != 0) {
+    return {PayloadMode::kNames, local};
+  }
+  return {PayloadMode::kHeaders, 0};
+}
+
 void Accountant::AccountPacket(const PacketFacts& packet) {
   const EngineSettings& settings = state_.settings;
   const Ipv4Address interfaceAddress = settings.interfaceAddress.load(std::memory_order_relaxed);
@@ -50,7 +60,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   // and the one-second timer must not wait behind it.
   const std::string& localSource = localSources_.Lookup(localPort, packet.protocol).text;
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
-  const std::int64_t now = clock_.NowSeconds();
+  const std::int64_t nowMicroseconds = clock_.NowMicroseconds();
+  const std::int64_t now = nowMicroseconds / 1'000'000 - (nowMicroseconds % 1'000'000 < 0 ? 1 : 0);
   // Read outside statMutex; the test in front keeps the cost for the many
   // packets that carry no name to a few comparisons.
   std::optional<TrafficNames> names;
@@ -63,10 +74,12 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
     if (names && !names->dnsAnswers.empty()) stats.observedNames.Learn(names->dnsAnswers, now);
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
-      TrafficFlow fresh;
-      fresh.remoteAddress = remoteAddress;
-      fresh.observedName = stats.observedNames.Find(remoteAddress, now);
-      flow = stats.flows.emplace(key.ToKey(), std::move(fresh)).first;
+      TrafficFlow created{remoteAddress};
+      created.localAddress = outgoing ? packet.source : packet.destination;
+      created.protocol = packet.protocol;
+      created.firstMicroseconds = nowMicroseconds;
+      created.observedName = stats.observedNames.Find(remoteAddress, now);
+      flow = stats.flows.emplace(key.ToKey(), std::move(created)).first;
     }
     if (names && names->connectionName &&
         (!flow->second.namedByConnection || *flow->second.observedName != *names->connectionName)) {
@@ -74,6 +87,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
       flow->second.namedByConnection = true;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
+    ++DirectionCounter(flow->second.uploadPackets, flow->second.downloadPackets, direction);
+    flow->second.lastMicroseconds = nowMicroseconds;
     DirectionCounter(stats.tickUpload, stats.tickDownload, direction) += packet.length;
 
     RemoteTotal& remote = (outgoing ? stats.uploadRemotes : stats.downloadRemotes)[remoteAddress];
@@ -87,8 +102,8 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   }
 
   if (state_.spy.Active()) {
-    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload,
-                              packet.length, packet.receivedEnd});
+    state_.spy.Feed(SpyPacket{localSource, remoteAddress, remotePort, packet.payload, packet.length,
+                              packet.receivedEnd, packet.packetStart, nowMicroseconds});
   }
 
   if (queueEvent) {

@@ -7,6 +7,7 @@
 #include "engine/packet_parser.h"
 #include "engine/traffic_names.h"
 #include "platform/clock.h"
+#include "platform/packet_source.h"
 
 namespace quorvel {
 
@@ -18,6 +19,9 @@ class Accountant {
   Accountant(EngineState& state, LocalSources& localSources, Clock& clock);
 
   void AccountPacket(const PacketFacts& packet);
+  // Whether anything reads the bytes after the headers: proxy inspection
+  // or an open Traffic Spy.
+  PayloadNeed WantedPayload() const;
 
  private:
   EngineState& state_;

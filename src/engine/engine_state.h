@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "engine/flow_types.h"
-#include "filters/filter_rules.h"
-#include "mainwindow/flow_rows.h"
-#include "spy/spy_feed.h"
+#include "engine/filter_rules.h"
+#include "engine/flow_rows.h"
+#include "engine/hidden_flows.h"
+#include "engine/spy_feed.h"
 
 namespace quorvel {
 
@@ -68,10 +69,14 @@ struct EngineState {
   std::mutex listMutex;
   FlowRows rows;  // guarded by listMutex
   FilterSet filters;  // guarded by listMutex
+  HiddenFlows hidden;  // guarded by listMutex
   std::mutex map2Mutex;
   std::mutex graphMutex;
 
   SpyFeedRegistry spy;
+
+  // Set while the list is cut into a traffic log (Save and Clear, midnight).
+  std::atomic<bool> cuttingLog{false};
 };
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "engine/flow_types.h"
 
+#include <charconv>
+
 namespace quorvel {
 
 bool FlowKeyLess(const FlowKeyView& a, const FlowKeyView& b) {
@@ -17,6 +19,20 @@ std::size_t FlowKeyHash::operator()(const FlowKeyView& key) const {
                                 (static_cast<std::uint64_t>(key.localPort) << 16) ^ key.remotePort;
   hash ^= std::hash<std::uint64_t>{}(numbers) + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2);
   return hash;
+}
+
+std::string RemoteText(Ipv4Address address, std::uint32_t port) {
+  const auto* octets = reinterpret_cast<const std::uint8_t*>(&address);
+  char digits[16];
+  std::string text;
+  text.reserve(24);
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) text += '.';
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, octets[i]).ptr);
+  }
+  text += ": ";
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
+  return text;
 }
 
 }  // namespace quorvel

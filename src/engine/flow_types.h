@@ -61,6 +61,15 @@ struct TrafficFlow {
   Ipv4Address remoteAddress = 0;
   std::uint64_t upload = 0;    // sum of IPv4 total lengths sent
   std::uint64_t download = 0;  // sum of IPv4 total lengths received
+  // For exports (flow records, tables): the rest of the flow's identity as
+  // its first packet showed it, packet counts and the times of the first and
+  // last packet in microseconds since 1970 UTC.
+  Ipv4Address localAddress = 0;
+  std::uint16_t protocol = 0;
+  std::uint64_t uploadPackets = 0;
+  std::uint64_t downloadPackets = 0;
+  std::int64_t firstMicroseconds = 0;
+  std::int64_t lastMicroseconds = 0;
   // Wall-clock second of the last event queued for this flow: at most one
   // event per flow and second is queued, since a second one shows nothing new.
   std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();
@@ -69,6 +78,9 @@ struct TrafficFlow {
   ObservedName observedName{};
   bool namedByConnection = false;
 };
+
+// Column 0 of a flow row: "%s: %s" of the dotted address and the port as "%u".
+std::string RemoteText(Ipv4Address address, std::uint32_t port);
 
 using FlowTable = std::unordered_map<FlowKey, TrafficFlow, FlowKeyHash, FlowKeyEqual>;
 

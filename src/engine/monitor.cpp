@@ -20,7 +20,8 @@ Monitor::Monitor(EngineState& state, const Platform& platform, MonitorObserver& 
     resolvers_ = std::make_unique<HostResolverPool>(state_, platform_.names, platform_.clock,
                                                     options_.resolverThreads);
     worker_ = std::make_unique<Worker>(state_, localSources_, *resolvers_, platform_.names,
-                                       platform_.clock, options_.logDirectory);
+                                       platform_.clock, options_.saveDayLog);
+    worker_->SetSaveProblemHandler([this](const std::string& message) { observer_.OnSaveProblem(message); });
   }
 }
 
@@ -60,6 +61,10 @@ void Monitor::Start() {
 }
 
 void Monitor::StartCapture() {
+  {
+    std::lock_guard lock(statusMutex_);
+    status_.problem.clear();
+  }
   captureRun_.Set(true);
   const Ipv4Address address = state_.settings.interfaceAddress.load();
   captureThread_ = std::thread([this, address] { CaptureThread(address); });
@@ -80,6 +85,12 @@ bool Monitor::ChangeInterface(Ipv4Address address) {
   state_.settings.interfaceAddress = address;
   StartCapture();
   return true;
+}
+
+void Monitor::RestartCapture() {
+  if (state_.settings.interfaceAddress.load() == 0) return Start();
+  StopCapture();
+  StartCapture();
 }
 
 void Monitor::Stop() {
@@ -103,6 +114,11 @@ void Monitor::CaptureThread(Ipv4Address address) {
   observer_.OnWindowTitle("Quorvel - " + platform_.names.HostName() + "(" + Ipv4ToText(address) + ")");
   OpenedCapture opened = platform_.packets.Open(address);
   if (!opened.source) {
+    {
+      std::lock_guard lock(statusMutex_);
+      status_ = CaptureStatus{};
+      status_.problem = opened.error;
+    }
     observer_.OnCaptureProblem(opened.error);
     return;
   }
@@ -113,7 +129,7 @@ void Monitor::CaptureThread(Ipv4Address address) {
   {
     std::lock_guard lock(statusMutex_);
     source_ = opened.source.get();
-    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, true};
+    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, {}};
   }
 
   // Statistics are read on this thread: the capture handle is not shared.
@@ -122,14 +138,16 @@ void Monitor::CaptureThread(Ipv4Address address) {
     std::lock_guard lock(statusMutex_);
     status_.packetsSeen = loop.PacketsSeen();
     status_.kernelDropped = stats.dropped;
+    status_.helperDropped = stats.helperDropped;
   };
   std::int64_t nextStats = platform_.clock.SteadyMilliseconds();
   std::string error;
+  bool failed = false;
   while (captureRun_.IsSet()) {
     const PacketSource::Next next = opened.source->Dispatch(loop, error);
     if (next == PacketSource::Next::kEnd) break;
     if (next == PacketSource::Next::kError) {
-      observer_.OnCaptureProblem("Capture on " + opened.source->Name() + " stopped: " + error);
+      failed = true;
       break;
     }
     if (platform_.clock.SteadyMilliseconds() >= nextStats) {
@@ -138,9 +156,14 @@ void Monitor::CaptureThread(Ipv4Address address) {
     }
   }
   publishStatus();
-  std::lock_guard lock(statusMutex_);
-  source_ = nullptr;
-  status_.running = false;
+  {
+    std::lock_guard lock(statusMutex_);
+    source_ = nullptr;
+    status_.running = false;
+    if (failed) status_.problem = error;
+  }
+  // Told once the status is final, so the observer reads the stopped state.
+  if (failed) observer_.OnCaptureStopped("Capture on " + opened.source->Name() + " stopped: " + error);
 }
 
 }  // namespace quorvel

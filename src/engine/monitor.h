@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,6 +25,11 @@ class MonitorObserver {
   // A problem worth a message box: "Can't set promiscuous mode", a capture
   // that cannot be opened, no interface at all.
   virtual void OnCaptureProblem(const std::string& message) = 0;
+  // A traffic log that could not be written at midnight (the list is kept).
+  virtual void OnSaveProblem(const std::string& message) { OnCaptureProblem(message); }
+  // A running capture ended with an error (its helper gone, the interface
+  // failed); the status says why and capture can be restarted.
+  virtual void OnCaptureStopped(const std::string& message) { OnCaptureProblem(message); }
 };
 
 // What the status bar shows about the running capture.
@@ -34,15 +38,17 @@ struct CaptureStatus {
   Ipv4Address address = 0;
   std::uint64_t packetsSeen = 0;   // buffers received since this capture started
   std::uint64_t kernelDropped = 0; // packets the kernel dropped for this capture
+  std::uint64_t helperDropped = 0; // packets the capture helper could not hand over
   bool running = false;
+  std::string problem;             // why the capture stopped or could not start; empty otherwise
 };
 
 struct MonitorOptions {
   // Turns events into flow rows (and names them); a headless user of the
   // flow table alone can do without.
   bool runWorker = true;
-  // Where the worker saves the list before the midnight reset clears it.
-  std::filesystem::path logDirectory;
+  // Keeps the list before the midnight reset clears it.
+  DayLogSaver saveDayLog;
   std::size_t resolverThreads = HostResolverPool::kDefaultThreads;
 };
 
@@ -68,6 +74,8 @@ class Monitor {
   // Restarts capture on another address; the old loop has ended before the
   // new one captures. Returns false when the address is the current one.
   bool ChangeInterface(Ipv4Address address);
+  // Starts capture again on the current address, after it stopped.
+  void RestartCapture();
   // Exit order: connection table, capture, worker (then the resolvers).
   void Stop();
   // Waits until the capture loop has ended by itself (end of an offline file).

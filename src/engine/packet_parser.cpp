@@ -23,7 +23,7 @@ std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t rec
   facts.protocol = data[9];
   facts.receivedEnd = data + received;
   facts.payload = data;
-  facts.packet = data;
+  facts.packetStart = data;
   if (facts.protocol == kTcp || facts.protocol == kUdp) {
     const std::size_t offset = static_cast<std::size_t>(data[0] & 0x0F) * 4;
     if (offset + 4 > received) return std::nullopt;
@@ -38,20 +38,20 @@ std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t rec
 }
 
 std::span<const std::uint8_t> TransportPayload(const PacketFacts& facts) {
-  if (facts.packet == nullptr) return {};
+  if (facts.packetStart == nullptr) return {};
   // Bytes past the total length are link-layer padding.
   const std::size_t received =
-      std::min<std::size_t>(static_cast<std::size_t>(facts.receivedEnd - facts.packet), facts.length);
-  std::size_t offset = static_cast<std::size_t>(facts.packet[0] & 0x0F) * 4;
+      std::min<std::size_t>(static_cast<std::size_t>(facts.receivedEnd - facts.packetStart), facts.length);
+  std::size_t offset = static_cast<std::size_t>(facts.packetStart[0] & 0x0F) * 4;
   if (facts.protocol == kUdp) {
     offset += 8;
   } else if (facts.protocol == kTcp && offset + 12 < received) {
-    offset += static_cast<std::size_t>(facts.packet[offset + 12] >> 4) * 4;
+    offset += static_cast<std::size_t>(facts.packetStart[offset + 12] >> 4) * 4;
   } else {
     return {};
   }
   if (offset >= received) return {};
-  return {facts.packet + offset, received - offset};
+  return {facts.packetStart + offset, received - offset};
 }
 
 }  // namespace quorvel

@@ -20,8 +20,8 @@ struct PacketFacts {
   // TCP: packet start + 40 (20-byte IPv4 and TCP headers assumed); others:
   // the packet start. Never beyond receivedEnd.
   const std::uint8_t* payload = nullptr;
+  const std::uint8_t* packetStart = nullptr;  // the IPv4 header
   const std::uint8_t* receivedEnd = nullptr;  // first byte after the received bytes
-  const std::uint8_t* packet = nullptr;       // the IPv4 header
 };
 
 // The TCP or UDP payload as far as it was received, found from the real

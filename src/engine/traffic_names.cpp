@@ -16,7 +16,7 @@ TrafficNames TrafficNameReader::Read(const PacketFacts& packet, bool outgoing, s
     names.connectionName = hellos_.AddQuicDatagram(key, payload, now);
   } else if (payload[0] == 0x16 || hellos_.Waits(key)) {
     // The sequence number sits 4 bytes into the TCP header, which precedes the payload.
-    const std::uint8_t* tcp = packet.packet + (packet.packet[0] & 0x0F) * 4;
+    const std::uint8_t* tcp = packet.packetStart + (packet.packetStart[0] & 0x0F) * 4;
     const std::uint32_t sequence = (std::uint32_t{tcp[4]} << 24) | (std::uint32_t{tcp[5]} << 16) |
                                    (std::uint32_t{tcp[6]} << 8) | tcp[7];
     names.connectionName = hellos_.AddTcpSegment(key, sequence, payload, now);

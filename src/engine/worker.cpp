@@ -1,14 +1,16 @@
 #include "engine/worker.h"
 
-#include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
-#include "mainwindow/format.h"
-#include "persistence/traffic_log.h"
+#include "common/format.h"
 
 namespace quorvel {
 namespace {
@@ -39,26 +41,12 @@ std::deque<Event> TakeDue(std::deque<Event>& events, std::int64_t now) {
   return due;
 }
 
-// Column 0 of a flow row: "%s: %s" of the dotted address and the port as
-// "%u". Built by hand: it is made once per applied event.
-std::string RemoteText(Ipv4Address address, std::uint32_t port) {
-  const auto* octets = reinterpret_cast<const std::uint8_t*>(&address);
-  char digits[16];
-  std::string text;
-  text.reserve(24);
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) text += '.';
-    text.append(digits, std::to_chars(digits, digits + sizeof digits, octets[i]).ptr);
-  }
-  text += ": ";
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
-  return text;
-}
-
 void SetByteColumns(FlowRow& row, std::uint64_t download, std::uint64_t upload) {
   row.columns[kColumnDownload] = FormatBytes(download);
   row.columns[kColumnUpload] = FormatBytes(upload);
   row.columns[kColumnTotal] = FormatBytes(download + upload);
+  row.download = download;
+  row.upload = upload;
 }
 
 // New totals and last activity of a row with fresh activity, which is highlighted.
@@ -68,6 +56,7 @@ FlowRowChange ActivityChange(std::uint64_t download, std::uint64_t upload, const
       .Set(kColumnUpload, FormatBytes(upload))
       .Set(kColumnTotal, FormatBytes(download + upload))
       .Set(kColumnLastActivity, time)
+      .SetBytes(download, upload)
       .Select(true);
   return change;
 }
@@ -80,19 +69,44 @@ std::size_t Worker::ProxyKeyHash::operator()(const ProxyKey& key) const {
 }
 
 Worker::Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
-               Clock& clock, std::filesystem::path logDirectory)
+               Clock& clock, DayLogSaver saveDayLog)
     : state_(state),
       localSources_(localSources),
       resolver_(resolver),
       names_(names),
       clock_(clock),
-      logDirectory_(std::move(logDirectory)) {}
+      saveDayLog_(std::move(saveDayLog)) {}
 
 void Worker::WorkerThread(const RunFlag& run) {
   while (run.IsSet()) RunCycle(&run);
 }
 
+std::vector<Ipv4Address> Worker::ResolveUnlessStopped(const std::string& host) {
+  if (run_ == nullptr) return names_.ResolveIpv4(host);
+  // The lookup may outlast the worker: it runs on a thread of its own that
+  // shares only its result slot, and is left behind when the worker stops.
+  struct Slot {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<std::vector<Ipv4Address>> addresses;
+  };
+  auto slot = std::make_shared<Slot>();
+  std::thread([slot, names = &names_, host] {
+    std::vector<Ipv4Address> addresses = names->ResolveIpv4(host);
+    std::lock_guard lock(slot->mutex);
+    slot->addresses = std::move(addresses);
+    slot->done.notify_all();
+  }).detach();
+  std::unique_lock lock(slot->mutex);
+  while (!slot->done.wait_for(lock, std::chrono::milliseconds(kStopCheckMilliseconds),
+                              [&slot] { return slot->addresses.has_value(); })) {
+    if (!run_->IsSet()) return {};
+  }
+  return std::move(*slot->addresses);
+}
+
 void Worker::RunCycle(const RunFlag* run) {
+  run_ = run;
   // Events are taken out under the queue lock and applied after it is
   // released, so the capture thread never waits for list work.
   for (const PacketEvent& event : TakeDueEvents(clock_.NowSeconds())) {
@@ -153,6 +167,7 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
     if (!flow->name.empty() && shown && *shown != flow->name) {
       if (state_.filters.IsHiddenByFilters(flow->name, addressText, localSource)) {
         rows.Erase(*id);
+        state_.hidden.Hide(remoteText, localSource);
         return false;
       }
       rows.Update(*id, [&flow](FlowRow& row) {
@@ -164,13 +179,21 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
     return false;
   }
 
+  HiddenFlows& hidden = state_.hidden;
+  if (HiddenFlows::Entry* entry = hidden.Find(remoteText, localSource)) {
+    if (entry->waiting) entry->waiting->row.columns[kColumnLastActivity] = TimeText(event.time);
+    return false;
+  }
   const auto flow = flowView();
   if (!flow) return false;
-  const std::string hostText = flow->name.empty() ? std::string(addressText) : flow->name;
-  if (state_.filters.IsHiddenByFilters(hostText, addressText, localSource)) return false;
+  // The filter decides on the name the row shows: the traffic's, else the
+  // looked-up one once known; until then the flow waits for a lookup when
+  // the address text alone hides it.
+  const std::optional<std::string> resolved = resolver_.KnownName(key.remoteAddress);
+  const bool named = !flow->name.empty() || resolved;
   FlowRow row;
   row.columns[kColumnRemote] = remoteText;
-  row.columns[kColumnHost] = hostText;
+  row.columns[kColumnHost] = !flow->name.empty() ? flow->name : resolved ? *resolved : std::string(addressText);
   row.namedByTraffic = !flow->name.empty();
   SetByteColumns(row, flow->download, flow->upload);
   row.columns[kColumnLocalSource] = localSource;
@@ -179,10 +202,19 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
   row.columns[kColumnFullPath] = owner.path;
   row.iconPath = owner.path;
   row.selected = true;
+  if (state_.filters.IsHiddenByFilters(row.columns[kColumnHost], addressText, localSource)) {
+    if (named) {
+      hidden.Hide(remoteText, localSource);
+    } else {
+      hidden.HideUntilNamed(key, std::move(row));
+      resolver_.Request(key.remoteAddress);
+    }
+    return false;
+  }
   rows.InsertTop(std::move(row));
   // Rows named by the traffic keep their name; the lookup still names the
   // address's other rows and, failing traffic names, its totals.
-  resolver_.Request(key.remoteAddress);
+  if (!resolved) resolver_.Request(key.remoteAddress);
   return true;
 }
 
@@ -219,7 +251,7 @@ ProxyFlow& Worker::ProxyFlowFor(const ProxyEvent& event, const std::string& loca
 
 std::string Worker::ProxyAddressText(const std::string& host) {
   if (ParseIpv4(host)) return host;
-  const std::vector<Ipv4Address> addresses = names_.ResolveIpv4(host);
+  const std::vector<Ipv4Address> addresses = ResolveUnlessStopped(host);
   if (!addresses.empty()) return Ipv4ToText(addresses.front());
   std::string server = state_.settings.ProxyServerText();
   return server.empty() ? "???" : server;
@@ -228,7 +260,23 @@ std::string Worker::ProxyAddressText(const std::string& host) {
 void Worker::UpdateProxyFlowRow(const ProxyEvent& event) {
   const LocalSourceCache::Entry& owner = localSources_.Lookup(event.localPort, kTcp);
   const std::string& localSource = owner.text;
+  const auto needsRow = [&] {
+    return !state_.rows.FindRowByHost(event.host, localSource) &&
+           !state_.hidden.IsProxyHidden(event.host, localSource);
+  };
+  // The forward lookup for a new row may take long: it runs without listMutex.
+  std::optional<std::string> addressText;
+  {
+    std::unique_lock list(state_.listMutex);
+    if (needsRow()) {
+      list.unlock();
+      addressText = ProxyAddressText(event.host);
+    }
+  }
 
+  // Counted and shown under one listMutex, so that a cut of the list sees
+  // either both or neither.
+  std::lock_guard list(state_.listMutex);
   std::uint64_t download = 0;
   std::uint64_t upload = 0;
   {
@@ -248,24 +296,19 @@ void Worker::UpdateProxyFlowRow(const ProxyEvent& event) {
   }
 
   const std::string& time = TimeText(event.time);
-  const auto refresh = [&](RowId id) { state_.rows.UpdateColumns(id, ActivityChange(download, upload, time)); };
-  {
-    std::lock_guard list(state_.listMutex);
-    if (const auto id = state_.rows.FindRowByHost(event.host, localSource)) {
-      refresh(*id);
-      return;
-    }
-  }
-  // The forward lookup may take long: it runs without listMutex.
-  const std::string addressText = ProxyAddressText(event.host);
-  std::lock_guard list(state_.listMutex);
   if (const auto id = state_.rows.FindRowByHost(event.host, localSource)) {
-    refresh(*id);
+    state_.rows.UpdateColumns(*id, ActivityChange(download, upload, time));
     return;
   }
-  if (state_.filters.IsHiddenByFilters(event.host, addressText, localSource)) return;
+  if (state_.hidden.IsProxyHidden(event.host, localSource)) return;
+  // The list was emptied while the address was looked up.
+  if (!addressText) addressText = ProxyAddressText(event.host);
+  if (state_.filters.IsHiddenByFilters(event.host, *addressText, localSource)) {
+    state_.hidden.HideProxy(event.host, localSource);
+    return;
+  }
   FlowRow row;
-  row.columns[kColumnRemote] = addressText;
+  row.columns[kColumnRemote] = *addressText;
   row.columns[kColumnHost] = event.host;
   SetByteColumns(row, download, upload);
   row.columns[kColumnLocalSource] = localSource;
@@ -282,8 +325,7 @@ void Worker::ExpireHighlights(std::int64_t now) {
   for (const RowId id : rows.IdsTopDown()) {
     const auto lastActivity = rows.LastActivityTime(id);
     if (!lastActivity) break;  // an unreadable cell ends the pass
-    const std::int64_t age = now - *lastActivity;
-    if (age >= kHighlightMinAge && age < kHighlightMaxAge) rows.SetSelected(id, false);
+    if (now - *lastActivity >= kHighlightAge) rows.SetSelected(id, false);
   }
 }
 
@@ -294,40 +336,14 @@ void Worker::MidnightReset(std::int64_t now) {
     midnightDone_ = false;
     return;
   }
-  if (midnightDone_) return;
+  if (midnightDone_ || !saveDayLog_) return;
 
-  // The day's list is kept as a traffic log before it is cleared; the reset
-  // clears even when the log cannot be written.
-  std::vector<LogRow> texts;
-  {
-    std::lock_guard list(state_.listMutex);
-    texts = state_.rows.TextsTopDown();
-  }
-  if (!texts.empty()) {
-    Status saved = WriteTrafficLog(logDirectory_, texts, now).status;
-    std::lock_guard lock(saveMutex_);
-    lastMidnightSave_ = std::move(saved);
-  }
-
-  {
-    std::lock_guard stat(state_.statMutex);
-    state_.stats.ClearFlows();
-  }
-  {
-    std::lock_guard list(state_.listMutex);
-    state_.rows.Clear();
-  }
-  {
-    std::lock_guard stat(state_.statMutex);
-    state_.stats.cumulativeDownload = 0;
-    state_.stats.cumulativeUpload = 0;
-  }
+  // The day's list is kept as a traffic log before it is cleared; when the
+  // log cannot be written nothing is cleared and the user is told.
+  const std::optional<Status> saved = saveDayLog_(now);
+  if (!saved) return;  // a Save and Clear is running: try again next cycle
   midnightDone_ = true;
-}
-
-Status Worker::LastMidnightSave() const {
-  std::lock_guard lock(saveMutex_);
-  return lastMidnightSave_;
+  if (!saved->ok && reportSaveProblem_) reportSaveProblem_(saved->error);
 }
 
 }  // namespace quorvel

@@ -2,8 +2,9 @@
 
 #include <cstdint>
 #include <deque>
-#include <filesystem>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -19,6 +20,11 @@
 
 namespace quorvel {
 
+// Takes the day's list out as a traffic log and starts counting afresh, in
+// one step; nothing is cleared when the log cannot be written. nullopt while
+// another cut runs.
+using DayLogSaver = std::function<std::optional<Status>(std::int64_t now)>;
+
 // Turns accounted traffic into flow-list rows: about once a second it applies
 // the queued events that are at least 3 seconds old, expires highlights and,
 // at local midnight, saves the list as a traffic log and starts afresh.
@@ -30,12 +36,14 @@ class Worker {
   static constexpr std::int64_t kCycleMilliseconds = 1000;
   // Pause after each new row, limiting new rows to about ten a second.
   static constexpr std::int64_t kNewRowPauseMilliseconds = 100;
-  // A highlight is cleared once the last activity is this old (seconds, [min, max)).
-  static constexpr std::int64_t kHighlightMinAge = 5;
-  static constexpr std::int64_t kHighlightMaxAge = 9;
+  // How often a forward lookup in progress looks whether the worker stops.
+  static constexpr std::int64_t kStopCheckMilliseconds = 50;
+  // A highlight is cleared once the last activity is at least this many
+  // seconds old, however late the worker gets to the row.
+  static constexpr std::int64_t kHighlightAge = 5;
 
   Worker(EngineState& state, LocalSources& localSources, HostResolverPool& resolver, NameResolver& names,
-         Clock& clock, std::filesystem::path logDirectory);
+         Clock& clock, DayLogSaver saveDayLog);
 
   // The thread body: runs cycles until `run` is found cleared at the top of one.
   void WorkerThread(const RunFlag& run);
@@ -43,15 +51,19 @@ class Worker {
   // expire highlights, midnight reset. Sleeps end early when `run` is cleared.
   void RunCycle(const RunFlag* run = nullptr);
 
-  // Applies one packet event; true when it added a row. Takes listMutex,
-  // map2Mutex and statMutex in that order; waits for no other lock.
+  // Applies one packet event; true when it added a row. A flow without a row
+  // is decided with its address text and the host name once the resolver
+  // knows it; a hidden one is remembered. Takes listMutex, map2Mutex and
+  // statMutex in that order; waits for no other lock.
   bool UpdateFlowRow(const PacketEvent& event);
   // Applies one proxy event: counts it into its ProxyFlow and tick counters
-  // (statMutex), then creates or refreshes the proxy row (listMutex).
+  // and creates or refreshes the proxy row, under listMutex with statMutex
+  // inside; a forward lookup for a new row runs before, without locks.
   void UpdateProxyFlowRow(const ProxyEvent& event);
 
-  // How the last midnight save went (success when none was needed yet).
-  Status LastMidnightSave() const;
+  // Told the message when the list cannot be saved at midnight (the list is
+  // then kept). Called on the worker thread; set before the thread starts.
+  void SetSaveProblemHandler(std::function<void(const std::string&)> report) { reportSaveProblem_ = std::move(report); }
 
  private:
   struct ProxyKey {
@@ -81,14 +93,17 @@ class Worker {
   ProxyFlow& ProxyFlowFor(const ProxyEvent& event, const std::string& localSource);
   // Column 0 of a new proxy row; may wait for a forward lookup.
   std::string ProxyAddressText(const std::string& host);
+  // Addresses of a host; none when the worker is stopped while it waits.
+  std::vector<Ipv4Address> ResolveUnlessStopped(const std::string& host);
 
   EngineState& state_;
   LocalSourceCache localSources_;
   HostResolverPool& resolver_;
   NameResolver& names_;
   Clock& clock_;
-  const std::filesystem::path logDirectory_;
+  const DayLogSaver saveDayLog_;
 
+  const RunFlag* run_ = nullptr;  // of the cycle running
   bool midnightDone_ = false;
   std::int64_t lastTime_ = 0;
   std::string lastTimeText_;
@@ -96,9 +111,7 @@ class Worker {
   // (only the worker appends; the resets empty it). Worker thread, under statMutex.
   std::unordered_map<ProxyKey, std::size_t, ProxyKeyHash> proxyIndex_;
   std::size_t proxyIndexSize_ = 0;
-
-  mutable std::mutex saveMutex_;
-  Status lastMidnightSave_;
+  std::function<void(const std::string&)> reportSaveProblem_;
 };
 
 }  // namespace quorvel

@@ -108,6 +108,8 @@ void LoadFilters(EngineState& state, const std::filesystem::path& path) {
   std::lock_guard lock(state.listMutex);
   state.filters.rules = std::move(content.rules);
   if (content.mode) state.filters.mode = *content.mode;
+  // Flows hidden under the old rules are decided again with their next event.
+  state.hidden.Clear();
 }
 
 }  // namespace quorvel

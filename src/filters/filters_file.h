@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "filters/filter_rules.h"
+#include "engine/filter_rules.h"
 #include "persistence/data_directory.h"
 
 namespace quorvel {
@@ -42,7 +42,7 @@ Status WriteFiltersFile(const std::filesystem::path& path, const std::vector<Fil
                         FilterMode mode);
 
 // Reads the file, then under state.listMutex replaces state.filters' rules,
-// and its mode when the file had a first line.
+// and its mode when the file had a first line, and forgets the hidden flows.
 void LoadFilters(EngineState& state, const std::filesystem::path& path);
 
 }  // namespace quorvel

@@ -91,6 +91,11 @@ struct TextMetrics {
 // Number of characters (code points) of a UTF-8 text.
 int TextLength(std::string_view text);
 
+class Canvas;
+// `text` cut in the middle with "…" to at most `maxWidth` pixels in the
+// surface's current font, whole characters only; whole when it fits.
+std::string ElideText(const Canvas& surface, std::string_view text, int maxWidth);
+
 // State (pen, brush, font, colours, alignment) is a plain current value:
 // each Select/Set returns the previous one so callers can put it back.
 // Filled shapes are outlined with the current pen and filled with the

@@ -1,6 +1,7 @@
 #include "graphs/chart.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -102,8 +103,9 @@ void CChart::DrawChart(Canvas& surface) {
   DrawTitle(surface, client.width);
   SetPlotArea(surface);
   if (legendWanted_) {
-    const int legendLeft = DrawLegend(surface);
-    layout_.plotWidth = legendLeft - layout_.plotLeft - 10;
+    if (const std::optional<int> legendLeft = DrawLegend(surface)) {
+      layout_.plotWidth = *legendLeft - layout_.plotLeft - 10;
+    }
   }
   if (!IsKnownType(chartType_)) {
     surface.ShowMessage("No graph type to display");
@@ -164,16 +166,27 @@ void CChart::SetPlotArea(Canvas& surface) {
   l.areaBottom = l.plotBottom;
 }
 
-int CChart::DrawLegend(Canvas& surface) {
+std::optional<int> CChart::DrawLegend(Canvas& surface) {
   const int n = pointCount_;
   const int fontSize = axisLabelFontSizes_[2];
   const int height = 18 * n + 26;
   const int top = layout_.frameHeight / 2 - height / 2;
   const int bottom = top + height;
   const int right = layout_.frameWidth - 5;
-  const int left =
-      right - legend_.longestTextLength * static_cast<int>(fontSize * 0.66) - 25;
-  layout_.legendWidth = right - left;
+  // As wide as the longest text asks, but at most half the frame, and never
+  // so wide that a pie loses its readable radius: longer texts are cut.
+  int width = legend_.longestTextLength * static_cast<int>(fontSize * 0.66) + 25;
+  width = std::min(width, layout_.frameWidth / 2);
+  if (IsPieType(chartType_)) {
+    const int labelBox = surface.GetTextMetrics().maxCharWidth + 10;
+    const int pieWidth = 3 * kReadablePieRadius + 3 * labelBox;
+    width = std::min(width, right - (layout_.plotLeft + 10 + pieWidth));
+  }
+  if (width < kSmallestLegendWidth) {
+    return std::nullopt;
+  }
+  const int left = right - width;
+  layout_.legendWidth = width;
 
   surface.DrawRectangle({left, top, right, bottom});
 
@@ -181,11 +194,12 @@ int CChart::DrawLegend(Canvas& surface) {
   const int headingX = left + layout_.legendWidth / 2 - 3 * surface.GetTextMetrics().averageCharWidth;
   surface.DrawText({headingX, top + 3}, "Legend");
   surface.SelectFont(ChartBoldFont(fontSize));
+  const int boxLeft = std::min(left + 10 + (fontSize / 2) * longestLegendText_, right - 5 - kSmallestColorBox);
   for (int i = 0; i < n; ++i) {
     const int y = top + 25 + 18 * i;
-    surface.DrawText({left + 5, y}, LegendTextAt(i));
+    surface.DrawText({left + 5, y}, ElideText(surface, LegendTextAt(i), boxLeft - left - 7));
     const Brush previousBrush = surface.SelectBrush(Brush{ColorAt(i)});
-    surface.DrawRectangle({left + 10 + (fontSize / 2) * longestLegendText_, y, right - 5, y + 12});
+    surface.DrawRectangle({boxLeft, y, right - 5, y + 12});
     surface.SelectBrush(previousBrush);
   }
   surface.SelectFont(previous);

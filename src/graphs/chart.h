@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,11 @@ class CChart {
 
   void DrawChart(Canvas& surface);
 
+  // A pie keeps at least this radius beside a legend of long texts.
+  static constexpr int kReadablePieRadius = 30;
+  static constexpr int kSmallestLegendWidth = 40;
+  static constexpr int kSmallestColorBox = 12;
+
   // By position in the order added, not by the stored index.
   Color ColorAt(int position) const;
   std::string LegendTextAt(int position) const;
@@ -123,7 +129,8 @@ class CChart {
 
   void DrawTitle(Canvas& surface, int clientWidth);
   void SetPlotArea(Canvas& surface);
-  int DrawLegend(Canvas& surface);
+  // The legend's left edge; nothing when the surface has no room for one.
+  std::optional<int> DrawLegend(Canvas& surface);
   void ChooseQuadrantMode();
   void DrawAxes(Canvas& surface);
   void DrawPies(Canvas& surface, bool threeD);

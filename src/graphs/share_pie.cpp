@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 
 namespace quorvel {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 
 namespace quorvel {
 namespace {

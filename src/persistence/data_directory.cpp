@@ -39,10 +39,19 @@ fs::path UserDataDirectory() {
   return XdgBaseDirectory(std::getenv("XDG_DATA_HOME"), HomeDirectory(), ".local/share") / "quorvel";
 }
 
+bool IsBuildTree(const fs::path& directory) {
+  std::error_code error;
+  for (fs::path at = directory; !at.empty(); at = at.parent_path()) {
+    if (fs::exists(at / "CMakeCache.txt", error)) return true;
+    if (at == at.parent_path()) break;
+  }
+  return false;
+}
+
 DataDirectory DataDirectory::Choose(const fs::path& programDirectory, const fs::path& userDirectory) {
   std::error_code error;
-  if (!programDirectory.empty() && fs::is_directory(programDirectory, error) &&
-      ::access(programDirectory.c_str(), W_OK) == 0) {
+  if (!programDirectory.empty() && fs::is_regular_file(programDirectory / "set.dat", error) &&
+      ::access(programDirectory.c_str(), W_OK) == 0 && !IsBuildTree(programDirectory)) {
     return DataDirectory(programDirectory);
   }
   return DataDirectory(userDirectory);

@@ -20,9 +20,14 @@ std::filesystem::path XdgBaseDirectory(const char* variableValue, const std::fil
 // $XDG_DATA_HOME/quorvel, by default ~/.local/share/quorvel.
 std::filesystem::path UserDataDirectory();
 
-// Where set.dat, filters.dat and the traffic logs live: the program directory
-// when it is a writable directory, otherwise the user's data directory. The
-// writers create the directory on first write.
+// True when the directory or one above it holds a CMakeCache.txt: a build
+// folder, which a rebuild or a clean may wipe.
+bool IsBuildTree(const std::filesystem::path& directory);
+
+// Where set.dat, filters.dat and the traffic logs live: the user's data
+// directory, unless the program directory is a writable installation folder
+// (no build folder) that already holds a set.dat, as a portable copy does.
+// The writers create the directory on first write.
 class DataDirectory {
  public:
   explicit DataDirectory(std::filesystem::path path) : path_(std::move(path)) {}

@@ -80,6 +80,18 @@ std::optional<std::string> Utf8ToLatin1(std::string_view utf8) {
   return result;
 }
 
+std::string Utf8ToLatin1Lossy(std::string_view utf8) {
+  std::string result;
+  result.reserve(utf8.size());
+  while (!utf8.empty()) {
+    char32_t code = 0;
+    const std::size_t length = ValidSequenceLength(utf8, code);
+    result += length != 0 && code <= 0xFF ? static_cast<char>(code) : '?';
+    utf8.remove_prefix(length == 0 ? 1 : length);
+  }
+  return result;
+}
+
 std::string Latin1ToUtf8(std::string_view latin1) {
   std::string result;
   result.reserve(latin1.size());

@@ -12,6 +12,10 @@ namespace quorvel {
 // above U+00FF or is not valid UTF-8.
 std::optional<std::string> Utf8ToLatin1(std::string_view utf8);
 
+// The Latin-1 bytes of a UTF-8 text with "?" for each character above U+00FF
+// and each byte that is not UTF-8, as the C runtime's text conversion writes.
+std::string Utf8ToLatin1Lossy(std::string_view utf8);
+
 // The UTF-8 text of Latin-1 bytes (every byte is one character).
 std::string Latin1ToUtf8(std::string_view latin1);
 

@@ -44,10 +44,13 @@ void SyncDirectory(const fs::path& directory) {
   ::close(fd);
 }
 
-// Writes bytes into a new hidden temporary file in directory and syncs it;
-// nullopt (and nothing left behind) on failure.
-std::optional<fs::path> WriteTemporary(const fs::path& directory, const std::string& leaf,
-                                       std::string_view bytes, mode_t mode) {
+struct Temporary {
+  int fd = -1;
+  fs::path path;
+};
+
+// A new hidden temporary file in directory, created with it if need be.
+std::optional<Temporary> CreateTemporary(const fs::path& directory, const std::string& leaf) {
   std::error_code error;
   fs::create_directories(directory, error);
   if (error) return std::nullopt;
@@ -56,14 +59,23 @@ std::optional<fs::path> WriteTemporary(const fs::path& directory, const std::str
   name.push_back('\0');
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  const fs::path temporary(name.data());
-  bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return std::nullopt;
-  }
-  return temporary;
+  return Temporary{fd, fs::path(name.data())};
+}
+
+// Writes bytes into the temporary, syncs and closes it; on failure (or
+// without bytes) nothing is left behind.
+bool FillTemporary(const Temporary& temporary, const std::optional<std::string_view>& bytes, mode_t mode) {
+  bool ok = bytes && WriteAll(temporary.fd, *bytes) && ::fchmod(temporary.fd, mode) == 0 && ::fsync(temporary.fd) == 0;
+  ok = (::close(temporary.fd) == 0) && ok;
+  if (!ok) ::unlink(temporary.path.c_str());
+  return ok;
+}
+
+std::optional<fs::path> WriteTemporary(const fs::path& directory, const std::string& leaf,
+                                       std::string_view bytes, mode_t mode) {
+  const auto temporary = CreateTemporary(directory, leaf);
+  if (!temporary || !FillTemporary(*temporary, bytes, mode)) return std::nullopt;
+  return temporary->path;
 }
 
 enum class Publish { kDone, kExists, kFailed };
@@ -109,19 +121,34 @@ Status WriteFileAtomically(const fs::path& path, std::string_view bytes) {
 NewFileResult WriteNewFileAtomically(const fs::path& directory, std::string_view bytes,
                                      const std::function<std::string(int attempt)>& nameForAttempt,
                                      int maxAttempts) {
+  return WriteNewFileAtomically(
+      directory, [bytes]() -> std::optional<std::string> { return std::string(bytes); }, nameForAttempt,
+      maxAttempts);
+}
+
+NewFileResult WriteNewFileAtomically(const fs::path& directory,
+                                     const std::function<std::optional<std::string>()>& takeBytes,
+                                     const std::function<std::string(int attempt)>& nameForAttempt,
+                                     int maxAttempts) {
   const fs::path first = directory / nameForAttempt(1);
-  const auto temporary = WriteTemporary(directory, "new", bytes, kNewFileMode);
+  const auto temporary = CreateTemporary(directory, "new");
   if (!temporary) return {CantWrite(first), {}};
+  const std::optional<std::string> bytes = takeBytes();
+  if (!bytes) {
+    FillTemporary(*temporary, std::nullopt, kNewFileMode);
+    return {Status::Success(), {}};
+  }
+  if (!FillTemporary(*temporary, *bytes, kNewFileMode)) return {CantWrite(first), {}};
   for (int attempt = 1; attempt <= maxAttempts; ++attempt) {
     const fs::path target = attempt == 1 ? first : directory / nameForAttempt(attempt);
-    const Publish outcome = PublishWithoutReplacing(*temporary, target);
+    const Publish outcome = PublishWithoutReplacing(temporary->path, target);
     if (outcome == Publish::kDone) {
       SyncDirectory(directory);
       return {Status::Success(), target};
     }
     if (outcome == Publish::kFailed) break;
   }
-  ::unlink(temporary->c_str());
+  ::unlink(temporary->path.c_str());
   return {CantWrite(first), {}};
 }
 

@@ -29,6 +29,13 @@ struct NewFileResult {
 NewFileResult WriteNewFileAtomically(const std::filesystem::path& directory, std::string_view bytes,
                                      const std::function<std::string(int attempt)>& nameForAttempt,
                                      int maxAttempts);
+// The same with bytes asked for only once the file could be created, so that
+// a caller gives its data up only when there is a place for it; no bytes
+// (nullopt) write no file.
+NewFileResult WriteNewFileAtomically(const std::filesystem::path& directory,
+                                     const std::function<std::optional<std::string>()>& takeBytes,
+                                     const std::function<std::string(int attempt)>& nameForAttempt,
+                                     int maxAttempts);
 
 // At most maxBytes from the start of a regular file; nullopt when it cannot be
 // opened or is not a regular file (a FIFO or device must not block or flood).

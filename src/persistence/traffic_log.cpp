@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/latin1.h"
 
 namespace quorvel {
@@ -72,24 +72,24 @@ std::optional<std::string> LogFileNameFor(std::string_view displayText) {
   return name + std::string(kLogExtension);
 }
 
-Status FormatTrafficLog(const std::vector<LogRow>& rows, std::string& fileBytes) {
+std::string FormatTrafficLog(const std::vector<LogRow>& rows) {
   std::string bytes;
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
     for (std::size_t i = 0; i < kLogFieldCount; ++i) {
-      const auto latin1 = Utf8ToLatin1((*row)[i]);
-      if (!latin1) return Status::Failure("Can't save the traffic log: " + DescribeNotLatin1((*row)[i]));
       if (i > 0) bytes += ' ';
-      AppendField(*latin1, bytes);
+      AppendField(Utf8ToLatin1Lossy((*row)[i]), bytes);
     }
     bytes += "\r\n";
   }
-  fileBytes = std::move(bytes);
-  return Status::Success();
+  return bytes;
 }
 
 NewFileResult WriteTrafficLog(const fs::path& directory, const std::vector<LogRow>& rows, std::int64_t now) {
-  std::string bytes;
-  if (Status status = FormatTrafficLog(rows, bytes); !status) return {status, {}};
+  return WriteTrafficLog(directory, now, [&rows]() -> std::optional<std::vector<LogRow>> { return rows; });
+}
+
+NewFileResult WriteTrafficLog(const fs::path& directory, std::int64_t now,
+                              const std::function<std::optional<std::vector<LogRow>>()>& takeRows) {
   const std::string display = FormatTimestamp(now);
   if (!LogFileNameFor(display)) {
     return {Status::Failure("Can't save the traffic log: \"" + display + "\" is no log name"), {}};
@@ -98,7 +98,12 @@ NewFileResult WriteTrafficLog(const fs::path& directory, const std::vector<LogRo
     const std::string text = attempt == 1 ? display : display + " " + std::to_string(attempt);
     return *LogFileNameFor(text);
   };
-  return WriteNewFileAtomically(directory, bytes, nameForAttempt, kNameAttempts);
+  const auto takeBytes = [&takeRows]() -> std::optional<std::string> {
+    const auto rows = takeRows();
+    if (!rows) return std::nullopt;
+    return FormatTrafficLog(*rows);
+  };
+  return WriteNewFileAtomically(directory, takeBytes, nameForAttempt, kNameAttempts);
 }
 
 std::vector<LogFileEntry> ListLogs(const fs::path& directory) {
@@ -140,12 +145,37 @@ std::vector<LogRow> ReadTrafficLog(const fs::path& path) {
   return bytes ? ReadTrafficLogText(*bytes) : std::vector<LogRow>{};
 }
 
+bool IsTrafficLogName(std::string_view name) {
+  // "YYYY-MM-DD_HHtMMtSS", then "_N" for a later save within the same second,
+  // then ".log".
+  const auto digits = [&name](std::size_t fewest, std::size_t most) {
+    std::size_t taken = 0;
+    while (taken < name.size() && name[taken] >= '0' && name[taken] <= '9') ++taken;
+    if (taken < fewest || taken > most) return false;
+    name.remove_prefix(taken);
+    return true;
+  };
+  const auto literal = [&name](char c) {
+    if (!name.starts_with(c)) return false;
+    name.remove_prefix(1);
+    return true;
+  };
+  if (!(digits(4, 6) && literal('-') && digits(2, 2) && literal('-') && digits(2, 2) && literal('_') &&
+        digits(2, 2) && literal('t') && digits(2, 2) && literal('t') && digits(2, 2))) {
+    return false;
+  }
+  if (literal('_') && !digits(1, 4)) return false;
+  return name == kLogExtension;
+}
+
 Status ClearAllLogs(const fs::path& directory) {
-  // Files and links to them; a directory that happens to end in ".log" stays.
+  // Files and links to them with the names the program gives its logs; a
+  // directory that happens to have such a name stays.
   const auto isNotDirectory = [](const fs::directory_entry& entry) {
     std::error_code error;
     const fs::file_type type = entry.symlink_status(error).type();
-    return type == fs::file_type::regular || type == fs::file_type::symlink;
+    return (type == fs::file_type::regular || type == fs::file_type::symlink) &&
+           IsTrafficLogName(entry.path().filename().string());
   };
   Status result = Status::Success();
   for (const std::string& name : LogNames(directory, isNotDirectory)) {

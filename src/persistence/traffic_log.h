@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,13 +40,16 @@ std::optional<std::string> LogFileNameFor(std::string_view displayText);
 
 // The bytes of a log of rows given top to bottom: one line per row, the
 // bottom row first, so that the viewer (which shows the last line at the top)
-// shows them in list order. Fails when a text cannot be stored as Latin-1.
-Status FormatTrafficLog(const std::vector<LogRow>& rows, std::string& fileBytes);
+// shows them in list order. Characters above U+00FF are written as "?".
+std::string FormatTrafficLog(const std::vector<LogRow>& rows);
 
 // Writes the rows as a new log named after FormatTimestamp(now), with " 2",
 // " 3"... added when that name is taken, so a save never overwrites another.
 NewFileResult WriteTrafficLog(const std::filesystem::path& directory, const std::vector<LogRow>& rows,
                               std::int64_t now);
+// The same with rows taken only once the new file exists (none: no file).
+NewFileResult WriteTrafficLog(const std::filesystem::path& directory, std::int64_t now,
+                              const std::function<std::optional<std::vector<LogRow>>()>& takeRows);
 
 // Every "*.log" file of the directory, by file name.
 std::vector<LogFileEntry> ListLogs(const std::filesystem::path& directory);
@@ -57,8 +61,12 @@ std::vector<LogRow> ReadTrafficLog(const std::filesystem::path& path);
 // The same for the bytes of a log file.
 std::vector<LogRow> ReadTrafficLogText(std::string_view fileBytes);
 
-// Deletes every "*.log" file of the directory; the first failure, if any, is
-// reported after trying all of them.
+// True for the names WriteTrafficLog gives: "2005-10-12_14t30t05.log", or
+// with "_2", "_3"... before ".log".
+bool IsTrafficLogName(std::string_view fileName);
+
+// Deletes the directory's files whose names IsTrafficLogName accepts, and
+// nothing else; the first failure, if any, is reported after trying all.
 Status ClearAllLogs(const std::filesystem::path& directory);
 
 }  // namespace quorvel

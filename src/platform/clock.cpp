@@ -28,6 +28,21 @@ std::int64_t SystemClock::NowSeconds() const {
   return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+std::int64_t SystemClock::NowMicroseconds() const {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t ReplayClock::NowMicroseconds() const {
+  const std::int64_t packet = packetMicroseconds_.load(std::memory_order_relaxed);
+  return packet == kNoPacket ? system_.NowMicroseconds() : packet;
+}
+
+std::int64_t ReplayClock::NowSeconds() const {
+  const std::int64_t microseconds = NowMicroseconds();
+  return microseconds / 1'000'000 - (microseconds % 1'000'000 < 0 ? 1 : 0);
+}
+
 std::int64_t SystemClock::SteadyMilliseconds() const {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();

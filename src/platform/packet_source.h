@@ -9,17 +9,35 @@
 
 namespace quorvel {
 
+// How much of each packet a capture keeps: the headers only, everything, or
+// the headers plus the payloads that may carry host names, which needs the
+// local address to tell outgoing packets.
+enum class PayloadMode : std::uint8_t { kHeaders = 0, kWhole = 1, kNames = 2 };
+struct PayloadNeed {
+  PayloadMode mode = PayloadMode::kWhole;
+  Ipv4Address localAddress = 0;  // kNames only
+  friend bool operator==(const PayloadNeed&, const PayloadNeed&) = default;
+};
+
 // Receives each captured packet as one buffer that starts at its IPv4 header.
 class PacketSink {
  public:
   virtual ~PacketSink() = default;
   // `data` is valid only during the call; `received` is the number of bytes captured.
   virtual void OnPacket(const std::uint8_t* data, std::size_t received) = 0;
+  // The same with the capture's arrival time, microseconds since 1970.
+  virtual void OnTimedPacket(std::int64_t /*arrivalMicroseconds*/, const std::uint8_t* data, std::size_t received) {
+    OnPacket(data, received);
+  }
+  // Which bytes after the headers are wanted; a capture may leave out the
+  // others.
+  virtual PayloadNeed WantedPayload() const { return {}; }
 };
 
 struct CaptureStats {
   std::uint64_t received = 0;  // packets the kernel handed to the capture
   std::uint64_t dropped = 0;   // packets the kernel dropped for lack of buffer space
+  std::uint64_t helperDropped = 0;  // packets the capture helper could not hand over
 };
 
 // One opened capture: live on an interface, or an offline file.

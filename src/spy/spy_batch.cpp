@@ -42,6 +42,8 @@ void SpyBatch::Reset() {
   capture.clear();
   capturedPackets = 0;
   droppedCapturePackets = 0;
+  recorded.clear();
+  droppedRecordedPackets = 0;
 }
 
 }  // namespace quorvel

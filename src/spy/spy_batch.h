@@ -25,6 +25,9 @@ struct SpyBatch {
   std::string capture;
   std::uint64_t capturedPackets = 0;
   std::uint64_t droppedCapturePackets = 0;  // over the bound
+  // Packets for a pcapng file (AppendRecordedPacket), up to the recorder's bound.
+  std::string recorded;
+  std::uint64_t droppedRecordedPackets = 0;
 
   // Line `index` of the last min(lineCount, 26) lines, oldest first.
   std::string& Recent(std::size_t index);

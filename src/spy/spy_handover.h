@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "spy/spy_batch.h"
+#include "spy/spy_recorder.h"
 #include "spy/spy_text.h"
 
 namespace quorvel {
@@ -25,9 +27,12 @@ class SpyHandover {
  public:
   explicit SpyHandover(std::size_t maxPendingCaptureBytes = kSpyMaxPendingCaptureBytes);
 
-  // Capture thread: a matched packet's data bytes. Returns false when the
-  // filter turned it away (neither shown nor captured).
-  bool Push(std::string_view dataBytes);
+  // Capture thread: a matched packet's data bytes, and its bytes from the
+  // IPv4 header on with its length and arrival for the pcapng recording.
+  // Returns false when the filter turned it away (neither shown, captured
+  // nor recorded).
+  bool Push(std::string_view dataBytes, std::string_view packetBytes = {}, std::uint32_t packetLength = 0,
+            std::int64_t arrivalMicroseconds = 0);
 
   // Window thread: everything handed over so far. From then on packets are
   // captured exactly when `capturingAfter`. `spare`, an emptied earlier

@@ -4,13 +4,15 @@
 
 namespace quorvel {
 
-SpySession::SpySession(SpyFeedRegistry& registry, SpyTarget target, std::size_t maxPendingCaptureBytes)
+SpySession::SpySession(SpyFeedRegistry& registry, SpyTarget target, std::size_t maxPendingCaptureBytes,
+                       std::size_t maxRecordedBytes)
     : registry_(registry),
       target_(std::move(target)),
       matcher_(target_),
       handover_(maxPendingCaptureBytes),
       writer_([this](std::size_t bytes) { handover_.ReleaseCaptureBytes(bytes); }),
-      spare_(std::make_unique<SpyBatch>()) {}
+      spare_(std::make_unique<SpyBatch>()),
+      recorder_(maxRecordedBytes) {}
 
 SpySession::~SpySession() { Close(); }
 
@@ -34,7 +36,8 @@ void SpySession::Close() {
 void SpySession::OnSpyPacket(const SpyPacket& packet) {
   if (packet.data == nullptr) return;
   if (!matcher_.Matches(packet.localSource, packet.remoteAddress, packet.remotePort)) return;
-  handover_.Push(SpyDataBytes(packet));
+  const std::uint32_t recordedLength = packet.packetStart != nullptr ? packet.length : 0;
+  handover_.Push(SpyDataBytes(packet), SpyPacketBytes(packet), recordedLength, packet.arrivalMicroseconds);
 }
 
 bool SpySession::Drain() { return Process(true); }
@@ -44,6 +47,8 @@ bool SpySession::Process(bool show) {
   if (spare_ && spare_->capture.capacity() == 0) spare_->capture = writer_.TakeSpareBuffer();
   std::unique_ptr<SpyBatch> batch = handover_.Take(std::move(spare_), CapturingWanted());
   const bool changed = show && list_.Apply(*batch);
+  recorder_.Add(batch->recorded);
+  recorder_.CountLost(batch->droppedRecordedPackets);
   Write(*batch);
   spare_ = std::move(batch);
   return changed;

@@ -9,10 +9,11 @@
 #include "common/status.h"
 #include "spy/spy_batch.h"
 #include "spy/spy_capture_writer.h"
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 #include "spy/spy_handover.h"
 #include "spy/spy_matcher.h"
 #include "spy/spy_packet_list.h"
+#include "spy/spy_recorder.h"
 #include "spy/spy_target.h"
 
 namespace quorvel {
@@ -25,7 +26,8 @@ namespace quorvel {
 class SpySession final : public SpyListener {
  public:
   SpySession(SpyFeedRegistry& registry, SpyTarget target,
-             std::size_t maxPendingCaptureBytes = kSpyMaxPendingCaptureBytes);
+             std::size_t maxPendingCaptureBytes = kSpyMaxPendingCaptureBytes,
+             std::size_t maxRecordedBytes = kSpyMaxRecordedBytes);
   SpySession(const SpySession&) = delete;
   SpySession& operator=(const SpySession&) = delete;
   ~SpySession() override;
@@ -64,6 +66,8 @@ class SpySession final : public SpyListener {
 
   const SpyTarget& Target() const { return target_; }
   const SpyPacketList& List() const { return list_; }
+  // The packets kept for "Save as pcapng...", as of the last drain.
+  const SpyRecorder& Recorder() const { return recorder_; }
   bool CaptureToFile() const { return captureToFile_; }
   bool CaptureFileOpen() const { return fileOpen_; }
   // Packets that passed while capturing but found the capture bytes held in
@@ -86,6 +90,7 @@ class SpySession final : public SpyListener {
   std::unique_ptr<SpyBatch> spare_;
 
   SpyPacketList list_;
+  SpyRecorder recorder_;
   std::uint64_t fileNumber_ = 0;  // the writer's number of the open file
   bool fileOpen_ = false;
   bool captureToFile_ = false;

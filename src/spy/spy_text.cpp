@@ -26,6 +26,10 @@ std::string_view SpyDataBytes(const SpyPacket& packet) {
   return {reinterpret_cast<const char*>(packet.data), count};
 }
 
+std::string_view SpyPacketBytes(const SpyPacket& packet) {
+  return SpyDataBytes(SpyPacket{{}, 0, 0, packet.packetStart, packet.length, packet.receivedEnd});
+}
+
 std::string SpyLineText(std::string_view dataBytes) {
   std::string line(dataBytes);
   std::replace(line.begin(), line.end(), '\0', '.');

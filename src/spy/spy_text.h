@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/ipv4.h"
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 
 namespace quorvel {
 
@@ -17,6 +17,10 @@ std::string SpyKeyText(Ipv4Address remoteAddress, std::uint32_t remotePort);
 // pointer on, at most `length` of them and none at or past receivedEnd.
 // Empty when a pointer is missing or the end lies before the data.
 std::string_view SpyDataBytes(const SpyPacket& packet);
+
+// The packet's bytes from its IPv4 header on, as many as its length and
+// never past the end of what was received; empty when the start is unknown.
+std::string_view SpyPacketBytes(const SpyPacket& packet);
 
 // The character a data byte shows as in a line (NUL as ".").
 inline char SpyLineChar(char byte) { return byte == '\0' ? '.' : byte; }

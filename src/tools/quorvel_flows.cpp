@@ -1,5 +1,8 @@
 // quorvel-flows: the monitor's engine without a window, for servers, tests
-// and benchmarks. Prints one tab-separated line per flow.
+// and benchmarks. Prints one tab-separated line per flow; can also keep a
+// CSV file, send IPFIX flow records and serve Prometheus counters. Live
+// capture goes through quorvel-capture beside it; a file is read here, with
+// no rights.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -16,9 +19,9 @@
 
 #include "engine/engine_state.h"
 #include "engine/monitor.h"
-#include "platform/linux/capabilities.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/pcap_capture.h"
+#include "tools/export/flow_exports.h"
 
 namespace quorvel {
 namespace {
@@ -26,7 +29,8 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: quorvel-flows (--pcap FILE --address A.B.C.D | --live [--address A.B.C.D]) "
-    "[--mask M.M.M.M] [--no-lan] [--names] [--seconds N]";
+    "[--mask M.M.M.M] [--no-lan] [--names] [--seconds N] [--csv FILE] [--ipfix HOST:PORT [--ipfix-active SECONDS]] "
+    "[--prometheus [ADDRESS:]PORT]";
 
 struct Options {
   std::string pcapFile;
@@ -36,6 +40,7 @@ struct Options {
   bool hideLan = false;
   bool names = false;  // a seventh column: the name traffic gave the flow
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
+  FlowExportOptions exports;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -56,6 +61,16 @@ Options ParseOptions(int argc, char** argv) {
     if (!parsed) Fail(flag + ": not a dotted IPv4 address: " + text);
     return *parsed;
   };
+  auto positive = [&](int& i) {
+    const std::string flag = argv[i];
+    const std::string text = value(i);
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || number <= 0 || number > 1'000'000) {
+      Fail(flag + ": not a positive number of seconds: " + text);
+    }
+    return static_cast<int>(number);
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--pcap") {
@@ -71,13 +86,15 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--names") {
       options.names = true;
     } else if (arg == "--seconds") {
-      const std::string text = value(i);
-      char* end = nullptr;
-      const long seconds = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || seconds <= 0 || seconds > 1'000'000) {
-        Fail("--seconds: not a positive number of seconds: " + text);
-      }
-      options.seconds = static_cast<int>(seconds);
+      options.seconds = positive(i);
+    } else if (arg == "--csv") {
+      options.exports.csvFile = value(i);
+    } else if (arg == "--ipfix") {
+      options.exports.ipfixCollector = value(i);
+    } else if (arg == "--ipfix-active") {
+      options.exports.ipfixActiveSeconds = positive(i);
+    } else if (arg == "--prometheus") {
+      options.exports.prometheus = value(i);
     } else {
       Fail("unknown argument: " + arg + "\n" + kUsage);
     }
@@ -140,30 +157,34 @@ void DiscardEvents(EngineState& state) {
 
 std::atomic<bool> interrupted{false};
 
+std::int64_t WallMilliseconds() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+CaptureCounts Counts(const CaptureStatus& status) { return {status.packetsSeen, status.kernelDropped}; }
+
 void OnSignal(int) { interrupted = true; }
 
 int Run(const Options& options) {
   LinuxPlatform system;
   NoOwners noOwners;
-  OfflinePacketSourceFactory offline(options.pcapFile);
+  // A replay's flows carry the times of the file's packets.
+  ReplayClock replayClock;
+  OfflinePacketSourceFactory offline(options.pcapFile, &replayClock);
   Platform platform = system.Bundle();
   const Platform bundle = options.live ? platform
                                        : Platform{offline, noOwners, platform.names,
-                                                  platform.interfaces, platform.clock};
-  if (options.live) {
-    for (const std::string& right : MissingCaptureRights()) {
-      std::fprintf(stderr, "quorvel-flows: missing the right %s needed for capture\n", right.c_str());
-    }
-    for (const std::string& right : MissingAttributionRights()) {
-      std::fprintf(stderr, "quorvel-flows: missing the right %s; other users' programs stay unnamed\n",
-                   right.c_str());
-    }
-  }
-
+                                                  platform.interfaces, replayClock};
   EngineState state;
   if (options.address) state.settings.interfaceAddress = *options.address;
   if (options.mask) state.settings.networkMask = *options.mask;
   state.settings.hideLanFlows = options.hideLan;
+  // Without --names the capture helper need not send any payload.
+  state.settings.nameHostsFromTraffic = options.names;
+
+  FlowExports exports;
+  if (const Status started = exports.Start(options.exports, WallMilliseconds()); !started) Fail(started.error);
 
   PrintingObserver observer;
   // The table is printed from the flows themselves: no rows, no host names.
@@ -176,7 +197,16 @@ int Run(const Options& options) {
     monitor.WaitForCaptureEnd();
     monitor.Stop();
     if (observer.failed) return kUsageError;
+    // The counters stay up for scrapers until the end is asked for.
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    exports.Finish(state, Counts(monitor.Status()), WallMilliseconds());
     PrintFlows(state, options.names);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
+    while (exports.ServesPrometheus() && !interrupted &&
+           (options.seconds == 0 || std::chrono::steady_clock::now() < until)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     return 0;
   }
 
@@ -190,6 +220,7 @@ int Run(const Options& options) {
     const auto now = std::chrono::steady_clock::now();
     if (!monitor.Status().running && observer.failed) break;
     if (now >= nextPrint) {
+      exports.Tick(state, Counts(monitor.Status()), WallMilliseconds());
       PrintFlows(state, options.names);
       nextPrint += std::chrono::seconds(1);
     }
@@ -197,10 +228,12 @@ int Run(const Options& options) {
   }
   monitor.Stop();
   const CaptureStatus status = monitor.Status();
+  exports.Finish(state, Counts(status), WallMilliseconds());
   PrintFlows(state, options.names);
-  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel\n",
+  std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel, %llu by Quorvel\n",
                static_cast<unsigned long long>(status.packetsSeen), status.interfaceName.c_str(),
-               static_cast<unsigned long long>(status.kernelDropped));
+               static_cast<unsigned long long>(status.kernelDropped),
+               static_cast<unsigned long long>(status.helperDropped));
   return observer.failed && status.packetsSeen == 0 ? kUsageError : 0;
 }
 

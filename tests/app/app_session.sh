@@ -4,9 +4,13 @@
 # shellcheck shell=bash
 
 # app_session APP PEER WORKDIR SECONDS [BUSY_SECONDS]: leaves WORKDIR/rows.txt,
-# WORKDIR/window.png, WORKDIR/app.err and the servers' ports in WORKDIR/pids.
+# WORKDIR/window.png, WORKDIR/app.err, the X server's window tree in
+# WORKDIR/windows.txt and the servers' ports in WORKDIR/pids.
 # With BUSY_SECONDS, namespace B also answers on four more addresses and the
 # traffic goes on in bursts for that long, so the history and pies fill up.
+# APP_LAUNCH (an array) runs the program through a command such as setpriv;
+# APP_ENV (an array) adds environment assignments; APP_AFTER_TRAFFIC names a
+# command run once the traffic is over, while the program still runs.
 app_session() {
   local app="$1" peer="$2" work="$3" seconds="$4" busy="${5:-0}"
   mkdir -p "$work/config" "$work/data" "$work/runtime"
@@ -20,11 +24,20 @@ app_session() {
     printf '[Settings]\nnHeaderItem0=125\nnHeaderItem1=90\nnHeaderItem4=75\nnHeaderItem5=150\nnHeaderItem6=126\nnHeaderItem7=126\nnHeaderItem8=110\n' \
       >"$work/config/Dorvane/Pelkwind.conf"
   fi
-  in_a env XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" \
+  in_a "${APP_LAUNCH[@]}" env "${APP_ENV[@]}" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
     QUORVEL_TEST_DUMP_ROWS="$work/rows.txt" QUORVEL_TEST_SCREENSHOT="$work/window.png" \
     QUORVEL_TEST_DUMP_AFTER="$seconds" QUORVEL_TEST_INTERFACE_ADDRESS="$QV_ADDR_A" \
-    timeout $((seconds + 40)) xvfb-run -a -s "-screen 0 1400x900x24" "$app" >"$work/app.out" 2>"$work/app.err" &
+    timeout $((seconds + 40)) xvfb-run -a -s "-screen 0 1400x900x24" sh -c '
+      "$1" & app=$!
+      # The window titles as the X server holds them, once capture named the window.
+      for i in $(seq 1 300); do
+        xwininfo -root -tree 2>/dev/null | grep -q "\"Quorvel - " && break
+        kill -0 "$app" 2>/dev/null || break
+        sleep 0.1
+      done
+      xwininfo -root -tree >"$2" 2>&1 || true
+      wait "$app"' sh "$app" "$work/windows.txt" >"$work/app.out" 2>"$work/app.err" &
   APP_PID=$!
   # Capture is up once the capture thread has named the window.
   local i
@@ -71,5 +84,6 @@ app_session() {
       "198.18.0.$((2 + (second * 3) % 5))" >/dev/null 2>&1 || true
     sleep 0.4
   done
+  [ -z "${APP_AFTER_TRAFFIC:-}" ] || "$APP_AFTER_TRAFFIC"
   wait "$APP_PID"
 }

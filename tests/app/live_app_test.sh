@@ -11,7 +11,7 @@ bin="${QUORVEL_BINARY_DIR:?}"
 app="$bin/quorvel"
 peer="$bin/tests/traffic_peer"
 [ -x "$app" ] || { echo "SKIP: the desktop program was not built"; exit 77; }
-for tool in xvfb-run ping; do
+for tool in xvfb-run ping xwininfo; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 work="$(mktemp -d)"
@@ -35,6 +35,9 @@ row_of() { awk -F'\t' -v p="$1" '$6 ~ ("^traffic_peer\\([0-9]+\\): " p "$") { pr
 field() { awk -F'\t' -v n="$2" '{ print $n }' <<<"$1"; }
 
 check "the capture named the window" "$(grep -c "title Quorvel - .*($QV_ADDR_A)" "$work/app.err" || true)" "1"
+# Exactly that title on the X server too: nothing appended to it.
+check "the window's title is exact" \
+  "$(grep -qF "\"Quorvel - $(in_a hostname)($QV_ADDR_A)\": (" "$work/windows.txt" && echo yes || echo no)" "yes"
 check "the program ended by its exit sequence" "$status" "0"
 check "the feedback prompt was asked" "$(grep -c 'Write us' "$work/app.err" || true)" "1"
 check "rows were dumped" "$([ -s "$work/rows.txt" ] && echo yes || echo no)" "yes"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 #include "attribution/resolver_fixture.h"
 #include "support/fake_platform.h"
 
@@ -85,18 +85,6 @@ TEST_F(HostResolverTest, AResultAfterSaveAndClearChangesNothing) {
   EXPECT_TRUE(state_.stats.downloadRemotes.empty());
   EXPECT_TRUE(state_.stats.uploadRemotes.empty());
   std::filesystem::remove_all(directory);
-}
-
-TEST(HostResolverPoolTest, ThreadCountIsClamped) {
-  EngineState state;
-  FakeNameResolver names;
-  FakeClock clock;
-  HostResolverPool many(state, names, clock, 100);
-  many.Start();
-  EXPECT_EQ(many.ThreadsCreated(), HostResolverPool::kMaxThreads);
-  HostResolverPool none(state, names, clock, 0);
-  none.Start();
-  EXPECT_EQ(none.ThreadsCreated(), 1u);
 }
 
 }  // namespace

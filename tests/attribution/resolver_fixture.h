@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -31,6 +32,46 @@ class ResolverFixture : public ::testing::Test {
   FakeNameResolver names_;
   FakeClock clock_;
   HostResolverPool pool_{state_, names_, clock_, 2};
+};
+
+// Lookups that block until released, as a resolver waiting out a timeout.
+class GatedResolver final : public NameResolver {
+ public:
+  std::string HostName() override { return "gated"; }
+  std::vector<Ipv4Address> ResolveIpv4(const std::string&) override {
+    Wait();
+    return {MakeIpv4(192, 0, 2, 1)};
+  }
+  std::optional<std::string> ReverseLookup(Ipv4Address) override {
+    Wait();
+    return "gated.example";
+  }
+  int Started() {
+    std::lock_guard lock(mutex_);
+    return started_;
+  }
+  int Returned() {
+    std::lock_guard lock(mutex_);
+    return returned_;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    ++started_;
+    changed_.wait(lock, [this] { return released_; });
+    ++returned_;
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int started_ = 0;
+  int returned_ = 0;
+  bool released_ = false;
 };
 
 }  // namespace quorvel::testing

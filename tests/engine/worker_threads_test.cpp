@@ -2,17 +2,18 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "attribution/host_resolver.h"
+#include "attribution/resolver_fixture.h"
 #include "engine/accounting.h"
 #include "engine/worker.h"
-#include "mainwindow/flow_sort.h"
-#include "mainwindow/format.h"
+#include "engine/flow_sort.h"
+#include "common/format.h"
+#include "persistence/save_and_clear.h"
+#include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
@@ -33,34 +34,6 @@ Ipv4Address Remote(int index) {
   return MakeIpv4(10, 1, static_cast<std::uint8_t>(index / 256), static_cast<std::uint8_t>(index % 256));
 }
 
-// Aborts the program when the test does not finish in time: a deadlock must
-// fail, not hang.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock lock(mutex_);
-          if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
-            std::fprintf(stderr, "worker threads test: no progress within the time limit (deadlock?)\n");
-            std::abort();
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    done_cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
-
 bool WaitUntil(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
   while (!done()) {
@@ -71,7 +44,6 @@ bool WaitUntil(const std::function<bool()>& done) {
 }
 
 TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp) {
-  Watchdog watchdog(std::chrono::seconds(240));
   const Ipv4Address interface = MakeIpv4(192, 168, 1, 2);
   EngineState state;
   state.settings.interfaceAddress = interface;
@@ -89,7 +61,8 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
   HostResolverPool pool(state, names, clock, 4);
   pool.Start();
   const auto logDirectory = std::filesystem::path(::testing::TempDir()) / "worker_threads_logs";
-  Worker worker(state, sources, pool, names, clock, logDirectory);
+  Worker worker(state, sources, pool, names, clock,
+                [&](std::int64_t now) { return CutToTrafficLog(state, logDirectory, now, false, true); });
 
   RunFlag workerRun;
   workerRun.Set(true);
@@ -182,15 +155,107 @@ TEST(WorkerThreadsTest, CaptureWorkerResolverAndReaderRunTogetherAndTotalsAddUp)
     const FlowRowPtr row = state.rows.Get(*id);
     EXPECT_EQ(row->columns[kColumnDownload], FormatBytes(flow.download));
     EXPECT_EQ(row->columns[kColumnUpload], FormatBytes(flow.upload));
-    const int index = static_cast<int>(FirstOctet(key.remoteAddress) == 10
-                                           ? (reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[2] * 256 +
-                                              reinterpret_cast<const std::uint8_t*>(&key.remoteAddress)[3])
-                                           : -1);
-    const std::string expectedHost = index < kNamedRemotes ? "r" + std::to_string(index) + ".example" : address;
+    const auto named = names.ReverseLookup(key.remoteAddress);
+    const std::string expectedHost = named ? *named : address;
     EXPECT_EQ(row->columns[kColumnHost], expectedHost);
   }
   EXPECT_EQ(state.rows.Size(), shown);
   std::filesystem::remove_all(logDirectory);
+}
+
+
+// A flow is shown exactly when the rules admit it with its address text and,
+// once known, its host name; hidden flows stay hidden without a decision per
+// event, and their names are still looked up.
+TEST(WorkerHostFiltersTest, RowsFollowTheRulesWithAddressAndName) {
+  const struct Case {
+    const char* name;
+    FilterMode mode;
+    FilterRule rule;
+    const char* reverse;  // nullptr: no reverse entry
+    bool shownUnnamed, shownNamed;
+  } cases[] = {
+      {"white list by name", FilterMode::kWhiteList, {"example", "<ANY>"}, "www.example", false, true},
+      {"white list by address", FilterMode::kWhiteList, {"10.0.0", "<ANY>"}, "www.example", true, true},
+      {"black list by name", FilterMode::kBlackList, {"ads.", "app"}, "ads.example", true, false},
+      {"black list by address", FilterMode::kBlackList, {"10.0.0", "<ANY>"}, "www.example", false, false},
+      {"black list, other source", FilterMode::kBlackList, {"ads.", "other"}, "ads.example", true, true},
+      {"white list by name, no name", FilterMode::kWhiteList, {"example", "<ANY>"}, nullptr, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineState state;
+    state.filters = FilterSet{{c.rule}, c.mode};
+    FakeClock clock(kStart);
+    FakeOwnerSource owners;
+    owners.SetOwners({SocketOwner{5000, false, 1, true, "app.exe", "/usr/bin/app"}});
+    LocalSources sources(owners, clock);
+    ASSERT_TRUE(sources.RunPass());
+    FakeNameResolver names;
+    const Ipv4Address remote = MakeIpv4(10, 0, 0, 5);
+    if (c.reverse) names.SetReverse(remote, c.reverse);
+    HostResolverPool pool(state, names, clock, 1);
+    Worker worker(state, sources, pool, names, clock, {});
+    const FlowKey key{sources.LookupLocalSource(5000, 6), 5000, remote, 443};
+    const auto event = [&](std::uint64_t download) {
+      {
+        std::lock_guard lock(state.statMutex);
+        state.stats.flows[key] = TrafficFlow{remote, 0, download};
+      }
+      std::lock_guard lock(state.queueMutex);
+      state.events.push_back(PacketEvent{key, 6, clock.NowSeconds() - 3});
+    };
+    const auto shown = [&]() -> std::optional<FlowRow> {
+      std::lock_guard lock(state.listMutex);
+      const auto id = state.rows.FindRowByEndpoint("10.0.0.5: 443", key.localSource);
+      return id ? std::optional(*state.rows.Get(*id)) : std::nullopt;
+    };
+
+    event(100);
+    worker.RunCycle();  // the resolver is not running yet: decided by the address
+    EXPECT_EQ(shown().has_value(), c.shownUnnamed);
+    pool.Start();
+    ASSERT_TRUE(WaitUntil([&] { return pool.Idle(); }));
+    EXPECT_EQ(shown().has_value(), c.shownNamed);
+    EXPECT_EQ(pool.LookupsMade(), 1u);
+
+    const std::int64_t slept = clock.TotalSlept();
+    for (std::uint64_t download : {200, 300}) {
+      event(download);
+      worker.RunCycle();
+      EXPECT_EQ(shown().has_value(), c.shownNamed) << "before any name is applied again";
+    }
+    ASSERT_TRUE(WaitUntil([&] { return pool.Idle(); }));
+    EXPECT_EQ(clock.TotalSlept() - slept, 2 * Worker::kCycleMilliseconds) << "no new row after the first";
+    EXPECT_EQ(pool.LookupsMade(), 1u);
+    if (const auto row = shown()) {
+      EXPECT_EQ(row->columns[kColumnHost], c.reverse ? c.reverse : "10.0.0.5");
+      EXPECT_EQ(row->columns[kColumnDownload], "300 B");
+    }
+    pool.Stop();
+  }
+}
+
+
+TEST(WorkerThreadsTest, AStoppedWorkerEndsWhileAForwardLookupHangs) {
+  EngineState state;
+  FakeClock clock(kStart);
+  FakeOwnerSource owners;
+  LocalSources sources(owners, clock);
+  testing::GatedResolver names;
+  {
+    HostResolverPool pool(state, names, clock, 1);
+    Worker worker(state, sources, pool, names, clock, {});
+    state.proxyEvents.push_back(ProxyEvent{"www.example", 5000, kStart - 3, 100, Direction::kOutgoing});
+    RunFlag run;
+    run.Set(true);
+    std::thread thread([&] { worker.WorkerThread(run); });
+    ASSERT_TRUE(WaitUntil([&] { return names.Started() == 1; }));
+    run.Set(false);
+    thread.join();  // with the lookup still blocked
+  }
+  names.Release();
+  ASSERT_TRUE(WaitUntil([&] { return names.Returned() == 1; }));
 }
 
 }  // namespace

@@ -18,9 +18,6 @@ inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
 inline std::ostream& operator<<(std::ostream& out, const Color& c) {
   return out << "rgb(" << int{c.red} << ", " << int{c.green} << ", " << int{c.blue} << ")";
 }
-inline std::ostream& operator<<(std::ostream& out, const Size& s) {
-  return out << s.width << "x" << s.height;
-}
 
 namespace testing {
 

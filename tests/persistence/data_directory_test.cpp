@@ -35,21 +35,28 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-TEST(DataDirectoryTest, ProgramDirectoryHoldsTheRunningExecutable) {
-  const auto directory = GetProgramDirectory();
-  ASSERT_FALSE(directory.empty());
-  EXPECT_TRUE(std::filesystem::exists(directory / "persistence_tests"));
-}
-
-TEST(DataDirectoryTest, UsesTheProgramDirectoryOnlyWhenItIsAWritableDirectory) {
+TEST(DataDirectoryTest, TheProgramDirectoryServesOnlyAsAnInstallationHoldingASetDat) {
+  EXPECT_TRUE(std::filesystem::exists(GetProgramDirectory() / "persistence_tests"));
   ScratchDirectory dir;
   const auto user = dir / "user";
+  for (const char* folder : {"portable", "bare", "build/release", "build/release/bin"}) {
+    std::filesystem::create_directories(dir / folder);
+  }
+  WriteBytes(dir / "portable" / "set.dat", "");
+  WriteBytes(dir / "build" / "CMakeCache.txt", "");
+  WriteBytes(dir / "build" / "release" / "set.dat", "");
+  WriteBytes(dir / "build" / "release" / "bin" / "set.dat", "");
   WriteBytes(dir / "file", "x");
-  EXPECT_EQ(DataDirectory::Choose(dir.path(), user).Path(), dir.path());
-  EXPECT_EQ(DataDirectory::Choose(dir / "missing", user).Path(), user);
-  EXPECT_EQ(DataDirectory::Choose(dir / "file", user).Path(), user);
-  EXPECT_EQ(DataDirectory::Choose({}, user).Path(), user);
-  EXPECT_EQ(DataDirectory(dir.path()).File("set.dat"), dir / "set.dat");
+  const std::pair<std::filesystem::path, std::filesystem::path> cases[] = {
+      {dir / "portable", dir / "portable"},
+      {dir / "bare", user},
+      {dir / "build" / "release", user},
+      {dir / "build" / "release" / "bin", user},
+      {dir / "missing", user},
+      {dir / "file", user},
+      {{}, user},
+  };
+  for (const auto& [program, chosen] : cases) EXPECT_EQ(DataDirectory::Choose(program, user).Path(), chosen) << program;
   EXPECT_EQ(SettingsFilePath(DataDirectory(dir.path())), dir / "set.dat");
 }
 

@@ -36,24 +36,17 @@ TEST(TextFileTest, CreatesAMissingDirectory) {
   EXPECT_EQ(ReadBytes(path), "1\r\n");
 }
 
-TEST(TextFileTest, ReportsTheFullPathWhenTheDirectoryCannotExist) {
-  // Root may write anywhere, but not below a regular file.
+TEST(TextFileTest, NeitherBelowAFileNorOverADirectory) {
+  // Root may write anywhere, but not there.
   ScratchDirectory dir;
   WriteBytes(dir / "plain", "x");
-  const auto path = dir / "plain" / "set.dat";
-  const Status status = WriteFileAtomically(path, "0 0 0 ? ? 4294967295\r\n");
-  EXPECT_FALSE(status.ok);
-  EXPECT_EQ(status.error, "Can't write to " + path.string());
-  EXPECT_EQ(ReadBytes(dir / "plain"), "x");
-}
-
-TEST(TextFileTest, RefusesToReplaceADirectory) {
-  ScratchDirectory dir;
   std::filesystem::create_directory(dir / "set.dat");
   WriteBytes(dir / "set.dat" / "inside", "kept");
+  const auto below = dir / "plain" / "set.dat";
+  EXPECT_EQ(WriteFileAtomically(below, "0\r\n").error, "Can't write to " + below.string());
   EXPECT_FALSE(WriteFileAtomically(dir / "set.dat", "x").ok);
   EXPECT_EQ(ReadBytes(dir / "set.dat" / "inside"), "kept");
-  EXPECT_EQ(EntryNames(dir.path()), std::vector<std::string>{"set.dat"});
+  EXPECT_EQ(EntryNames(dir.path()), (std::vector<std::string>{"plain", "set.dat"}));
 }
 
 TEST(TextFileTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
@@ -90,6 +83,17 @@ TEST(TextFileTest, NewFilesTakeTheFirstFreeName) {
   const NewFileResult full = WriteNewFileAtomically(dir.path(), "more", name, 3);
   EXPECT_FALSE(full.status.ok);
   EXPECT_EQ(full.status.error, "Can't write to " + (dir / "a1").string());
+
+  // Bytes asked for late are asked only once the file exists; none write nothing.
+  bool asked = false;
+  const auto none = [&asked]() -> std::optional<std::string> {
+    asked = true;
+    return std::nullopt;
+  };
+  EXPECT_FALSE(WriteNewFileAtomically(dir / "a1", none, name, 1).status.ok);
+  EXPECT_FALSE(asked);
+  EXPECT_TRUE(WriteNewFileAtomically(dir.path(), none, name, 5).status.ok);
+  EXPECT_TRUE(asked);
   EXPECT_EQ(EntryNames(dir.path()), (std::vector<std::string>{"a1", "a2", "a3"}));
 }
 

@@ -4,7 +4,7 @@
 
 #include <clocale>
 
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "persistence/log_sort.h"
 #include "persistence/scratch_directory.h"
 
@@ -34,34 +34,28 @@ std::vector<LogRow> Reversed(std::vector<LogRow> rows) {
   return rows;
 }
 
-TEST(TrafficLogTest, WritesTheGoldenFileBottomRowFirst) {
+TEST(TrafficLogTest, WritesTheGoldenFileBottomRowFirstAndNeverOverwrites) {
   ScratchDirectory dir;
   const std::int64_t now = 1129127405;  // 2005-10-12 14:30:05 UTC
+  const std::string display = FormatTimestamp(now);
   const NewFileResult result = WriteTrafficLog(dir.path(), GoldenRows(), now);
   ASSERT_TRUE(result.status.ok) << result.status.error;
-  EXPECT_EQ(result.path, dir / *LogFileNameFor(FormatTimestamp(now)));
+  EXPECT_EQ(result.path, dir / *LogFileNameFor(display));
   EXPECT_EQ(ReadBytes(result.path), ReadBytes(GoldenFile(__FILE__, "traffic.log")));
   // The viewer shows the file reversed, so in list order again.
   EXPECT_EQ(Reversed(ReadTrafficLog(result.path)), GoldenRows());
-}
 
-TEST(TrafficLogTest, SavesWithinOneSecondNeverOverwrite) {
-  ScratchDirectory dir;
-  const std::int64_t now = 1129127405;
-  const std::string display = FormatTimestamp(now);
-  std::vector<std::string> displays;
-  for (int i = 0; i < 3; ++i) {
-    const NewFileResult result = WriteTrafficLog(dir.path(), {{"row " + std::to_string(i)}}, now);
-    ASSERT_TRUE(result.status.ok) << result.status.error;
-    EXPECT_EQ(ReadTrafficLog(result.path).at(0)[0], "row " + std::to_string(i));
+  // More saves within the same second get names of their own.
+  for (int i = 2; i <= 3; ++i) {
+    const NewFileResult again = WriteTrafficLog(dir.path(), {{"row " + std::to_string(i)}}, now);
+    ASSERT_TRUE(again.status.ok) << again.status.error;
+    EXPECT_EQ(LogDisplayName(again.path.filename().string()), display + " " + std::to_string(i));
+    EXPECT_EQ(ReadTrafficLog(again.path).at(0)[0], "row " + std::to_string(i));
   }
-  const std::vector<LogFileEntry> logs = ListLogs(dir.path());
-  ASSERT_EQ(logs.size(), 3u);
-  std::vector<std::string> names;
-  for (const LogFileEntry& entry : logs) names.push_back(entry.displayText);
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{display, display + " 2", display + " 3"}));
   EXPECT_EQ(EntryNames(dir.path()).size(), 3u) << "no temporary file is left";
+
+  const NewFileResult unwritable = WriteTrafficLog(result.path, GoldenRows(), now);
+  EXPECT_EQ(unwritable.status.error, "Can't write to " + (result.path / *LogFileNameFor(display)).string());
 }
 
 TEST(TrafficLogTest, MapsFileNamesToDisplayTexts) {
@@ -83,14 +77,14 @@ TEST(TrafficLogTest, MapsFileNamesToDisplayTexts) {
 }
 
 TEST(TrafficLogTest, WritesEveryFieldAsOneToken) {
-  std::string bytes;
-  ASSERT_TRUE(FormatTrafficLog({{"", " ", "1.50 KB", "a\tb", "x\r\ny", "", "", "", ""}}, bytes).ok);
-  EXPECT_EQ(bytes, "_ _ 1.50_KB a_b x__y _ _ _ _\r\n");
+  // Characters above U+00FF and bytes that are no UTF-8 become "?".
+  const std::string bytes =
+      FormatTrafficLog({{"", " ", "1.50 KB", "a\tb", "x\r\ny", "\xE5\xBC\xA0(1): 2", "caf\xC3\xA9", "\xF0\x9F\x98\x80\xFF", ""}});
+  EXPECT_EQ(bytes, "_ _ 1.50_KB a_b x__y ?(1):_2 caf\xE9 ?? _\r\n");
   const std::vector<LogRow> rows = ReadTrafficLogText(bytes);
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0], (LogRow{"", "", "1.50 KB", "a b", "x  y", "", "", "", ""}));
-  ASSERT_TRUE(FormatTrafficLog({}, bytes).ok);
-  EXPECT_EQ(bytes, "");
+  EXPECT_EQ(rows[0], (LogRow{"", "", "1.50 KB", "a b", "x  y", "?(1): 2", "caf\xC3\xA9", "??", ""}));
+  EXPECT_EQ(FormatTrafficLog({}), "");
 }
 
 TEST(TrafficLogTest, ReadsWithTheViewersLimits) {
@@ -126,45 +120,26 @@ TEST(TrafficLogTest, BadFilesGiveTheReadablePart) {
   EXPECT_EQ(huge[1][0], "second");
 }
 
-TEST(TrafficLogTest, RefusesTextsAboveU00FFAndWritesNothing) {
-  ScratchDirectory dir;
-  std::vector<LogRow> rows = GoldenRows();
-  rows[1][8] = "/home/\xE5\xBC\xA0/app";
-  const NewFileResult result = WriteTrafficLog(dir.path(), rows, 1129127405);
-  EXPECT_FALSE(result.status.ok);
-  EXPECT_EQ(
-      result.status.error,
-      "Can't save the traffic log: the text \"/home/\xE5\xBC\xA0/app\" contains \"\xE5\xBC\xA0\" (U+5F20), "
-      "but only characters up to U+00FF can be stored");
-  EXPECT_TRUE(EntryNames(dir.path()).empty());
-}
-
-TEST(TrafficLogTest, AnUnwritableDirectoryIsReported) {
-  ScratchDirectory dir;
-  WriteBytes(dir / "file", "");
-  const NewFileResult result = WriteTrafficLog(dir / "file", GoldenRows(), 1129127405);
-  EXPECT_FALSE(result.status.ok);
-  EXPECT_EQ(result.status.error,
-            "Can't write to " + (dir / "file" / *LogFileNameFor(FormatTimestamp(1129127405))).string());
-}
-
-TEST(TrafficLogTest, ListsAndClearsOnlyLogFiles) {
+TEST(TrafficLogTest, ListsEveryLogButClearsOnlyTheProgramsOwn) {
   ScratchDirectory dir;
   EXPECT_TRUE(ListLogs(dir / "missing").empty());
   EXPECT_TRUE(ClearAllLogs(dir / "missing").ok);
-  WriteBytes(dir / "b.log", "1\n");
-  WriteBytes(dir / "a.log", "1\n");
-  WriteBytes(dir / "c.txt", "1\n");
-  WriteBytes(dir / "d.log.bak", "1\n");
-  std::filesystem::create_directory(dir / "folder.log");
-  const std::vector<LogFileEntry> logs = ListLogs(dir.path());
-  ASSERT_EQ(logs.size(), 2u);
-  EXPECT_EQ(logs[0].fileName, "a.log");
-  EXPECT_EQ(logs[0].displayText, "a");
-  EXPECT_EQ(logs[1].fileName, "b.log");
+  const std::vector<std::string> own = {"2005-10-12_14t30t05.log", "2005-10-12_14t30t05_2.log",
+                                        "12005-01-01_00t00t00_1000.log"};
+  const std::vector<std::string> others = {"a.log", "c.txt", "2005-10-12_14t30t05.log.bak",
+                                           "2005-10-12_14t30t05_.log", "2005-1-12_14t30t05.log",
+                                           "x2005-10-12_14t30t05.log"};
+  for (const auto& name : own) WriteBytes(dir / name, "1\n");
+  for (const auto& name : others) WriteBytes(dir / name, "1\n");
+  std::filesystem::create_directory(dir / "2006-10-12_14t30t05.log");
+  EXPECT_EQ(ListLogs(dir.path()).size(), 7u);
+  EXPECT_EQ(ListLogs(dir.path())[0].displayText, "12005-01-01 00:00:00 1000");
 
   EXPECT_TRUE(ClearAllLogs(dir.path()).ok);
-  EXPECT_EQ(EntryNames(dir.path()), (std::vector<std::string>{"c.txt", "d.log.bak", "folder.log"}));
+  std::vector<std::string> left = others;
+  left.push_back("2006-10-12_14t30t05.log");
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(EntryNames(dir.path()), left);
 }
 
 TEST(LogSortTest, ReadsByteTexts) {

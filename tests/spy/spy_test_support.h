@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "spy/spy_feed.h"
+#include "engine/spy_feed.h"
 #include "spy/spy_target.h"
 
 namespace quorvel::testing {

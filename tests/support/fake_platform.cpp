@@ -24,11 +24,21 @@ void FakePacketSource::Finish() {
   finished_ = true;
 }
 
-PacketSource::Next FakePacketSource::Dispatch(PacketSink& sink, std::string&) {
+void FakePacketSource::Fail(std::string error) {
+  std::lock_guard lock(mutex_);
+  failure_ = std::move(error);
+}
+
+PacketSource::Next FakePacketSource::Dispatch(PacketSink& sink, std::string& error) {
   std::deque<std::vector<std::uint8_t>> batch;
   bool finished;
   {
     std::lock_guard lock(mutex_);
+    if (!failure_.empty()) {
+      error.swap(failure_);
+      failure_.clear();
+      return Next::kError;
+    }
     batch.swap(pending_);
     finished = finished_;
   }

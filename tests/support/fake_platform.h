@@ -20,6 +20,7 @@ class FakeClock final : public Clock {
  public:
   explicit FakeClock(std::int64_t nowSeconds = 1'700'000'000) : millis_(nowSeconds * 1000) {}
   std::int64_t NowSeconds() const override { return millis_.load() / 1000; }
+  std::int64_t NowMicroseconds() const override { return millis_.load() * 1000; }
   std::int64_t SteadyMilliseconds() const override { return millis_.load(); }
   // Advances the clock instead of waiting (and yields for a real millisecond).
   void Sleep(std::int64_t milliseconds, const RunFlag* interrupt) override;
@@ -39,6 +40,8 @@ class FakePacketSource final : public PacketSource {
   explicit FakePacketSource(std::string name = "fake0") : name_(std::move(name)) {}
   void Push(std::vector<std::uint8_t> packet);
   void Finish();
+  // The next Dispatch fails with this error, as a capture whose helper died.
+  void Fail(std::string error);
   Next Dispatch(PacketSink& sink, std::string& error) override;
   void Interrupt() override { interrupted_ = true; }
   CaptureStats Stats() const override;
@@ -50,6 +53,7 @@ class FakePacketSource final : public PacketSource {
   mutable std::mutex mutex_;
   std::deque<std::vector<std::uint8_t>> pending_;
   bool finished_ = false;
+  std::string failure_;  // guarded by mutex_
   std::atomic<bool> interrupted_{false};
   std::atomic<std::size_t> delivered_{0};
 };

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "filters/filter_rules.h"
+#include "engine/filter_rules.h"
 #include "persistence/data_directory.h"
 
 class QRadioButton;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <atomic>
 #include <mutex>
@@ -9,7 +10,8 @@ namespace quorvel {
 class TrafficHistory;
 
 // The history strip on the toolbar: 200 pixels wide, one sample per pixel
-// less 4. Paints the history under statMutex; draws nothing while frozen.
+// less 4. Paints the history under statMutex; while frozen it keeps showing
+// the last picture it drew.
 class CStaticBar final : public QWidget {
   Q_OBJECT
 
@@ -30,6 +32,7 @@ class CStaticBar final : public QWidget {
   std::mutex* statMutex_ = nullptr;
   TrafficHistory* history_ = nullptr;
   const std::atomic<bool>* freezeGraph_ = nullptr;
+  QImage lastPicture_;
 };
 
 }  // namespace quorvel

@@ -23,6 +23,7 @@ enum CommandId : int {
   kIdOpenContainingFolder = 32808,
   kIdTrafficSpy = 32809,
   kIdViewTrafficBar = 32821,
+  kIdExportListCsv = 32830,
   kIdAppAbout = 57664,
   kIdViewToolbar = 59392,
   kIdViewStatusBar = 59393,

@@ -9,26 +9,38 @@ std::optional<std::string> BeforeLast(std::string_view text, char separator) {
   return std::string(text.substr(0, position));
 }
 
+bool IsProxyRow(const FlowRowTexts& columns) { return columns[kColumnRemote].find(':') == std::string::npos; }
+
 }  // namespace
 
 std::optional<std::string> ProcessNameOf(std::string_view localSource) { return BeforeLast(localSource, '('); }
 
 std::optional<std::string> ContainingFolderOf(std::string_view fullPath) { return BeforeLast(fullPath, '/'); }
 
+FlowIdentity IdentityOf(const FlowRowTexts& columns) {
+  const bool byHost = IsProxyRow(columns);
+  return FlowIdentity{byHost, columns[byHost ? kColumnHost : kColumnRemote], columns[kColumnLocalSource]};
+}
+
+bool HasIdentity(const FlowRowTexts& columns, const FlowIdentity& identity) {
+  const bool byHost = IsProxyRow(columns);
+  return byHost == identity.byHost && columns[byHost ? kColumnHost : kColumnRemote] == identity.remote &&
+         columns[kColumnLocalSource] == identity.localSource;
+}
+
 SpyTargets AllTrafficSpyTargets() {
   return SpyTargets{"All IP addresses", "All hosts", "All local applications", "All local applications"};
 }
 
 std::string FormatCaptureStatus(const CaptureStatus& status) {
-  if (!status.running) {
-    if (status.interfaceName.empty()) return "Not capturing";
-    return "Capture stopped on " + status.interfaceName + " (" + Ipv4ToText(status.address) + "): " +
-           std::to_string(status.packetsSeen) + " packets, " + std::to_string(status.kernelDropped) +
-           " dropped by the kernel";
-  }
-  return "Capturing on " + status.interfaceName + " (" + Ipv4ToText(status.address) + "): " +
-         std::to_string(status.packetsSeen) + " packets, " + std::to_string(status.kernelDropped) +
-         " dropped by the kernel";
+  if (status.interfaceName.empty()) return status.problem.empty() ? "Not capturing" : status.problem;
+  const std::string counts = std::to_string(status.packetsSeen) + " packets, " +
+                             std::to_string(status.kernelDropped) + " dropped by the kernel, " +
+                             std::to_string(status.helperDropped) + " by Quorvel";
+  const std::string where = status.interfaceName + " (" + Ipv4ToText(status.address) + ")";
+  if (status.running) return "Capturing on " + where + ": " + counts;
+  if (!status.problem.empty()) return "Capture stopped on " + where + ": " + status.problem + "; " + counts;
+  return "Capture stopped on " + where + ": " + counts;
 }
 
 }  // namespace quorvel

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/status.h"
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 namespace quorvel {
 

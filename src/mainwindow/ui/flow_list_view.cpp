@@ -1,10 +1,12 @@
 #include "mainwindow/ui/flow_list_view.h"
 
 #include <QContextMenuEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "mainwindow/ui/flow_list_model.h"
 
@@ -70,6 +72,22 @@ void CPelkwindView::SetMarkedRow(int row) {
   if (row == markedRow_) return;
   markedRow_ = row;
   viewport()->update();
+}
+
+int CPelkwindView::DefaultColumnWidth(int column) const {
+  if (column < 0 || column >= kFlowColumnCount) return 0;
+  const int listed = kFlowColumns[column].initialWidth;
+  const char* widest = nullptr;
+  if (column >= kColumnDownload && column <= kColumnTotal) widest = "1023.99 KB";
+  if (column == kColumnFirstActivity || column == kColumnLastActivity) widest = "2026-12-31 23:59:59";
+  if (widest == nullptr) return listed;
+  // The listed widths suit an 8-point font 6 pixels wide on average.
+  constexpr int kListedAverageWidth = 6;
+  const QFontMetrics metrics(font());
+  const int scaled = listed * std::max(metrics.averageCharWidth(), 1) / kListedAverageWidth;
+  // The delegate keeps a margin on each side of the text, and the grid a pixel.
+  const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 1;
+  return std::max({listed, scaled, metrics.horizontalAdvance(QString::fromLatin1(widest)) + margin});
 }
 
 int CPelkwindView::RowAt(const QPoint& viewportPoint) const {

@@ -19,6 +19,10 @@ class CPelkwindView final : public QTableView {
   int MarkedRow() const { return markedRow_; }
   // The row at a point of the viewport; -1 on empty space.
   int RowAt(const QPoint& viewportPoint) const;
+  // A column's width before the user sets one: the listed width, made wide
+  // enough in the byte and time columns for "1023.99 KB" and a whole time
+  // in this view's font.
+  int DefaultColumnWidth(int column) const;
 
  signals:
   void rowLeftClicked(int row);

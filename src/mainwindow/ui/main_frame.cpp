@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -13,13 +14,13 @@
 #include <mutex>
 
 #include "chrome/ui/resources.h"
-#include "engine/save_and_clear.h"
+#include "persistence/save_and_clear.h"
 #include "chrome/ui/window_placement.h"
 #include "filters/filters_file.h"
 #include "graphs/traffic_history.h"
 #include "graphs/ui/static_bar.h"
 #include "graphs/ui/traffic_share_bar.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
 #include "mainwindow/ui/about_dialog.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"
@@ -28,6 +29,7 @@
 #include "mainwindow/ui/row_icons.h"
 #include "mainwindow/ui/static_stat.h"
 #include "persistence/settings_file.h"
+#include "persistence/traffic_log.h"
 
 namespace quorvel {
 namespace {
@@ -59,6 +61,20 @@ class CMainFrame::QueuedObserver final : public MonitorObserver {
         Qt::QueuedConnection);
   }
 
+  void OnSaveProblem(const std::string& message) override {
+    QMetaObject::invokeMethod(
+        &frame_,
+        [frame = &frame_, message] {
+          frame->messages().Show(MessageBoxRequest{message, "Error", MessageIcon::kStop, MessageButtons::kOk});
+        },
+        Qt::QueuedConnection);
+  }
+
+  // The status bar says why, and offers the restart; no box interrupts the user.
+  void OnCaptureStopped(const std::string&) override {
+    QMetaObject::invokeMethod(&frame_, [frame = &frame_] { frame->UpdateCaptureStatus(); }, Qt::QueuedConnection);
+  }
+
  private:
   CMainFrame& frame_;
 };
@@ -84,7 +100,11 @@ CMainFrame::CMainFrame(MainFrameParts parts, QWidget* parent)
   };
 
   observer_ = std::make_unique<QueuedObserver>(*this);
-  if (parts.monitorOptions.logDirectory.empty()) parts.monitorOptions.logDirectory = dataDirectory_.Path();
+  if (!parts.monitorOptions.saveDayLog) {
+    parts.monitorOptions.saveDayLog = [this, directory = dataDirectory_.Path()](std::int64_t now) {
+      return CutToTrafficLog(state_, directory, now, false, true);
+    };
+  }
   monitor_ = std::make_unique<Monitor>(state_, platform_, *observer_, parts.monitorOptions);
   icons_ = std::make_unique<RowIconProvider>();
 
@@ -93,7 +113,7 @@ CMainFrame::CMainFrame(MainFrameParts parts, QWidget* parent)
   view_ = new CPelkwindView(this);
   view_->setModel(model_);
   for (int column = 0; column < kFlowColumnCount; ++column) {
-    view_->setColumnWidth(column, kFlowColumns[column].initialWidth);
+    view_->setColumnWidth(column, view_->DefaultColumnWidth(column));
   }
   setCentralWidget(view_);
 
@@ -185,11 +205,13 @@ void CMainFrame::OnTrafficTimer() {
   }
   RefreshFlowList();
   UpdateCaptureStatus();
+  UpdateTrayIcon();
 }
 
 void CMainFrame::RefreshFlowList() {
   switch (RefreshFromRows(*model_, state_.listMutex, state_.rows)) {
     case RefreshResult::kUpdated:
+      FollowClickedFlow();
       UpdateEditCommands();
       [[fallthrough]];
     case RefreshResult::kBusy:
@@ -258,7 +280,7 @@ void CMainFrame::ApplyOptions(const Settings& settings, Ipv4Address interfaceAdd
 void CMainFrame::RestoreColumnWidths() {
   QHeaderView* header = view_->horizontalHeader();
   for (int column = 0; column < kFlowColumnCount; ++column) {
-    const int initial = kFlowColumns[column].initialWidth;
+    const int initial = view_->DefaultColumnWidth(column);
     const int width =
         profile_.GetInt(kSettingsSection, HeaderItemValueName(static_cast<unsigned>(column)), initial);
     // A width the header cannot show (hand-edited, or 0) would hide the column for good.
@@ -276,8 +298,16 @@ void CMainFrame::SaveColumnWidths() {
 void CMainFrame::UpdateCaptureStatus() {
   const CaptureStatus status = monitor_->Status();
   captureLabel_->setText(QString::fromStdString(FormatCaptureStatus(status)));
-  captureLabel_->setStyleSheet(status.kernelDropped > 0 ? QStringLiteral("color: #b3261e; font-weight: bold;")
-                                                        : QString());
+  const bool alarming = status.kernelDropped > 0 || status.helperDropped > 0 || !status.problem.empty();
+  captureLabel_->setStyleSheet(alarming ? QStringLiteral("color: #b3261e; font-weight: bold;") : QString());
+  restartButton_->setVisible(started_ && !exiting_ && !status.running && !status.problem.empty());
+}
+
+void CMainFrame::RestartCapture() {
+  if (exiting_) return;
+  restartButton_->setVisible(false);
+  monitor_->RestartCapture();
+  UpdateCaptureStatus();
 }
 
 void CMainFrame::ShowCaptureProblem(const QString& message) {
@@ -285,7 +315,17 @@ void CMainFrame::ShowCaptureProblem(const QString& message) {
   UpdateCaptureStatus();
 }
 
+void CMainFrame::UpdateTrayIcon() {
+  if (trayIcon_ == nullptr) return;
+  const bool available = hooks_.systemTrayAvailable && hooks_.systemTrayAvailable();
+  if (available == trayIcon_->isVisible()) return;
+  trayIcon_->setVisible(available);
+  // A window hidden to a tray that went away would be out of reach.
+  if (!available && hiddenToTray_) showMinimized();
+}
+
 void CMainFrame::ShowMainWindow() {
+  hiddenToTray_ = false;
   setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   show();
   raise();
@@ -300,9 +340,11 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   // Only Exit ends the program. Without a tray to come back from, the
   // window is only minimised, so it never becomes unreachable.
   event->ignore();
-  if (hooks_.systemTrayAvailable && hooks_.systemTrayAvailable() && trayIcon_ != nullptr) {
+  UpdateTrayIcon();
+  if (trayIcon_ != nullptr && trayIcon_->isVisible()) {
     setWindowState(windowState() | Qt::WindowMinimized);
     hide();
+    hiddenToTray_ = true;
   } else {
     showMinimized();
   }

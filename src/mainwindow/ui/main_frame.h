@@ -12,7 +12,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/monitor.h"
-#include "mainwindow/flow_sort.h"
+#include "engine/flow_sort.h"
 #include "mainwindow/ui/main_window_hooks.h"
 #include "persistence/data_directory.h"
 #include "persistence/profile_store.h"
@@ -21,6 +21,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QPushButton;
 class QSystemTrayIcon;
 class QToolBar;
 
@@ -43,7 +44,7 @@ struct MainFrameParts {
   ProfileStore& profile;  // section "Settings": the column widths
   DataDirectory dataDirectory;  // set.dat, filters.dat and the traffic logs
   MessageBoxes& messages;
-  // An empty log directory means the data directory.
+  // Without a day log saver, the midnight log goes to the data directory.
   MonitorOptions monitorOptions = {};
 };
 
@@ -101,10 +102,14 @@ class CMainFrame final : public QMainWindow {
   QSystemTrayIcon* trayIcon() const { return trayIcon_; }
   TrafficHistory* history() const { return history_.get(); }
   bool IsTrafficTimerActive() const { return trafficTimer_.isActive(); }
-  // The row of the last click on the list; -1 for none.
+  // Where the flow of the last click on the list is now; -1 for none, or
+  // once that flow's row is gone.
   int CurrentRow() const { return currentRow_; }
   const std::string& SummaryText() const;
   QString CaptureStatusText() const;
+  // Offered in the status bar once a capture stopped with an error.
+  QPushButton* RestartCaptureButton() const { return restartButton_; }
+  void RestartCapture();
   // Waits for the sort and filter-reload threads started so far (tests, exit).
   void JoinListThreads();
   // Starts work that takes listMutex on its own thread, so this one never waits for it.
@@ -135,6 +140,11 @@ class CMainFrame final : public QMainWindow {
   void RestoreColumnWidths();
   void SaveColumnWidths();
   void UpdateCaptureStatus();
+  // Shows the tray icon while a tray exists, also one that appears later.
+  void UpdateTrayIcon();
+  void SetClickedRow(int row);
+  // Finds the clicked flow again after the rows changed.
+  void FollowClickedFlow();
   void UpdateEditCommands();
   void ShowMainWindow();
 
@@ -171,13 +181,16 @@ class CMainFrame final : public QMainWindow {
   QSystemTrayIcon* trayIcon_ = nullptr;
   QLabel* readyLabel_ = nullptr;
   QLabel* captureLabel_ = nullptr;
+  QPushButton* restartButton_ = nullptr;
   std::map<int, QAction*> actions_;
 
   QTimer trafficTimer_;  // TRAFFIC_TIMER_ID, one second
   QTimer refreshTimer_;  // faster list refresh while the rows keep changing
   FlowSortState sortState_;
   std::vector<ListThread> listThreads_;
+  std::optional<FlowIdentity> clickedFlow_;
   int currentRow_ = -1;
+  bool hiddenToTray_ = false;
   bool started_ = false;
   bool exiting_ = false;
   bool closingForGood_ = false;

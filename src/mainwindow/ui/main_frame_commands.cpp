@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QToolBar>
@@ -20,6 +21,7 @@
 #include "mainwindow/ui/main_frame.h"
 #include "mainwindow/ui/message_boxes.h"
 #include "mainwindow/ui/static_stat.h"
+#include "persistence/csv_export.h"
 #include "persistence/data_directory.h"
 
 namespace quorvel {
@@ -58,6 +60,18 @@ void CMainFrame::RunHook(const std::function<void(CMainFrame&)>& hook) {
 void CMainFrame::CreateActions() {
   connect(AddAction(kIdAppExit, QStringLiteral("E&xit"), QStringLiteral("Quit the application\nExit")),
           &QAction::triggered, this, &CMainFrame::OnAppExit);
+  connect(AddAction(kIdExportListCsv, QStringLiteral("Export list as CSV..."),
+                    QStringLiteral("Save the rows as the list shows them as a CSV file\nExport list as CSV")),
+          &QAction::triggered, this, [this] {
+            SaveExport(this, hooks_.chooseSaveFile, messages_, QStringLiteral("CSV files (*.csv)"),
+                       QStringLiteral("csv"), [this] {
+                         // The rows exactly as shown once the file is chosen (the list
+                         // went on while the file dialog was open): filtered, in its order.
+                         std::vector<const FlowRow*> rows;
+                         for (int row = 0; row < model_->Size(); ++row) rows.push_back(model_->RowAt(row));
+                         return FlowRowsCsv(rows);
+                       });
+          });
 
   auto* toolbarToggle = AddAction(kIdViewToolbar, QStringLiteral("&Toolbar"),
                                   QStringLiteral("Show or hide the toolbar\nToggle ToolBar"));
@@ -126,6 +140,8 @@ void CMainFrame::CreateActions() {
 void CMainFrame::CreateMenus() {
   QMenuBar* bar = menuBar();
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
+  file->addAction(Action(kIdExportListCsv));
+  file->addSeparator();
   file->addAction(Action(kIdAppExit));
 
   QMenu* viewMenu = bar->addMenu(QStringLiteral("&View"));
@@ -198,9 +214,15 @@ void CMainFrame::CreateStatusBar() {
   captureLabel_ = new QLabel(this);
   captureLabel_->setObjectName(QStringLiteral("CaptureStatus"));
   captureLabel_->setToolTip(
-      QStringLiteral("The monitored interface and address, the packets seen and the packets the kernel dropped"));
+      QStringLiteral("The monitored interface and address, the packets seen, the packets the kernel dropped and "
+                     "those the capture helper could not hand over"));
   statusBar()->addPermanentWidget(captureLabel_);
   captureLabel_->setText(QStringLiteral("Not capturing"));
+  restartButton_ = new QPushButton(QStringLiteral("Restart capture"), this);
+  restartButton_->setObjectName(QStringLiteral("RestartCapture"));
+  restartButton_->setVisible(false);
+  statusBar()->addPermanentWidget(restartButton_);
+  connect(restartButton_, &QPushButton::clicked, this, &CMainFrame::RestartCapture);
 }
 
 void CMainFrame::CreateTrayIcon() {
@@ -226,7 +248,7 @@ void CMainFrame::CreateTrayIcon() {
   connect(trayIcon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Trigger) ShowMainWindow();
   });
-  if (QSystemTrayIcon::isSystemTrayAvailable()) trayIcon_->show();
+  UpdateTrayIcon();
 }
 
 void CMainFrame::ConnectList() {
@@ -246,27 +268,47 @@ void CMainFrame::UpdateEditCommands() {
   Action(kIdOpenContainingFolder)->setEnabled(hasPath);
 }
 
+void CMainFrame::SetClickedRow(int row) {
+  const FlowRow* clicked = model_->RowAt(row);
+  clickedFlow_ = clicked != nullptr ? std::optional(IdentityOf(clicked->columns)) : std::nullopt;
+  currentRow_ = clicked != nullptr ? row : -1;
+  view_->SetMarkedRow(currentRow_);
+  UpdateEditCommands();
+}
+
+void CMainFrame::FollowClickedFlow() {
+  const auto isClicked = [this](int row) {
+    const FlowRow* shown = model_->RowAt(row);
+    return shown != nullptr && HasIdentity(shown->columns, *clickedFlow_);
+  };
+  if (!clickedFlow_) {
+    currentRow_ = -1;
+  } else if (!isClicked(currentRow_)) {
+    // Rows come and go above it every second: look for the flow itself.
+    currentRow_ = -1;
+    for (int row = 0; row < model_->Size(); ++row) {
+      if (isClicked(row)) {
+        currentRow_ = row;
+        break;
+      }
+    }
+  }
+  view_->SetMarkedRow(currentRow_);
+}
+
 void CMainFrame::OnListLeftClick(int row) {
   if (model_->Size() == 0) return;
-  currentRow_ = row;
-  view_->SetMarkedRow(row);
-  UpdateEditCommands();
+  SetClickedRow(row);
 }
 
 void CMainFrame::OnListRightClick(int row, const QPoint& globalPosition) {
   if (model_->Size() == 0) return;
-  currentRow_ = row;
-  view_->SetMarkedRow(row);
-  UpdateEditCommands();
+  SetClickedRow(row);
   contextMenu_->popup(globalPosition);
 }
 
 void CMainFrame::OnListDoubleClick(int row) {
-  if (model_->Size() > 0) {
-    currentRow_ = row;
-    view_->SetMarkedRow(row);
-    UpdateEditCommands();
-  }
+  if (model_->Size() > 0) SetClickedRow(row);
   LaunchTrafficSpy();
 }
 

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "mainwindow/ui/flow_commands.h"
+#include "persistence/ui/export_file.h"
 
 class QUrl;
 
@@ -29,6 +30,8 @@ struct MainWindowHooks {
   std::function<bool(const QUrl&)> openUrl;
   // Whether the close box may hide to the tray.
   std::function<bool()> systemTrayAvailable;
+  // Where "Export list as CSV..." writes; the desktop's file dialog when empty.
+  SaveFileChooser chooseSaveFile;
 };
 
 }  // namespace quorvel

@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-#include "mainwindow/flow_rows.h"
+#include "engine/flow_rows.h"
 
 namespace quorvel {
 namespace {

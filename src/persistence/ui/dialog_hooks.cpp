@@ -39,12 +39,14 @@ bool ClearAllLogsCommand(const std::filesystem::path& logDirectory, MessageBoxes
 void InstallDialogHooks(MainWindowHooks& hooks, DialogHookParts parts) {
   hooks.showLog = [](CMainFrame& frame) {
     CLogsDlg dialog(frame.dataDirectory().Path(), &frame);
+    dialog.SetExportParts(&frame.messages(), frame.hooks().chooseSaveFile);
     dialog.exec();
   };
   hooks.clearAllLogs = [](CMainFrame& frame) { ClearAllLogsCommand(frame.dataDirectory().Path(), frame.messages()); };
   hooks.options = [parts](CMainFrame& frame) {
     COptionsDlg dialog(OptionsDialogParts{frame.dataDirectory(), frame.messages(), parts.platform.interfaces,
-                                          parts.platform.names, parts.autostartDirectory, &frame.profile()},
+                                          parts.platform.names, parts.autostartDirectory,
+                                          frame.state().settings.interfaceAddress.load(), &frame.profile()},
                        &frame);
     if (dialog.exec() == QDialog::Accepted) ApplyOptionsResult(frame, dialog.Result());
   };

@@ -10,6 +10,8 @@
 #include <algorithm>
 
 #include "filters/ui/dialog_controls.h"
+#include "mainwindow/ui/message_boxes.h"
+#include "persistence/csv_export.h"
 #include "persistence/ui/log_rows_model.h"
 #include "persistence/ui/sorted_combo.h"
 
@@ -68,7 +70,13 @@ CLogsDlg::CLogsDlg(std::filesystem::path logDirectory, QWidget* parent)
   SetControlId(*ok, kIdOk);
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &CLogsDlg::accept);
+  exportButton_ = new QPushButton(QStringLiteral("&Export as CSV..."), this);
+  exportButton_->setObjectName(QStringLiteral("exportCsvButton"));
+  exportButton_->setAutoDefault(false);
+  exportButton_->setEnabled(false);
+  connect(exportButton_, &QPushButton::clicked, this, &CLogsDlg::OnExportCsv);
   auto* buttons = new QHBoxLayout;
+  buttons->addWidget(exportButton_);
   buttons->addStretch(1);
   buttons->addWidget(ok);
 
@@ -92,10 +100,12 @@ CLogsDlg::CLogsDlg(std::filesystem::path logDirectory, QWidget* parent)
 
 void CLogsDlg::OnLogSelected() {
   model_->SetRows({});
+  exportButton_->setEnabled(false);
   const int line = logList_->currentIndex();
   if (line < 0) return;
   const QString text = logList_->itemText(line);
   if (text.startsWith(QLatin1Char('<'))) return;
+  exportButton_->setEnabled(true);
   const std::string display = text.toStdString();
   std::vector<LogRow> shown;
   for (const LogFileEntry& entry : entries_) {
@@ -110,5 +120,16 @@ void CLogsDlg::OnLogSelected() {
 }
 
 void CLogsDlg::OnHeaderClicked(int column) { model_->SortByColumn(column); }
+
+void CLogsDlg::SetExportParts(MessageBoxes* messages, SaveFileChooser choose) {
+  messages_ = messages;
+  chooseSaveFile_ = std::move(choose);
+}
+
+void CLogsDlg::OnExportCsv() {
+  QtMessageBoxes ownMessages(this);
+  SaveExport(this, chooseSaveFile_, messages_ ? *messages_ : ownMessages, QStringLiteral("CSV files (*.csv)"),
+             QStringLiteral("csv"), [this] { return LogRowsCsv(model_->Rows()); });
+}
 
 }  // namespace quorvel

@@ -5,13 +5,16 @@
 #include <vector>
 
 #include "persistence/traffic_log.h"
+#include "persistence/ui/export_file.h"
 
 class QComboBox;
+class QPushButton;
 class QTableView;
 
 namespace quorvel {
 
 class LogRowsModel;
+class MessageBoxes;
 
 // "Logs": picks a saved traffic log by its display name and shows its rows,
 // the last line of the file at the top. Only reads files.
@@ -28,6 +31,12 @@ class CLogsDlg final : public QDialog {
 
   explicit CLogsDlg(std::filesystem::path logDirectory, QWidget* parent = nullptr);
 
+  // For "Export as CSV...": where failures are shown and how the file is
+  // chosen (the desktop's dialog when empty).
+  void SetExportParts(MessageBoxes* messages, SaveFileChooser choose);
+  // The chosen log's rows as shown (current order) to a CSV file.
+  void OnExportCsv();
+
   const LogRowsModel& Model() const { return *model_; }
   const std::vector<LogFileEntry>& Entries() const { return entries_; }
 
@@ -40,6 +49,9 @@ class CLogsDlg final : public QDialog {
   QComboBox* logList_ = nullptr;
   QTableView* rows_ = nullptr;
   LogRowsModel* model_ = nullptr;
+  QPushButton* exportButton_ = nullptr;
+  MessageBoxes* messages_ = nullptr;
+  SaveFileChooser chooseSaveFile_;
 };
 
 }  // namespace quorvel

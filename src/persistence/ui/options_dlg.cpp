@@ -122,8 +122,15 @@ void COptionsDlg::FillInterfaceList() {
   QStringList descriptions;
   for (const InterfaceInfo& entry : entries_) descriptions.push_back(QString::fromStdString(entry.description));
   interfaceList_->addItems(SortedListTexts(descriptions));
-  // Line 0, whatever the engine monitors now; found again by its text on OK.
-  interfaceList_->setCurrentIndex(entries_.empty() ? -1 : 0);
+  // The interface being monitored, so that OK leaves capture where it is;
+  // no line when it is not in the list.
+  for (const InterfaceInfo& entry : entries_) {
+    if (parts_.monitoredAddress == 0 || ParseIpv4(entry.address) != parts_.monitoredAddress) continue;
+    monitored_ = &entry;
+    monitoredLine_ = interfaceList_->findText(QString::fromStdString(entry.description), Qt::MatchExactly);
+    break;
+  }
+  interfaceList_->setCurrentIndex(monitoredLine_);
 }
 
 void COptionsDlg::ShowSettings() {
@@ -165,15 +172,21 @@ std::optional<InterfaceChoice> COptionsDlg::ChosenInterface() const {
   const int line = interfaceList_->currentIndex();
   // A text typed into the edit field selects no line.
   if (line < 0 || interfaceList_->currentText() != interfaceList_->itemText(line)) return std::nullopt;
+  // Left on the monitored interface: that one, even when an earlier adapter
+  // has the same description.
+  if (line == monitoredLine_ && monitored_ != nullptr) return ChoiceOf(*monitored_);
   const std::string description = interfaceList_->itemText(line).toStdString();
   for (const InterfaceInfo& entry : entries_) {
-    if (entry.description != description) continue;
-    const auto address = ParseIpv4(entry.address);
-    const auto mask = ParseIpv4(entry.mask);
-    if (!address || !mask) return std::nullopt;
-    return InterfaceChoice{*address, *mask};
+    if (entry.description == description) return ChoiceOf(entry);
   }
   return std::nullopt;
+}
+
+std::optional<InterfaceChoice> COptionsDlg::ChoiceOf(const InterfaceInfo& entry) const {
+  const auto address = ParseIpv4(entry.address);
+  const auto mask = ParseIpv4(entry.mask);
+  if (!address || !mask) return std::nullopt;
+  return InterfaceChoice{*address, *mask};
 }
 
 void COptionsDlg::ShowError(const std::string& message) {

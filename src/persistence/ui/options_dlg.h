@@ -29,6 +29,7 @@ struct OptionsDialogParts {
   InterfaceLister& interfaces;
   NameResolver& names;  // resolves a proxy server given by name
   std::filesystem::path autostartDirectory;  // where "Launch on startup" is looked up
+  Ipv4Address monitoredAddress = 0;  // the interface capture runs on now; 0 for none
   ProfileStore* profile = nullptr;  // keeps "Name hosts from observed traffic"; none: always on
 };
 
@@ -81,10 +82,13 @@ class COptionsDlg final : public QDialog {
   void OnUseProxyClicked();
   void OnSetupFilters();
   std::optional<InterfaceChoice> ChosenInterface() const;
+  std::optional<InterfaceChoice> ChoiceOf(const InterfaceInfo& entry) const;
   void ShowError(const std::string& message);
 
   OptionsDialogParts parts_;
   std::vector<InterfaceInfo> entries_;  // in the order the system reports them
+  int monitoredLine_ = -1;              // the preselected line of the monitored interface
+  const InterfaceInfo* monitored_ = nullptr;
   Settings settings_;                   // the dialog's copy, bound to the controls
   OptionsResult result_;
 

@@ -53,8 +53,4 @@ std::vector<std::string> MissingCaptureRights() {
   return MissingCapabilities(OwnEffectiveCapabilities(), {kCapNetRaw, kCapNetAdmin});
 }
 
-std::vector<std::string> MissingAttributionRights() {
-  return MissingCapabilities(OwnEffectiveCapabilities(), {kCapDacReadSearch, kCapSysPtrace});
-}
-
 }  // namespace quorvel

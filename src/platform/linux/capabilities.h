@@ -12,9 +12,6 @@ namespace quorvel {
 // this process does not have in its effective set; empty when all are there.
 std::vector<std::string> MissingCaptureRights();
 
-// The same for naming other users' processes as socket owners.
-std::vector<std::string> MissingAttributionRights();
-
 // The effective set from a /proc/PID/status text (its "CapEff:" line).
 std::optional<std::uint64_t> ParseEffectiveCapabilities(std::string_view status);
 

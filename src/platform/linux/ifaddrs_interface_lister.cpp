@@ -94,4 +94,30 @@ std::vector<std::string> DefaultRouteInterfaces(std::string_view routeTable) {
   return names;
 }
 
+std::optional<std::string> InterfaceHoldingAddress(Ipv4Address address) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return std::nullopt;
+  std::optional<std::string> name;
+  for (const ifaddrs* entry = list; entry != nullptr && !name; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (inet->sin_addr.s_addr == address) name = entry->ifa_name;
+  }
+  freeifaddrs(list);
+  // An address label such as "eth0:1" names an address, not a device.
+  if (name) name = name->substr(0, name->find(':'));
+  return name;
+}
+
+bool HasInterfaceNamed(std::string_view name) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool found = false;
+  for (const ifaddrs* entry = list; entry != nullptr && !found; entry = entry->ifa_next) {
+    found = entry->ifa_name != nullptr && name == entry->ifa_name;
+  }
+  freeifaddrs(list);
+  return found;
+}
+
 }  // namespace quorvel

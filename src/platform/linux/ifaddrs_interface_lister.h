@@ -26,4 +26,10 @@ class IfaddrsInterfaceLister final : public InterfaceLister {
 // table order.
 std::vector<std::string> DefaultRouteInterfaces(std::string_view routeTable);
 
+// Name of the interface that holds the address (a primary or secondary one).
+std::optional<std::string> InterfaceHoldingAddress(Ipv4Address address);
+
+// True when getifaddrs reports an interface of exactly this name.
+bool HasInterfaceNamed(std::string_view name);
+
 }  // namespace quorvel

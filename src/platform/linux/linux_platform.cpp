@@ -2,7 +2,7 @@
 
 namespace quorvel {
 
-LinuxPlatform::LinuxPlatform() : owners_(clock_) {}
+LinuxPlatform::LinuxPlatform(const std::string& helperPath) : packets_(helperPath), owners_(helperPath) {}
 
 Platform LinuxPlatform::Bundle() { return Platform{packets_, owners_, names_, interfaces_, clock_}; }
 

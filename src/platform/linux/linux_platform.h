@@ -1,28 +1,30 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/linux/helper_capture.h"
+#include "platform/linux/helper_owner_source.h"
+#include "platform/linux/helper_process.h"
 #include "platform/linux/ifaddrs_interface_lister.h"
-#include "platform/linux/pcap_capture.h"
 #include "platform/linux/posix_name_resolver.h"
-#include "platform/linux/proc_owner_source.h"
 #include "platform/platform.h"
 
 namespace quorvel {
 
-// The real operating system behind the Platform bundle. Must outlive every
-// user of its Bundle().
+// The real operating system behind the Platform bundle. Capture and socket
+// owners come from quorvel-capture, so this process needs no rights. Must
+// outlive every user of its Bundle().
 class LinuxPlatform {
  public:
-  LinuxPlatform();
+  explicit LinuxPlatform(const std::string& helperPath = HelperPathBesideProgram());
   LinuxPlatform(const LinuxPlatform&) = delete;
   LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
   Platform Bundle();
 
  private:
-  SystemClock clock_;  // first: the owner source keeps a reference to it
-  LivePacketSourceFactory packets_;
-  ProcOwnerSource owners_;
+  SystemClock clock_;
+  HelperPacketSourceFactory packets_;
+  HelperOwnerSource owners_;
   PosixNameResolver names_;
   IfaddrsInterfaceLister interfaces_;
 };

@@ -1,7 +1,5 @@
 #include "platform/linux/pcap_capture.h"
 
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -14,6 +12,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/linux/ifaddrs_interface_lister.h"
 #include "platform/linux/link_layer.h"
 
 namespace quorvel {
@@ -33,13 +32,15 @@ using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 // and the poll also watches an eventfd that Interrupt() writes to.
 class PcapPacketSource final : public PacketSource {
  public:
-  PcapPacketSource(PcapHandle pcap, std::string name, int wakeFd, int pollTimeoutMilliseconds)
+  PcapPacketSource(PcapHandle pcap, std::string name, int wakeFd, int pollTimeoutMilliseconds,
+                   ReplayClock* replayClock = nullptr)
       : pcap_(std::move(pcap)),
         linkType_(pcap_datalink(pcap_.get())),
         name_(std::move(name)),
         offline_(wakeFd < 0),
         wakeFd_(wakeFd),
-        pollTimeoutMilliseconds_(pollTimeoutMilliseconds) {}
+        pollTimeoutMilliseconds_(pollTimeoutMilliseconds),
+        replayClock_(replayClock) {}
 
   ~PcapPacketSource() override {
     if (wakeFd_ >= 0) close(wakeFd_);
@@ -116,8 +117,12 @@ class PcapPacketSource final : public PacketSource {
   static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
     auto& batch = *reinterpret_cast<Batch*>(user);
     ++batch.frames;
+    if (ReplayClock* clock = batch.source->replayClock_) {
+      clock->SetPacketTime(static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec);
+    }
     const auto packet = StripLinkLayer(batch.source->linkType_, bytes, header->caplen);
-    if (packet) batch.sink->OnPacket(packet->data(), packet->size());
+    const std::int64_t arrival = std::int64_t{header->ts.tv_sec} * 1'000'000 + header->ts.tv_usec;
+    if (packet) batch.sink->OnTimedPacket(arrival, packet->data(), packet->size());
   }
 
   PcapHandle pcap_;
@@ -126,26 +131,11 @@ class PcapPacketSource final : public PacketSource {
   const bool offline_;
   const int wakeFd_;  // eventfd of a live capture; -1 offline
   const int pollTimeoutMilliseconds_;
+  ReplayClock* const replayClock_;
   bool interrupted_ = false;  // the last read was ended by pcap_breakloop
   std::atomic<std::uint64_t> framesRead_{0};
   mutable std::mutex statsMutex_;  // pcap_stats keeps running sums in the handle
 };
-
-// Name of the interface that holds the address (a primary or secondary one).
-std::optional<std::string> InterfaceHolding(Ipv4Address address) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return std::nullopt;
-  std::optional<std::string> name;
-  for (const ifaddrs* entry = list; entry != nullptr && !name; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    const auto* inet = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-    if (inet->sin_addr.s_addr == address) name = entry->ifa_name;
-  }
-  freeifaddrs(list);
-  // An address label such as "eth0:1" names an address, not a device.
-  if (name) name = name->substr(0, name->find(':'));
-  return name;
-}
 
 OpenedCapture Failed(std::string error) { return OpenedCapture{nullptr, std::move(error), false}; }
 
@@ -204,15 +194,19 @@ Activation Activate(const std::string& device, const LiveCaptureOptions& options
 
 OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options) {
   const std::string addressText = Ipv4ToText(interfaceAddress);
-  const auto device = InterfaceHolding(interfaceAddress);
+  const auto device = InterfaceHoldingAddress(interfaceAddress);
   if (!device) return Failed("No network interface holds the address " + addressText);
-  const std::string prefix = "Can't capture on " + *device + " (" + addressText + "): ";
+  return OpenLiveCaptureOn(*device, options, *device + " (" + addressText + ")");
+}
 
-  Activation activation = Activate(*device, options, options.promiscuous);
+OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOptions& options,
+                                const std::string& label) {
+  const std::string prefix = "Can't capture on " + (label.empty() ? device : label) + ": ";
+  Activation activation = Activate(device, options, options.promiscuous);
   bool promiscuousFailed = activation.status == PCAP_WARNING_PROMISC_NOTSUP;
   if (activation.status == PCAP_ERROR_PROMISC_PERM_DENIED) {
     // Capture without it, as the raw-socket original does when receive-all fails.
-    activation = Activate(*device, options, false);
+    activation = Activate(device, options, false);
     promiscuousFailed = true;
   }
   if (!activation.pcap) return Failed(prefix + activation.error);
@@ -224,25 +218,25 @@ OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOpt
   if (pcap_get_selectable_fd(activation.pcap.get()) < 0) return Failed(prefix + "no descriptor to wait on");
   const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wakeFd < 0) return Failed(prefix + std::strerror(errno));
-  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(activation.pcap), *device, wakeFd,
+  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(activation.pcap), device, wakeFd,
                                                           options.pollTimeoutMilliseconds),
                        {}, promiscuousFailed};
 }
 
-OpenedCapture OpenCaptureFile(const std::string& path) {
+OpenedCapture OpenCaptureFile(const std::string& path, ReplayClock* replayClock) {
   char errbuf[PCAP_ERRBUF_SIZE] = {};
   PcapHandle pcap(pcap_open_offline(path.c_str(), errbuf));
   const std::string prefix = "Can't read the capture file " + path + ": ";
   if (!pcap) return Failed(prefix + errbuf);
   const int linkType = pcap_datalink(pcap.get());
   if (!IsSupportedLinkType(linkType)) return Failed(prefix + UnsupportedLinkType(linkType));
-  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(pcap), path, -1, 0), {}, false};
+  return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(pcap), path, -1, 0, replayClock), {}, false};
 }
 
 OpenedCapture LivePacketSourceFactory::Open(Ipv4Address interfaceAddress) {
   return OpenLiveCapture(interfaceAddress);
 }
 
-OpenedCapture OfflinePacketSourceFactory::Open(Ipv4Address) { return OpenCaptureFile(path_); }
+OpenedCapture OfflinePacketSourceFactory::Open(Ipv4Address) { return OpenCaptureFile(path_, replayClock_); }
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/ipv4.h"
+#include "platform/clock.h"
 #include "platform/packet_source.h"
 
 namespace quorvel {
@@ -24,8 +25,15 @@ struct LiveCaptureOptions {
 // Opens a live libpcap capture on the interface that holds `interfaceAddress`.
 OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options = {});
 
+// Opens a live capture on the named interface; messages name it by `label`
+// when one is given.
+OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOptions& options = {},
+                                const std::string& label = {});
+
 // Opens a pcap or pcapng file; Dispatch replays it and reports kEnd at its end.
-OpenedCapture OpenCaptureFile(const std::string& path);
+// A replay clock, when given, is set to each packet's time before the packet
+// is handed on.
+OpenedCapture OpenCaptureFile(const std::string& path, ReplayClock* replayClock = nullptr);
 
 class LivePacketSourceFactory final : public PacketSourceFactory {
  public:
@@ -35,11 +43,13 @@ class LivePacketSourceFactory final : public PacketSourceFactory {
 // Replays one file whatever interface address it is asked for.
 class OfflinePacketSourceFactory final : public PacketSourceFactory {
  public:
-  explicit OfflinePacketSourceFactory(std::string path) : path_(std::move(path)) {}
+  explicit OfflinePacketSourceFactory(std::string path, ReplayClock* replayClock = nullptr)
+      : path_(std::move(path)), replayClock_(replayClock) {}
   OpenedCapture Open(Ipv4Address interfaceAddress) override;
 
  private:
   std::string path_;
+  ReplayClock* replayClock_;
 };
 
 }  // namespace quorvel

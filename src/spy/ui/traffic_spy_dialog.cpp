@@ -23,6 +23,7 @@
 
 #include "mainwindow/ui/message_boxes.h"
 #include "persistence/profile_store.h"
+#include "spy/pcapng_writer.h"
 #include "spy/ui/spy_line_delegate.h"
 #include "spy/ui/spy_line_model.h"
 
@@ -160,11 +161,15 @@ void CTrafficSpyDlg::BuildControls() {
   freezeButton_->setObjectName(QStringLiteral("freezeButton"));
   clearButton_ = Button(QStringLiteral("C&lear"), QStringLiteral("Clear Traffic"), this);
   clearButton_->setObjectName(QStringLiteral("clearButton"));
+  pcapngButton_ = Button(QStringLiteral("Save as &pcapng..."),
+                         QStringLiteral("Save the packets seen since the spy opened for Wireshark"), this);
+  pcapngButton_->setObjectName(QStringLiteral("pcapngButton"));
   closeButton_ = Button(QStringLiteral("&Close"), QStringLiteral("Close Traffic Spy"), this);
   closeButton_->setObjectName(QStringLiteral("closeButton"));
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(freezeButton_);
   buttons->addWidget(clearButton_);
+  buttons->addWidget(pcapngButton_);
   buttons->addStretch(1);
   buttons->addWidget(closeButton_);
 
@@ -203,6 +208,7 @@ void CTrafficSpyDlg::BuildControls() {
   connect(browseButton_, &QPushButton::clicked, this, &CTrafficSpyDlg::OnBrowse);
   connect(freezeButton_, &QPushButton::clicked, this, &CTrafficSpyDlg::OnFreeze);
   connect(clearButton_, &QPushButton::clicked, this, &CTrafficSpyDlg::OnClear);
+  connect(pcapngButton_, &QPushButton::clicked, this, &CTrafficSpyDlg::OnSavePcapng);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::reject);
 
   resize(800, 560);
@@ -308,6 +314,14 @@ void CTrafficSpyDlg::OnBrowse() {
   } else {
     parts_.messages.Show(MessageBoxRequest{"Can't open file!", "Quorvel", MessageIcon::kStop, MessageButtons::kOk});
   }
+  ReportWriteError();
+}
+
+void CTrafficSpyDlg::OnSavePcapng() {
+  if (!session_.IsClosed() && session_.Drain()) SyncList();
+  SaveExport(this, parts_.chooseSaveFile, parts_.messages, QStringLiteral("pcapng files (*.pcapng)"),
+             QStringLiteral("pcapng"),
+             [this] { return PcapngBytes(session_.Recorder().Packets(), session_.Recorder().Comment()); });
   ReportWriteError();
 }
 

@@ -7,6 +7,7 @@
 
 #include "spy/spy_session.h"
 #include "spy/spy_target.h"
+#include "persistence/ui/export_file.h"
 #include "spy/ui/capture_file_chooser.h"
 
 class QCheckBox;
@@ -29,6 +30,7 @@ struct TrafficSpyParts {
   ProfileStore& profile;      // section "Settings"
   MessageBoxes& messages;
   CaptureFileChooser chooseCaptureFile;  // empty: the desktop's file dialog
+  SaveFileChooser chooseSaveFile;        // for "Save as pcapng..."; empty: the dialog
 };
 
 // "Traffic Spy - one line represents one packet": the packets of one flow, or
@@ -50,6 +52,8 @@ class CTrafficSpyDlg final : public QDialog {
   void OnFreeze();
   void OnClear();
   void OnBrowse();
+  // "Save as pcapng...": the packets kept since the window opened.
+  void OnSavePcapng();
   void OnCaptureBox(bool checked);
   void OnFilterBox(bool checked);
   void OnFilterText(const QString& text);
@@ -93,6 +97,7 @@ class CTrafficSpyDlg final : public QDialog {
   QLineEdit* filterEdit_ = nullptr;
   QPushButton* freezeButton_ = nullptr;
   QPushButton* clearButton_ = nullptr;
+  QPushButton* pcapngButton_ = nullptr;
   QPushButton* closeButton_ = nullptr;
   QLabel* lineCount_ = nullptr;
   QLabel* captureNotice_ = nullptr;

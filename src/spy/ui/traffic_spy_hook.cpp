@@ -7,7 +7,8 @@ namespace quorvel {
 
 std::function<void(CMainFrame&, const SpyTargets&)> MakeTrafficSpyHook(CaptureFileChooser chooser) {
   return [chooser = std::move(chooser)](CMainFrame& frame, const SpyTargets& targets) {
-    CTrafficSpyDlg dialog(TrafficSpyParts{frame.state().spy, frame.profile(), frame.messages(), chooser},
+    CTrafficSpyDlg dialog(TrafficSpyParts{frame.state().spy, frame.profile(), frame.messages(), chooser,
+                                          frame.hooks().chooseSaveFile},
                           SpyTarget{targets.remoteIp, targets.remoteHost, targets.localSource, targets.fullPath},
                           &frame);
     dialog.exec();

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "filters/ui/dialog_controls.h"
+
 namespace quorvel::testing {
 
 // Answers the next modal dialog of type T from inside its exec(). A dialog
@@ -29,6 +31,17 @@ void AnswerNextDialog(std::function<void(T&)> answer) {
     }
     answer(*dialog);
   });
+}
+
+// The dialog's control of that id and type; a missing one ends the test program.
+template <typename T>
+T& Control(const QWidget& dialog, int id) {
+  T* control = FindControl<T>(dialog, id);
+  if (control == nullptr) {
+    ADD_FAILURE() << "no control " << id;
+    std::abort();
+  }
+  return *control;
 }
 
 // Pixels of the widget's picture within `tolerance` of `color` in every channel.

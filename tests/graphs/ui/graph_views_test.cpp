@@ -90,28 +90,35 @@ TEST_F(GraphViewsTest, FontsAreChosenByCellHeightAndTextIsAligned) {
   EXPECT_NEAR((left + right) / 2.0, 100.0, 3.0);  // centred on the reference point
 }
 
-TEST_F(GraphViewsTest, HistoryStripDrawsBarsAndStopsWhileFrozen) {
+TEST_F(GraphViewsTest, HistoryStripDrawsBarsAndKeepsItsPictureWhileFrozen) {
   std::mutex statMutex;
   std::atomic<bool> freeze{false};
   TrafficHistory history(TrafficHistory::LengthForWindowWidth(CStaticBar::kWidth));
   history.AppendHistorySample(2048, 0);
   CStaticBar bar;
   bar.SetSource(&statMutex, &history, &freeze);
+  const auto pixel = [](const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; };
   const QImage drawn = bar.grab().toImage();
   const int mid = CStaticBar::kHeight / 2;
   const int newest = history.HistoryLength() + 1;
-  EXPECT_EQ(drawn.pixel(2, mid) & 0xFFFFFFu, Rgb(kHistoryMiddleLineColor) & 0xFFFFFFu);
-  EXPECT_EQ(drawn.pixel(newest, mid - 1) & 0xFFFFFFu, Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
-  EXPECT_EQ(drawn.pixel(newest, 1) & 0xFFFFFFu, Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
-  EXPECT_EQ(drawn.pixel(newest - 1, mid - 1) & 0xFFFFFFu, 0u);  // the older samples are 0
-  EXPECT_EQ(drawn.pixel(newest, mid + 1) & 0xFFFFFFu, 0u);      // no upload
+  EXPECT_EQ(pixel(drawn, 2, mid), Rgb(kHistoryMiddleLineColor) & 0xFFFFFFu);
+  EXPECT_EQ(pixel(drawn, newest, mid - 1), Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
+  EXPECT_EQ(pixel(drawn, newest, 1), Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
+  EXPECT_EQ(pixel(drawn, newest - 1, mid - 1), 0u);  // the older samples are 0
+  EXPECT_EQ(pixel(drawn, newest, mid + 1), 0u);      // no upload
 
+  // Frozen, the history goes on but a repaint shows the last picture, not a blank.
   freeze = true;
+  history.AppendHistorySample(0, 4096);
   QImage frozen(CStaticBar::kWidth, CStaticBar::kHeight, QImage::Format_RGB32);
   frozen.fill(Qt::white);
   bar.render(&frozen, QPoint(), QRegion(), QWidget::RenderFlags());
-  EXPECT_EQ(frozen.pixel(2, mid) & 0xFFFFFFu, 0xFFFFFFu);
-  EXPECT_EQ(frozen.pixel(newest, 1) & 0xFFFFFFu, 0xFFFFFFu);
+  EXPECT_EQ(frozen, drawn.convertToFormat(QImage::Format_RGB32));
+
+  freeze = false;  // thawed: the current history again
+  const QImage thawed = bar.grab().toImage();
+  EXPECT_EQ(pixel(thawed, newest, mid + 1), Rgb(kHistoryUploadColor) & 0xFFFFFFu);
+  EXPECT_EQ(pixel(thawed, newest - 1, mid - 1), Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
   bar.SetSource(nullptr, nullptr, nullptr);
 }
 

@@ -114,19 +114,9 @@ TEST_F(FlowListModelTest, SignalsOnlyTheChangedRows) {
   EXPECT_EQ(changed.count(), 0);
 }
 
-TEST_F(FlowListModelTest, CellsRolesAndHeaders) {
-  FlowRow row = MakeRow("10.0.0.9: 443", "1.50 KB");
-  rows.InsertTop(row);
+TEST_F(FlowListModelTest, ByteCellsHaveTheirValueAndCellsPastTheEndAreEmpty) {
+  rows.InsertTop(MakeRow("10.0.0.9: 443", "1.50 KB"));
   Show();
-  const char* titles[] = {"Remote IP: port", "Remote host", "DL", "UL", "DL & UL",
-                          "Local source(PID): port", "First activity", "Last activity", "Full path"};
-  for (int column = 0; column < kFlowColumnCount; ++column) {
-    EXPECT_EQ(model.headerData(column, Qt::Horizontal).toString(), QString::fromLatin1(titles[column]));
-    EXPECT_EQ(model.data(model.index(0, column)).toString().toStdString(), row.columns[static_cast<std::size_t>(column)]);
-    const bool right = column >= kColumnDownload && column <= kColumnTotal;
-    EXPECT_EQ(model.data(model.index(0, column), Qt::TextAlignmentRole).toInt() & Qt::AlignHorizontal_Mask,
-              right ? Qt::AlignRight : Qt::AlignLeft);
-  }
   EXPECT_DOUBLE_EQ(model.data(model.index(0, kColumnDownload), FlowListModel::kRawValueRole).toDouble(), 1536.0);
   EXPECT_EQ(model.data(model.index(0, kColumnHost), FlowListModel::kRawValueRole).toString(), QStringLiteral("10.0.0.9"));
   EXPECT_EQ(model.Cell(5, kColumnHost), "");  // past the last row: an empty cell

@@ -4,8 +4,11 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFontMetrics>
+#include <QStyle>
 #include <QDockWidget>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QLabel>
 #include <QTimer>
 #include <QMenu>
@@ -18,13 +21,15 @@
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "filters/filters_file.h"
 #include "graphs/traffic_history.h"
 #include "graphs/ui/download_view.h"
 #include "graphs/ui/traffic_share_bar.h"
-#include "mainwindow/format.h"
+#include "common/format.h"
+#include "mainwindow/ui/application_name.h"
 #include "mainwindow/ui/commands.h"
 #include "mainwindow/ui/flow_list_model.h"
 #include "mainwindow/ui/flow_list_view.h"
@@ -137,24 +142,10 @@ TEST_F(MainFrameTest, ShowsTheRowsWithTheirExactTextsAndColumns) {
   EXPECT_EQ(model->data(model->index(1, kColumnLocalSource)).toString(), QStringLiteral("curl(4242): 51000"));
   EXPECT_EQ(model->data(model->index(1, kColumnFullPath)).toString(), QStringLiteral("/usr/bin/curl"));
   EXPECT_FALSE(model->data(model->index(0, kColumnRemote), Qt::DecorationRole).value<QIcon>().isNull());
-  const int widths[] = {110, 100, 65, 65, 80, 130, 115, 115, 115};
-  for (int column = 0; column < kFlowColumnCount; ++column) {
-    EXPECT_EQ(frame->flowView().columnWidth(column), widths[column]) << column;
+  for (const int column : {kColumnRemote, kColumnHost, kColumnLocalSource, kColumnFullPath}) {
+    EXPECT_EQ(frame->flowView().columnWidth(column), kFlowColumns[column].initialWidth) << column;
   }
-  for (int column = kColumnDownload; column <= kColumnTotal; ++column) {
-    EXPECT_FALSE(model->headerData(column, Qt::Horizontal, Qt::DecorationRole).value<QIcon>().isNull());
-  }
-  EXPECT_TRUE(model->headerData(kColumnHost, Qt::Horizontal, Qt::DecorationRole).isNull());
-
-  // A later insert by the engine appears at the top without a reset.
-  QSignalSpy resets(model, &QAbstractItemModel::modelReset);
-  {
-    std::lock_guard lock(state.listMutex);
-    state.rows.InsertTop(Row("10.0.0.8: 25", "mail", "3 B", "exim(5): 25", "2024-03-01 08:00:10", ""));
-  }
-  frame->RefreshFlowList();
-  EXPECT_EQ(frame->flowModel().Cell(0, kColumnRemote), "10.0.0.8: 25");
-  EXPECT_EQ(resets.count(), 0);
+  EXPECT_FALSE(model->headerData(kColumnDownload, Qt::Horizontal, Qt::DecorationRole).value<QIcon>().isNull());
 }
 
 TEST_F(MainFrameTest, HeaderClicksSortByBytesAndByTime) {
@@ -176,7 +167,9 @@ TEST_F(MainFrameTest, HeaderClicksSortByBytesAndByTime) {
   EXPECT_EQ(frame->flowView().horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
 }
 
-TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
+// Rows are inserted above the clicked one every second and the list may be
+// re-sorted: the commands act on the flow that was clicked, not on a place.
+TEST_F(MainFrameTest, CommandsActOnTheClickedFlowWhereverItMoves) {
   FillRows();
   auto frame = MakeFrame();
   frame->show();
@@ -184,6 +177,15 @@ TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
   frame->RefreshFlowList();
   QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 1));
   ASSERT_EQ(frame->CurrentRow(), 1);
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.InsertTop(Row("10.0.0.9: 443", "new.example", "1 B", "curl(4242): 51001", "2024-03-01 08:00:11", ""));
+    state.rows.InsertTop(Row("10.0.0.6: 80", "10.0.0.6", "9 B", "wget(7): 51000", "2024-03-01 08:00:12", ""));
+  }
+  frame->RefreshFlowList();
+  EXPECT_EQ(frame->CurrentRow(), 3);
+  ClickHeader(*frame, kColumnDownload);  // 1.00 MB sorts first
+  EXPECT_EQ(frame->CurrentRow(), 0);
 
   struct Case {
     int command;
@@ -205,7 +207,44 @@ TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
   frame->Action(kIdOpenContainingFolder)->trigger();
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QStringLiteral("/usr/bin")));
+  frame->Action(kIdTrafficSpy)->trigger();
+  ASSERT_EQ(spied.size(), 1u);
+  EXPECT_EQ(spied[0], (SpyTargets{"10.0.0.6: 80", "10.0.0.6", "curl(4242): 51000", "/usr/bin/curl"}));
 
+  // Once the flow's row is gone there is no current row.
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.Erase(*state.rows.FindRowByEndpoint("10.0.0.6: 80", "curl(4242): 51000"));
+  }
+  frame->RefreshFlowList();
+  EXPECT_EQ(frame->CurrentRow(), -1);
+  EXPECT_FALSE(frame->Action(kIdCopyIpAddress)->isEnabled());
+
+  // A proxy row shows the proxy's address without a port: its host names it.
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.InsertTop(Row("10.0.0.3", "a.example", "1 B", "curl(1): 5", "2024-03-01 08:00:01", ""));
+    state.rows.InsertTop(Row("10.0.0.3", "b.example", "2 B", "curl(1): 5", "2024-03-01 08:00:02", ""));
+  }
+  frame->RefreshFlowList();
+  QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 1));
+  {
+    std::lock_guard lock(state.listMutex);
+    state.rows.Erase(state.rows.IdsTopDown().front());
+    state.rows.InsertTop(Row("10.0.0.3", "c.example", "3 B", "curl(1): 5", "2024-03-01 08:00:03", ""));
+    state.rows.InsertTop(Row("10.0.0.3", "d.example", "3 B", "curl(1): 5", "2024-03-01 08:00:03", ""));
+  }
+  frame->RefreshFlowList();
+  frame->Action(kIdCopySiteName)->trigger();
+  EXPECT_EQ(Clipboard(), QStringLiteral("a.example"));
+}
+
+TEST_F(MainFrameTest, ProtocolRowsAndEmptySpaceDisableWhatTheyCannotDo) {
+  FillRows();
+  auto frame = MakeFrame();
+  frame->show();
+  frame->OnStartup();
+  frame->RefreshFlowList();
   // A protocol row: no "(" to cut at, no path.
   QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 2));
   QApplication::clipboard()->setText(QStringLiteral("before"));
@@ -224,27 +263,8 @@ TEST_F(MainFrameTest, CopyCommandsPlaceTheExactTexts) {
   frame->Action(kIdCopySiteName)->trigger();
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].text, "Please, select an item!");
-  EXPECT_EQ(boxes.requests[0].title, "Quorvel");
   EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
   EXPECT_EQ(Clipboard(), QStringLiteral("before"));
-}
-
-TEST_F(MainFrameTest, RowsRemovedBelowTheCurrentRowReadAsEmptyCells) {
-  FillRows();
-  auto frame = MakeFrame();
-  frame->show();
-  frame->OnStartup();
-  frame->RefreshFlowList();
-  QTest::mouseClick(frame->flowView().viewport(), Qt::LeftButton, {}, RowPoint(*frame, 2));
-  {
-    std::lock_guard lock(state.listMutex);
-    state.rows.Erase(state.rows.IdsTopDown().back());
-  }
-  frame->RefreshFlowList();
-  ASSERT_EQ(frame->CurrentRow(), 2);
-  frame->Action(kIdCopyIpAddress)->trigger();
-  EXPECT_EQ(Clipboard(), QString());
-  EXPECT_FALSE(frame->Action(kIdCopyFullPath)->isEnabled());
 }
 
 TEST_F(MainFrameTest, DoubleClickOpensTheSpyForTheRowOrForAllTraffic) {
@@ -271,11 +291,14 @@ TEST_F(MainFrameTest, DoubleClickOpensTheSpyForTheRowOrForAllTraffic) {
   EXPECT_EQ(spied[2].remoteIp, "10.0.0.7: 22");
 }
 
-TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
+TEST_F(MainFrameTest, ColumnWidthsPlacementAndTheBarSurviveARestart) {
   {
     QSettingsProfileStore profile;
     auto frame = MakeFrame(profile);
+    frame->show();
     frame->OnStartup();
+    frame->resize(900, 600);
+    frame->Action(kIdViewTrafficBar)->trigger();  // hide the Traffic Bar
     frame->flowView().setColumnWidth(kColumnDownload, 150);
     frame->flowView().setColumnWidth(kColumnFullPath, 333);
     frame->OnAppExit();
@@ -284,10 +307,13 @@ TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
     QSettingsProfileStore profile;
     EXPECT_EQ(profile.GetInt("Settings", "nHeaderItem2", -1), 150);
     auto frame = MakeFrame(profile);
+    frame->show();
     frame->OnStartup();
     EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), 150);
     EXPECT_EQ(frame->flowView().columnWidth(kColumnFullPath), 333);
     EXPECT_EQ(frame->flowView().columnWidth(kColumnRemote), 110);
+    EXPECT_TRUE(frame->trafficBar().isHidden());
+    EXPECT_EQ(frame->size(), QSize(900, 600));
   }
   {
     QSettings(QStringLiteral("Dorvane"), QStringLiteral("Pelkwind")).remove(QStringLiteral("Settings"));
@@ -295,27 +321,9 @@ TEST_F(MainFrameTest, ColumnWidthsSurviveARestart) {
     profile.SetInt("Settings", "nHeaderItem3", 0);  // unusable: the column would vanish
     auto frame = MakeFrame(profile);
     frame->OnStartup();
-    EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), 65);
-    EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), 65);
+    EXPECT_EQ(frame->flowView().columnWidth(kColumnDownload), frame->flowView().DefaultColumnWidth(kColumnDownload));
+    EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), frame->flowView().DefaultColumnWidth(kColumnUpload));
   }
-}
-
-TEST_F(MainFrameTest, WindowPlacementAndTheBarAreKept) {
-  {
-    auto frame = MakeFrame();
-    frame->show();
-    frame->resize(900, 600);
-    frame->Action(kIdViewTrafficBar)->trigger();  // hide the Traffic Bar
-    frame->OnAppExit();
-  }
-  QSettings profile(QStringLiteral("Dorvane"), QStringLiteral("Pelkwind"));
-  EXPECT_FALSE(profile.value(QStringLiteral("Quorvel-Main/geometry")).toByteArray().isEmpty());
-  EXPECT_FALSE(profile.value(QStringLiteral("Quorvel-Main/state")).toByteArray().isEmpty());
-  EXPECT_EQ(profile.value(QStringLiteral("Quorvel-Bar0/visible")).toBool(), false);
-  auto frame = MakeFrame();
-  frame->show();
-  EXPECT_TRUE(frame->trafficBar().isHidden());
-  EXPECT_EQ(frame->size(), QSize(900, 600));
 }
 
 TEST_F(MainFrameTest, HelpOpensThePageBesideTheProgramAndAboutIsModal) {
@@ -342,23 +350,32 @@ TEST_F(MainFrameTest, HelpOpensThePageBesideTheProgramAndAboutIsModal) {
   EXPECT_TRUE(texts.contains(QStringLiteral("|Quorvel Version 2.2|")));
 }
 
-TEST_F(MainFrameTest, CloseBoxHidesToTheTrayOrMinimisesWithoutOne) {
+// The window must never become unreachable: it hides only while its tray
+// icon shows, and the icon follows a tray that comes or goes.
+TEST_F(MainFrameTest, CloseBoxHidesToAVisibleTrayIconOrMinimises) {
+  trayAvailable = false;
   auto frame = MakeFrame();
   frame->show();
   frame->OnStartup();
-  trayAvailable = true;
-  frame->close();
-  EXPECT_FALSE(frame->isVisible());
-  EXPECT_TRUE(frame->IsTrafficTimerActive());  // monitoring goes on
-  frame->Action(kIdShowMainWindow)->trigger();
-  EXPECT_TRUE(frame->isVisible());
-  EXPECT_FALSE(frame->isMinimized());
-
-  trayAvailable = false;
+  EXPECT_FALSE(frame->trayIcon()->isVisible());
   frame->close();
   EXPECT_TRUE(frame->isVisible());
   EXPECT_TRUE(frame->windowState() & Qt::WindowMinimized);
-  EXPECT_TRUE(frame->IsTrafficTimerActive());
+
+  trayAvailable = true;  // a panel with a tray starts later
+  frame->OnTrafficTimer();
+  EXPECT_TRUE(frame->trayIcon()->isVisible());
+  frame->Action(kIdShowMainWindow)->trigger();
+  frame->close();
+  EXPECT_FALSE(frame->isVisible());
+  EXPECT_TRUE(frame->IsTrafficTimerActive());  // monitoring goes on
+
+  trayAvailable = false;  // the tray goes away while the window is hidden
+  frame->OnTrafficTimer();
+  EXPECT_FALSE(frame->trayIcon()->isVisible());
+  EXPECT_TRUE(frame->isVisible());
+  frame->Action(kIdShowMainWindow)->trigger();
+  EXPECT_FALSE(frame->isMinimized());
 }
 
 TEST_F(MainFrameTest, ExitRunsItsStepsInOrder) {
@@ -406,6 +423,7 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   }
   auto frame = MakeFrame();
   frame->OnStartup();
+  EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quorvel"));
   ASSERT_TRUE(ProcessEventsUntil([&] { return frame->monitor().Status().packetsSeen == 3; }));
   ASSERT_TRUE(ProcessEventsUntil([&] { return frame->windowTitle() == QStringLiteral("Quorvel - testhost(198.18.0.1)"); }));
   ASSERT_TRUE(ProcessEventsUntil([&] { return !boxes.requests.empty(); }));
@@ -436,11 +454,75 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("0 dropped by the kernel")));
 }
 
+// Qt appends a set display name to every title ("... — Quorvel").
+TEST_F(MainFrameTest, TheProgramSetsNoDisplayNameForTitles) {
+  NameApplication();
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quorvel"));
+  QCoreApplication::setApplicationName(QStringLiteral("probe"));
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));  // none was set
+  NameApplication();
+}
+
+// The listed widths suit an 8-point Windows font; byte and time texts must
+// fit whatever the font, unless the user stored a width.
+TEST_F(MainFrameTest, ByteAndTimeColumnsFitTheirTextsInTheCurrentFont) {
+  const QFont before = QApplication::font();
+  QFont large = before;
+  large.setPixelSize(20);
+  QApplication::setFont(large);
+  memoryProfile.SetInt("Settings", "nHeaderItem3", 70);
+  auto frame = MakeFrame();
+  frame->OnStartup();
+  const QFontMetrics metrics(frame->flowView().font());
+  const int margin = 2 * (frame->flowView().style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+  for (const auto& [column, text] : {std::pair{kColumnDownload, "1023.99 KB"}, std::pair{kColumnTotal, "1023.99 KB"},
+                                     std::pair{kColumnLastActivity, "2024-03-01 08:00:09"}}) {
+    const int width = frame->flowView().columnWidth(column) - margin;
+    EXPECT_EQ(metrics.elidedText(QString::fromLatin1(text), Qt::ElideRight, width), QString::fromLatin1(text))
+        << column;
+  }
+  EXPECT_EQ(frame->flowView().columnWidth(kColumnUpload), 70);
+  QApplication::setFont(before);
+}
+
+TEST_F(MainFrameTest, ACaptureWhoseHelperDiedIsShownInTheStatusBarAndRestartsWithTotalsKept) {
+  fake.names.SetForward("testhost", {kLocal});
+  const auto packet = testing::BuildIpv4Packet(testing::PacketSpec{kRemote, kLocal, 17, 5353, 6000, 5, "dns"});
+  fake.packets.SourceFor(kLocal).Push(packet);
+  auto frame = MakeFrame();
+  frame->OnStartup();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return frame->monitor().Status().packetsSeen == 1; }));
+  frame->OnTrafficTimer();
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
+
+  fake.packets.SourceFor(kLocal).Fail("quorvel-capture ended unexpectedly (killed by signal 9)");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !frame->RestartCaptureButton()->isHidden(); }));
+  EXPECT_EQ(frame->CaptureStatusText().toStdString(),
+            "Capture stopped on fake-198.18.0.1 (198.18.0.1): quorvel-capture ended unexpectedly (killed by "
+            "signal 9); 1 packets, 0 dropped by the kernel, 0 by Quorvel");
+  EXPECT_TRUE(boxes.requests.empty());  // the status bar says it; no box stops the user
+  frame->OnTrafficTimer();
+  EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(packet.size()) + "  UL: 0 B");
+
+  fake.packets.SourceFor(kLocal).Push(packet);
+  frame->RestartCaptureButton()->click();
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
+  ASSERT_TRUE(ProcessEventsUntil([&] {
+    const CaptureStatus status = frame->monitor().Status();
+    return fake.packets.Opened().size() == 2 && status.running && status.packetsSeen == 1;
+  }));
+  frame->OnTrafficTimer();
+  EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(2 * packet.size()) + "  UL: 0 B");
+}
+
 TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
   auto frame = MakeFrame();
   QStringList menus;
   for (QAction* menu : frame->menuBar()->actions()) menus << menu->text();
   EXPECT_EQ(menus, (QStringList{"&File", "&View", "&Edit", "&Traffic", "&Help"}));
+  QStringList file;
+  for (QAction* item : frame->menuBar()->actions()[0]->menu()->actions()) file << item->text();
+  EXPECT_EQ(file, (QStringList{"Export list as CSV...", "", "E&xit"}));
   QStringList traffic;
   for (QAction* item : frame->menuBar()->actions()[3]->menu()->actions()) traffic << item->text();
   EXPECT_EQ(traffic, (QStringList{"Traffic &Spy...", "", "Show &Log...", "&Save and  Clear", "&Clear all Logs", "",
@@ -468,51 +550,84 @@ TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
   EXPECT_TRUE(frame->TrayMenu()->actions()[0]->font().bold());
   EXPECT_EQ(frame->trayIcon()->toolTip(), QStringLiteral("Quorvel"));
   EXPECT_EQ(frame->trafficBar().windowTitle(), QStringLiteral("Traffic Bar"));
+
+  frame->show();
+  QAction* bar = frame->Action(kIdViewTrafficBar);
+  bar->trigger();
+  EXPECT_FALSE(bar->isChecked());
+  EXPECT_TRUE(frame->trafficBar().isHidden());
+  frame->Action(kIdViewStatusBar)->trigger();
+  EXPECT_TRUE(frame->statusBar()->isHidden());
+  int calls = 0;
+  frame->hooks().showLog = [&](CMainFrame&) { calls += 1; };
+  frame->hooks().saveAndClear = [&](CMainFrame&) { calls += 10; };
+  frame->hooks().clearAllLogs = [&](CMainFrame&) { calls += 100; };
+  frame->hooks().options = [&](CMainFrame&) { calls += 1000; };
+  for (int id : {kIdShowLog, kIdSaveAndClear, kIdClearAllLogs, kIdOptions, kIdOptionsAlternate}) {
+    frame->Action(id)->trigger();
+  }
+  frame->TrayMenu()->actions()[2]->trigger();  // "Options..."
+  EXPECT_EQ(calls, 3111);
 }
 
-TEST_F(MainFrameTest, SaveAndClearWritesALogThenEmptiesTheList) {
+TEST_F(MainFrameTest, ExportListAsCsvWritesTheShownRowsOrSaysWhyNot) {
   FillRows();
-  auto frame = MakeFrame();
-  frame->OnStartup();
-  frame->RefreshFlowList();
   {
-    std::lock_guard lock(state.statMutex);
-    state.stats.cumulativeDownload = 5000;
-  }
-  frame->Action(kIdSaveAndClear)->trigger();
-  frame->JoinListThreads();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return frame->flowModel().Size() == 0; }));
-  int logs = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dataDirectory_.path().toStdString())) {
-    logs += entry.path().extension() == ".log";
-  }
-  EXPECT_EQ(logs, 1);
-  frame->OnTrafficTimer();
-  EXPECT_EQ(frame->SummaryText(), "DL: 0 B  UL: 0 B");
-  for (const MessageBoxRequest& request : boxes.requests) EXPECT_NE(request.title, "Error");
-}
-
-TEST_F(MainFrameTest, SaveAndClearThatCannotWriteSaysSoAndKeepsTheList) {
-  FillRows();
-  QTemporaryDir parent;
-  const std::string blocked = parent.path().toStdString() + "/not-a-directory";
-  std::ofstream(blocked) << "x";
-  auto frame = std::make_unique<CMainFrame>(
-      MainFrameParts{state, fake.Bundle(), memoryProfile, DataDirectory(blocked), boxes, WithoutWorker()});
-  frame->OnStartup();
-  frame->Action(kIdSaveAndClear)->trigger();
-  frame->JoinListThreads();
-  const auto error = [&]() -> const MessageBoxRequest* {
-    for (const MessageBoxRequest& request : boxes.requests) {
-      if (request.title == "Error") return &request;
+    std::lock_guard lock(state.listMutex);
+    for (const RowId id : state.rows.IdsTopDown()) {
+      const std::string remote = state.rows.Get(id)->columns[kColumnRemote];
+      // Counts as the worker leaves them beside the texts.
+      state.rows.UpdateColumns(id, FlowRowChange().SetBytes(remote.size() * 1000, id));
     }
-    return nullptr;
-  };
-  ASSERT_TRUE(ProcessEventsUntil([&] { return error() != nullptr; }));
-  EXPECT_EQ(error()->icon, MessageIcon::kStop);
-  EXPECT_NE(error()->text.find("not-a-directory"), std::string::npos);
+  }
+  auto frame = MakeFrame();
+  frame->show();
+  frame->OnStartup();
   frame->RefreshFlowList();
-  EXPECT_EQ(frame->flowModel().Size(), 3);
+  ClickHeader(*frame, kColumnDownload);  // the list's own order, not the insertion order
+  const std::string written = dataDirectory_.path().toStdString() + "/list.csv";
+  const std::string blocked = dataDirectory_.path().toStdString() + "/list.csv/below.csv";
+  for (const std::string& path : {written, blocked}) {
+    SCOPED_TRACE(path);
+    boxes.requests.clear();
+    frame->hooks().chooseSaveFile = [&path](QWidget*, const QString& filter, const QString& suffix) {
+      EXPECT_EQ(filter, "CSV files (*.csv)");
+      EXPECT_EQ(suffix, "csv");
+      return std::optional<QString>(QString::fromStdString(path));
+    };
+    frame->Action(kIdExportListCsv)->trigger();
+    if (path == blocked) {
+      ASSERT_EQ(boxes.requests.size(), 1u);
+      EXPECT_EQ(boxes.requests[0].text, "Can't write to " + blocked);
+      EXPECT_EQ(boxes.requests[0].title, "Error");
+      EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
+      continue;
+    }
+    EXPECT_TRUE(boxes.requests.empty());
+    std::ifstream in(path, std::ios::binary);
+    const std::string csv{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<std::string> firstFields;
+    std::vector<std::string> lastFields;
+    for (std::size_t at = 0; at < csv.size();) {
+      const std::size_t end = csv.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos) << "every record ends in CR LF";
+      const std::string record = csv.substr(at, end - at);
+      firstFields.push_back(record.substr(0, record.find(',')));
+      lastFields.push_back(record.substr(record.rfind(',', record.rfind(',') - 1) + 1));
+      at = end + 2;
+    }
+    std::vector<std::string> expectedFirst = {"Remote IP: port"};
+    std::vector<std::string> expectedLast = {"DL bytes,UL bytes"};
+    for (int row = 0; row < frame->flowModel().Size(); ++row) {
+      const FlowRow* shown = frame->flowModel().RowAt(row);
+      expectedFirst.push_back(shown->columns[kColumnRemote]);
+      expectedLast.push_back(std::to_string(shown->columns[kColumnRemote].size() * 1000) + "," +
+                             std::to_string(shown->upload));
+    }
+    EXPECT_EQ(firstFields, expectedFirst);
+    EXPECT_EQ(lastFields, expectedLast);
+    EXPECT_EQ(expectedFirst[1], "10.0.0.6: 80") << "sorted by DL, largest first";
+  }
 }
 
 TEST_F(MainFrameTest, OptionsResultRestartsCaptureAppliesSettingsAndReloadsFilters) {
@@ -544,31 +659,6 @@ TEST_F(MainFrameTest, OptionsResultRestartsCaptureAppliesSettingsAndReloadsFilte
   frame->ApplyOptions(settings, other);  // the same interface: no restart
   frame->JoinListThreads();
   EXPECT_EQ(fake.packets.Opened().size(), 2u);
-}
-
-TEST_F(MainFrameTest, ViewTogglesAndHooks) {
-  auto frame = MakeFrame();
-  frame->show();
-  QAction* bar = frame->Action(kIdViewTrafficBar);
-  bar->trigger();
-  EXPECT_FALSE(bar->isChecked());
-  EXPECT_TRUE(frame->trafficBar().isHidden());
-  bar->trigger();
-  EXPECT_FALSE(frame->trafficBar().isHidden());
-  frame->Action(kIdViewStatusBar)->trigger();
-  EXPECT_TRUE(frame->statusBar()->isHidden());
-
-  int calls = 0;
-  frame->hooks().showLog = [&](CMainFrame&) { calls += 1; };
-  frame->hooks().saveAndClear = [&](CMainFrame&) { calls += 10; };
-  frame->hooks().clearAllLogs = [&](CMainFrame&) { calls += 100; };
-  frame->hooks().options = [&](CMainFrame&) { calls += 1000; };
-  for (int id : {kIdShowLog, kIdSaveAndClear, kIdClearAllLogs, kIdOptions, kIdOptionsAlternate}) {
-    frame->Action(id)->trigger();
-  }
-  EXPECT_EQ(calls, 2111);
-  frame->TrayMenu()->actions()[2]->trigger();  // "Options..."
-  EXPECT_EQ(calls, 3111);
 }
 
 }  // namespace

@@ -35,6 +35,7 @@ namespace quorvel {
 namespace {
 
 using testing::AnswerNextDialog;
+using testing::Control;
 using testing::FakeMessageBoxes;
 using testing::FakePlatform;
 using testing::ProcessEventsUntil;
@@ -73,14 +74,6 @@ class ImmutableFile {
   std::filesystem::path path_;
   bool ok_ = false;
 };
-
-template <typename T>
-T& Control(const QWidget& dialog, int id) {
-  T* control = FindControl<T>(dialog, id);
-  EXPECT_NE(control, nullptr) << "control " << id;
-  if (control == nullptr) std::abort();
-  return *control;
-}
 
 class DialogHooksTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:
@@ -172,7 +165,8 @@ TEST_F(DialogHooksTest, ClearAllLogsAsksFirstAndDeletesOnlyLogs) {
     ASSERT_EQ(boxes.requests.size(), 1u);
     EXPECT_EQ(boxes.requests[0].title, "Quorvel");
     EXPECT_EQ(boxes.requests[0].buttons, MessageButtons::kYesNo);
-    EXPECT_EQ(LogNames().size(), answer == MessageAnswer::kYes ? 0u : 2u);
+    // A log of another program stays.
+    EXPECT_EQ(LogNames().size(), answer == MessageAnswer::kYes ? 1u : 2u);
   }
   EXPECT_TRUE(std::filesystem::exists(scratch / "set.dat"));
   EXPECT_TRUE(std::filesystem::exists(scratch / "filters.dat"));
@@ -180,17 +174,17 @@ TEST_F(DialogHooksTest, ClearAllLogsAsksFirstAndDeletesOnlyLogs) {
 
 TEST_F(DialogHooksTest, ClearAllLogsShowsAFailure) {
   auto frame = MakeFrame(scratch.path());
-  WriteBytes(scratch / "a.log", "x");
-  WriteBytes(scratch / "b.log", "x");
-  const ImmutableFile stuck(scratch / "a.log");
+  WriteBytes(scratch / "2005-10-12_14t30t05.log", "x");
+  WriteBytes(scratch / "2005-10-12_14t30t05_2.log", "x");
+  const ImmutableFile stuck(scratch / "2005-10-12_14t30t05.log");
   if (!stuck.ok()) GTEST_SKIP() << "the file system cannot make a file immutable";
   boxes.yesNoAnswer = MessageAnswer::kYes;
   frame->Action(kIdClearAllLogs)->trigger();
   ASSERT_EQ(boxes.requests.size(), 2u);
-  EXPECT_EQ(boxes.requests[1].text, "Can't delete " + (scratch / "a.log").string());
+  EXPECT_EQ(boxes.requests[1].text, "Can't delete " + (scratch / "2005-10-12_14t30t05.log").string());
   EXPECT_EQ(boxes.requests[1].title, "Error");
   EXPECT_EQ(boxes.requests[1].icon, MessageIcon::kStop);
-  EXPECT_EQ(LogNames(), std::vector<std::string>{"a.log"});
+  EXPECT_EQ(LogNames(), std::vector<std::string>{"2005-10-12_14t30t05.log"});
 }
 
 TEST_F(DialogHooksTest, ShowLogOpensTheViewerOnTheDataDirectory) {
@@ -210,6 +204,7 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
   auto frame = MakeFrame(scratch.path());
   WriteBytes(scratch / "filters.dat", "2\r\n10.1.1 iexplorer\r\n");
   AnswerNextDialog<COptionsDlg>([](COptionsDlg& options) {
+    Control<QComboBox>(options, COptionsDlg::kIdInterfaceList).setCurrentIndex(0);  // nothing monitored yet
     Control<QCheckBox>(options, COptionsDlg::kIdFreezeGraph).click();
     Control<QCheckBox>(options, COptionsDlg::kIdUseProxy).click();
     Control<QLineEdit>(options, COptionsDlg::kIdProxyHost).setText("proxy.lan");
@@ -231,9 +226,23 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
     const auto opened = platform.packets.Opened();
     return !opened.empty() && opened.back() == MakeIpv4(10, 0, 0, 5);
   }));
-  std::lock_guard lock(state.listMutex);
-  EXPECT_EQ(state.filters.rules, (std::vector<FilterRule>{{"10.1.1", "iexplorer"}}));
-  EXPECT_EQ(state.filters.mode, FilterMode::kWhiteList);
+  {
+    std::lock_guard lock(state.listMutex);
+    EXPECT_EQ(state.filters.rules, (std::vector<FilterRule>{{"10.1.1", "iexplorer"}}));
+    EXPECT_EQ(state.filters.mode, FilterMode::kWhiteList);
+  }
+
+  // Reopened, the monitored interface is preselected: OK alone moves nothing.
+  const std::size_t opened = platform.packets.Opened().size();
+  AnswerNextDialog<COptionsDlg>([](COptionsDlg& options) {
+    EXPECT_EQ(Control<QComboBox>(options, COptionsDlg::kIdInterfaceList).currentText(), "eth0");
+    Control<QCheckBox>(options, COptionsDlg::kIdFreezeGraph).click();
+    Control<QPushButton>(options, kIdOk).click();
+  });
+  frame->Action(kIdOptions)->trigger();
+  frame->JoinListThreads();
+  EXPECT_FALSE(state.settings.freezeGraph.load());
+  EXPECT_EQ(platform.packets.Opened().size(), opened);
 }
 
 TEST_F(DialogHooksTest, OptionsCancelChangesNothingNotEvenTheRules) {

@@ -77,7 +77,7 @@ TEST(DialogScreenshots, RenderEachDialog) {
                                     {"enp3s0", "enp3s0", "10.0.0.5", "255.0.0.0", true, false},
                                     {"lo", "lo", "127.0.0.1", "255.0.0.0", true, true}};
   COptionsDlg options(OptionsDialogParts{DataDirectory(data.path()), messages, platform.interfaces,
-                                         platform.names, data / "autostart"});
+                                         platform.names, data / "autostart", MakeIpv4(192, 168, 0, 10)});
   Save(options, out / "dialog-options.png");
 
   CLogsDlg logs(data.path());
