@@ -5,7 +5,9 @@
 #include "engine/proxy_inspector.h"
 #include "engine/engine_state.h"
 #include "engine/packet_parser.h"
+#include "engine/traffic_names.h"
 #include "platform/clock.h"
+#include "platform/packet_source.h"
 
 namespace quorvel {
 
@@ -19,7 +21,7 @@ class Accountant {
   void AccountPacket(const PacketFacts& packet);
   // Whether anything reads the bytes after the headers: proxy inspection
   // or an open Traffic Spy.
-  bool WantsPayload() const;
+  PayloadNeed WantedPayload() const;
 
  private:
   EngineState& state_;
@@ -27,6 +29,7 @@ class Accountant {
   Published<std::vector<IpPrefix>>::Reader ipv6Addresses_;
   ProxyInspector proxy_;
   LocalSourceCache localSources_;
+  TrafficNameReader names_;
 };
 
 }  // namespace quorvel

@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MalformedCase{"SecondHello", kOwners, Frame({1, 1, 0, 0, 0, 2})},
                       MalformedCase{"OpenAskedOfTheOwnerHelper", kOwners, Frame({2, 2, 'l', 'o'})},
                       MalformedCase{"OwnersAskedOfTheCaptureHelper", kCapture, Frame({4})},
-                      MalformedCase{"PayloadOutOfRange", kCapture, Frame({3, 2})},
+                      MalformedCase{"PayloadOutOfRange", kCapture, Frame({3, 3, 0, 0, 0, 0})},
                       MalformedCase{"InterfaceNameWithSlash", kCapture, Frame({2, 5, '.', '.', '/', 'l', 'o'})}),
     [](const ::testing::TestParamInfo<MalformedCase>& p) { return p.param.name; });
 
@@ -200,7 +200,7 @@ class Collector final : public PacketSink {
     }
     carriedBytes.push_back(carried);
   }
-  bool WantsPayload() const override { return whole; }
+  PayloadNeed WantedPayload() const override { return {whole ? PayloadMode::kWhole : PayloadMode::kHeaders, 0}; }
   bool whole = false;
   std::vector<std::size_t> lengths;
   std::vector<std::size_t> carriedBytes;
