@@ -9,7 +9,9 @@
 #include "attribution/local_sources.h"
 #include "engine/accounting.h"
 #include "engine/capture_loop.h"
+#include "engine/traffic_names.h"
 #include "support/fake_platform.h"
+#include "support/name_packets.h"
 #include "support/packet_builder.h"
 
 namespace quorvel {
@@ -79,6 +81,72 @@ void BM_ParseAndAccount(benchmark::State& state) {
   state.counters["flows"] = static_cast<double>(engine.stats.flows.size());
 }
 BENCHMARK(BM_ParseAndAccount)->ArgName("ip")->Arg(4)->Arg(6);
+
+// The test every accounted packet passes through for host names, on packets
+// that carry none: TLS application data, plain UDP, incoming TCP, bare ACKs.
+void BM_NameTestWithoutNames(benchmark::State& state) {
+  const Ipv4Address remote = MakeIpv4(198, 19, 0, 1);
+  std::vector<std::vector<std::uint8_t>> packets = {
+      testing::BuildIpv4Packet({kLocal, remote, 6, 40000, 443, 5, std::string("\x17\x03\x03\x01\x00") + "data"}),
+      testing::BuildIpv4Packet({remote, kLocal, 6, 443, 40000, 5, std::string(1200, 'x')}),
+      testing::BuildIpv4Packet({kLocal, remote, 17, 40001, 4500, 5, std::string(100, 'u')}),
+      testing::BuildIpv4Packet({kLocal, remote, 6, 40000, 443, 5, ""}),
+      testing::BuildIpv4Packet({kLocal, remote, 17, 40002, 443, 5, std::string(1200, '\x45')}),  // QUIC short header
+  };
+  std::vector<PacketFacts> facts;
+  for (const auto& packet : packets) facts.push_back(*ParsePacket(packet.data(), packet.size()));
+  const TrafficNameReader reader;
+  std::size_t next = 0;
+  std::size_t named = 0;
+  for (auto _ : state) {
+    const PacketFacts& packet = facts[next];
+    named += reader.MayCarryName(packet, packet.source == kLocal) ? 1 : 0;
+    benchmark::DoNotOptimize(named);
+    next = next + 1 == facts.size() ? 0 : next + 1;
+  }
+  state.counters["ns_per_packet"] = benchmark::Counter(
+      static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["named"] = static_cast<double>(named);
+}
+BENCHMARK(BM_NameTestWithoutNames);
+
+// Parse and account a replay in which every tenth packet is a DNS response
+// (a CNAME and two addresses), the others established flows.
+void BM_DnsHeavyReplay(benchmark::State& state) {
+  testing::FakePlatform fakes;
+  SystemClock clock;
+  EngineState engine;
+  engine.settings.interfaceAddress = kLocal;
+  LocalSources sources(fakes.owners, clock);
+  Accountant accountant(engine, sources, clock);
+  CaptureLoop loop(accountant);
+  std::vector<std::vector<std::uint8_t>> packets;
+  const auto flows = EstablishedFlows(450);
+  for (std::size_t i = 0; i < 1000; ++i) {
+    if (i % 10 == 9) {
+      const auto n = static_cast<std::uint8_t>(i / 10);
+      const std::string name = "host" + std::to_string(i) + ".example.com";
+      const auto dns = testing::BuildDnsResponse(
+          name, {testing::CnameRecord(name, "edge.cdn.test"), testing::ARecord("edge.cdn.test", 198, 20, n, 1),
+                 testing::ARecord("edge.cdn.test", 198, 20, n, 2)});
+      packets.push_back(testing::BuildIpv4Packet(
+          {MakeIpv4(198, 18, 0, 53), kLocal, 17, 53, 5353, 5, std::string(dns.begin(), dns.end())}));
+    } else {
+      packets.push_back(flows[i % flows.size()]);
+    }
+  }
+  for (const auto& packet : packets) loop.OnPacket(packet.data(), packet.size());  // flows exist
+  std::size_t next = 0;
+  for (auto _ : state) {
+    const auto& packet = packets[next];
+    loop.OnPacket(packet.data(), packet.size());
+    next = next + 1 == packets.size() ? 0 : next + 1;
+  }
+  state.counters["ns_per_packet"] = benchmark::Counter(
+      static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["names"] = static_cast<double>(engine.stats.observedNames.Size());
+}
+BENCHMARK(BM_DnsHeavyReplay);
 
 // Heap bytes per flow for one million distinct flows, beyond the local
 // source text itself.

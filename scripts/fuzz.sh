@@ -2,12 +2,14 @@
 # Builds the libFuzzer targets with clang, AddressSanitizer and
 # UndefinedBehaviorSanitizer, then runs each for SECONDS (default 60).
 # New inputs that find new code paths are kept in build/fuzz/corpus/<target>.
-# Usage: scripts/fuzz.sh [SECONDS]
+# Usage: scripts/fuzz.sh [SECONDS [TARGET...]]  (all targets when none is named)
 set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 cd "$QUORVEL_ROOT"
 
 seconds="${1:-60}"
+shift || true
+wanted=("$@")
 
 # The fuzz build needs neither Qt nor the test tools.
 packages=()
@@ -31,6 +33,7 @@ status=0
 for program in build/fuzz/fuzz/*_fuzz; do
   [ -x "$program" ] || continue
   name="$(basename "$program")"
+  if [ ${#wanted[@]} -gt 0 ] && [[ ! " ${wanted[*]} " == *" $name "* ]]; then continue; fi
   corpus="build/fuzz/corpus/$name"
   mkdir -p "$corpus"
   seeds=()

@@ -4,12 +4,12 @@
 QUORVEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
 QUORVEL_BUILD_PACKAGES=(
-  build-essential cmake ninja-build pkg-config libpcap-dev libcap-dev libcap2-bin
+  build-essential cmake ninja-build pkg-config libpcap-dev libcap-dev libcap2-bin libssl-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   clang libbpf-dev bpftool
 )
 QUORVEL_TEST_PACKAGES=(
-  libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump
+  libgtest-dev libgmock-dev iproute2 iputils-ping tshark tcpdump dnsmasq-base openssl
   xvfb xauth x11-utils
   python3 curl nfdump prometheus
 )

@@ -18,9 +18,24 @@ std::int64_t SteadyMilliseconds() {
 
 }  // namespace
 
+std::size_t PacketStream::Carried(std::int64_t arrivalMicroseconds, const std::uint8_t* data, std::size_t received) {
+  const std::size_t headers = std::min(received, kHeaderBytes);
+  switch (mode_.load(std::memory_order_relaxed)) {
+    case PayloadMode::kWhole:
+      return received;
+    case PayloadMode::kNames:
+      // Asked of short packets too: they may go on with a ClientHello.
+      return names_.Wanted(localAddress_.load(std::memory_order_relaxed), arrivalMicroseconds, data, received)
+                 ? received
+                 : headers;
+    case PayloadMode::kHeaders:
+      break;
+  }
+  return headers;
+}
+
 void PacketStream::OnTimedPacket(std::int64_t arrivalMicroseconds, const std::uint8_t* data, std::size_t received) {
-  const std::size_t carried = wholePackets_.load(std::memory_order_relaxed) ? received
-                                                                            : std::min(received, kHeaderBytes);
+  const std::size_t carried = Carried(arrivalMicroseconds, data, received);
   const std::size_t needed = kPacketRecordHeaderBytes + carried + (frame_ ? 0 : kEmptyPacketsFrameBytes);
   if (unsent_.size() - sentBytes_ + needed > kMaxUnsentBytes) {
     ++counters_.helperDropped;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "capture/name_payloads.h"
 #include "platform/capture_protocol.h"
 #include "platform/packet_source.h"
 
@@ -22,8 +23,11 @@ class PacketStream final : public PacketSink {
 
   // Until `stop` is set, the capture fails or the monitor goes away.
   void Run(const std::atomic<bool>& stop);
-  // From the request loop: whole packets, or the headers only.
-  void SetWholePackets(bool whole) { wholePackets_.store(whole, std::memory_order_relaxed); }
+  // From the request loop: how much of each packet to send.
+  void SetPayload(const PayloadNeed& need) {
+    localAddress_.store(need.localAddress, std::memory_order_relaxed);
+    mode_.store(need.mode, std::memory_order_relaxed);
+  }
 
   void OnPacket(const std::uint8_t* data, std::size_t received) override { OnTimedPacket(0, data, received); }
   void OnTimedPacket(std::int64_t arrivalMicroseconds, const std::uint8_t* data, std::size_t received) override;
@@ -36,7 +40,11 @@ class PacketStream final : public PacketSink {
 
   const int socket_;
   PacketSource& source_;
-  std::atomic<bool> wholePackets_{false};
+  std::size_t Carried(std::int64_t arrivalMicroseconds, const std::uint8_t* data, std::size_t received);
+
+  std::atomic<PayloadMode> mode_{PayloadMode::kHeaders};
+  std::atomic<Ipv4Address> localAddress_{0};
+  NamePayloads names_;
   std::vector<std::uint8_t> unsent_;
   std::size_t sentBytes_ = 0;           // the front of unsent_ already sent
   std::optional<std::size_t> frame_;    // the open frame's start in unsent_

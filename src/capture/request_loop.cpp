@@ -86,16 +86,16 @@ class CaptureSession {
       return kHelperFailed;
     }
     stream_ = std::make_unique<PacketStream>(socket_, *opened_.source);
-    stream_->SetWholePackets(wholePackets_);
+    stream_->SetPayload(payload_);
     AppendOpened(reply, OpenedReply{opened_.promiscuousFailed});
     if (!WriteAll(socket_, reply)) return kHelperDone;
     thread_ = std::thread([this] { stream_->Run(stop_); });
     return std::nullopt;
   }
 
-  void SetWholePackets(bool whole) {
-    wholePackets_ = whole;
-    if (stream_) stream_->SetWholePackets(whole);
+  void SetPayload(const PayloadNeed& need) {
+    payload_ = need;
+    if (stream_) stream_->SetPayload(need);
   }
 
  private:
@@ -103,7 +103,7 @@ class CaptureSession {
   OpenedCapture opened_;
   std::unique_ptr<PacketStream> stream_;
   std::atomic<bool> stop_{false};
-  bool wholePackets_ = false;
+  PayloadNeed payload_{PayloadMode::kHeaders, 0};
   std::thread thread_;
 };
 
@@ -165,7 +165,7 @@ int Serve(int socket, HelperRole role, std::unique_ptr<SocketOwnerTracker> track
       if (const auto* open = std::get_if<OpenRequest>(&*request)) {
         if (const auto ended = capture->Open(open->interfaceName)) return *ended;
       } else if (const auto* payload = std::get_if<PayloadRequest>(&*request)) {
-        capture->SetWholePackets(payload->wholePackets);
+        capture->SetPayload(payload->need);
       } else {
         return kHelperMalformed;
       }

@@ -1,6 +1,7 @@
 #include "engine/accounting.h"
 
 #include <mutex>
+#include <optional>
 
 namespace quorvel {
 namespace {
@@ -30,8 +31,14 @@ Accountant::Accountant(EngineState& state, LocalSources& localSources, Clock& cl
     : state_(state), clock_(clock), ipv6Addresses_(state.settings.interfaceIpv6Addresses),
       proxy_(state, clock), localSources_(localSources) {}
 
-bool Accountant::WantsPayload() const {
-  return state_.settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active();
+PayloadNeed Accountant::WantedPayload() const {
+  const EngineSettings& settings = state_.settings;
+  if (settings.useProxy.load(std::memory_order_relaxed) || state_.spy.Active()) return {PayloadMode::kWhole, 0};
+  // An interface without IPv4 still names its IPv6 flows.
+  if (settings.nameHostsFromTraffic.load(std::memory_order_relaxed)) {
+    return {PayloadMode::kNames, settings.interfaceAddress.load(std::memory_order_relaxed)};
+  }
+  return {PayloadMode::kHeaders, 0};
 }
 
 void Accountant::AccountPacket(const PacketFacts& packet) {
@@ -87,20 +94,31 @@ void Accountant::AccountPacket(const PacketFacts& packet) {
   const FlowKeyView key(localSource, localPort, remoteAddress, remotePort);
   const std::int64_t nowMicroseconds = clock_.NowMicroseconds();
   const std::int64_t now = nowMicroseconds / 1'000'000 - (nowMicroseconds % 1'000'000 < 0 ? 1 : 0);
+  // Read outside statMutex; the test in front keeps the cost for the many
+  // packets that carry no name to a few comparisons.
+  std::optional<TrafficNames> names;
+  if (names_.MayCarryName(packet, outgoing)) names = names_.Read(packet, outgoing, now);
 
   bool queueEvent = false;
   std::string movedFrom;
   {
     std::lock_guard lock(state_.statMutex);
     TrafficStats& stats = state_.stats;
+    if (names && !names->dnsAnswers.empty()) stats.observedNames.Learn(names->dnsAnswers, now);
     auto flow = stats.flows.find(key);
     if (flow == stats.flows.end()) {
       TrafficFlow created;
       created.localAddress = outgoing ? packet.source : packet.destination;
       created.protocol = packet.protocol;
       created.firstMicroseconds = nowMicroseconds;
+      created.observedName = stats.observedNames.Find(remoteAddress, now);
       movedFrom = TakeGuessedFlow(created, key, packet.protocol, now);
-      flow = stats.flows.emplace(key.ToKey(), created).first;
+      flow = stats.flows.emplace(key.ToKey(), std::move(created)).first;
+    }
+    if (names && names->connectionName &&
+        (!flow->second.namedByConnection || *flow->second.observedName != *names->connectionName)) {
+      flow->second.observedName = std::make_shared<const std::string>(std::move(*names->connectionName));
+      flow->second.namedByConnection = true;
     }
     DirectionCounter(flow->second.upload, flow->second.download, direction) += packet.length;
     ++DirectionCounter(flow->second.uploadPackets, flow->second.downloadPackets, direction);

@@ -5,7 +5,9 @@
 #include "engine/proxy_inspector.h"
 #include "engine/engine_state.h"
 #include "engine/packet_parser.h"
+#include "engine/traffic_names.h"
 #include "platform/clock.h"
+#include "platform/packet_source.h"
 
 namespace quorvel {
 
@@ -26,7 +28,7 @@ class Accountant {
   void AccountPacket(const PacketFacts& packet);
   // Whether anything reads the bytes after the headers: proxy inspection
   // or an open Traffic Spy.
-  bool WantsPayload() const;
+  PayloadNeed WantedPayload() const;
 
  private:
   // Holding statMutex: takes the bytes and first second of a live flow of the
@@ -40,6 +42,7 @@ class Accountant {
   Published<std::vector<IpPrefix>>::Reader ipv6Addresses_;
   ProxyInspector proxy_;
   LocalSourceCache localSources_;
+  TrafficNameReader names_;
 };
 
 }  // namespace quorvel

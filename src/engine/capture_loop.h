@@ -13,7 +13,7 @@ class CaptureLoop final : public PacketSink {
  public:
   explicit CaptureLoop(Accountant& accountant) : accountant_(accountant) {}
   void OnPacket(const std::uint8_t* data, std::size_t received) override;
-  bool WantsPayload() const override { return accountant_.WantsPayload(); }
+  PayloadNeed WantedPayload() const override { return accountant_.WantedPayload(); }
   // Buffers received, accepted or not; read from any thread.
   std::uint64_t PacketsSeen() const { return packetsSeen_.load(std::memory_order_relaxed); }
 

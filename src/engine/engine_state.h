@@ -26,6 +26,7 @@ struct EngineSettings {
   // All IPv6 addresses of the monitored interface, kept current while it runs.
   Published<std::vector<IpPrefix>> interfaceIpv6Addresses;
   std::atomic<bool> useProxy{false};
+  std::atomic<bool> nameHostsFromTraffic{true};  // "Name hosts from observed traffic"
   Published<IpAddress> proxyAddress;
   std::atomic<std::uint16_t> proxyPort{0};
 
@@ -47,6 +48,7 @@ struct TrafficStats {
   RemoteMap downloadRemotes;  // incoming bytes by source address
   RemoteMap uploadRemotes;    // outgoing bytes by destination address
   std::vector<ProxyFlow> proxyFlows;  // in order of creation
+  ObservedNames observedNames;  // remote addresses named by DNS answers; kept by Save and Clear
 
   // Empties the flows and proxy flows (midnight reset and Save and Clear).
   void ClearFlows();

@@ -221,6 +221,11 @@ FlowRowPtr FlowRows::Get(RowId id) const {
   return entry->row;
 }
 
+const std::string* FlowRows::CellText(RowId id, int column) const {
+  const Entry* entry = Find(id);
+  return entry ? &entry->row->columns[static_cast<std::size_t>(column)] : nullptr;
+}
+
 bool FlowRows::Update(RowId id, const std::function<void(FlowRow&)>& edit) {
   Entry* entry = Find(id);
   if (!entry) return false;

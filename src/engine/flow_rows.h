@@ -36,6 +36,7 @@ struct FlowRow {
   FlowRowTexts columns;
   bool selected = false;  // the activity highlight
   std::string iconPath;   // file whose type gives the row's icon (proxy rows: column 8 stays empty)
+  bool namedByTraffic = false;  // column 1 holds a name from traffic, which reverse lookups leave alone
   // The counts the byte columns show, for exports.
   std::uint64_t download = 0;
   std::uint64_t upload = 0;
@@ -107,6 +108,8 @@ class FlowRows {
 
   // Null when the row is gone.
   FlowRowPtr Get(RowId id) const;
+  // One cell's text, valid until the rows change; null when the row is gone.
+  const std::string* CellText(RowId id, int column) const;
   // Replaces the row by the result of `edit` on a copy; false when the row is gone.
   bool Update(RowId id, const std::function<void(FlowRow&)>& edit);
   // Applies a change; a row that no snapshot shares is changed in place.

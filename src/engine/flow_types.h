@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "attribution/names/observed_names.h"
 #include "common/ip_address.h"
 
 namespace quorvel {
@@ -79,6 +80,10 @@ struct TrafficFlow {
   // Wall-clock second of the last event queued for this flow: at most one
   // event per flow and second is queued, since a second one shows nothing new.
   std::int64_t lastQueuedSecond = std::numeric_limits<std::int64_t>::min();
+  // The name the traffic gave the flow: its own TLS, QUIC or HTTP name, else
+  // the DNS-observed name of its remote address at its first packet.
+  ObservedName observedName{};
+  bool namedByConnection = false;
 };
 
 using FlowTable = std::unordered_map<FlowKey, TrafficFlow, FlowKeyHash, FlowKeyEqual>;
@@ -97,6 +102,7 @@ struct PacketEvent {
 struct RemoteTotal {
   std::string displayName;  // the address text until a host name is known
   std::uint64_t bytes = 0;
+  bool namedByTraffic = false;  // the name came from traffic; reverse lookups leave it
 };
 
 // Keyed by the remote address (one entry per address text).

@@ -157,7 +157,7 @@ void HostResolverPool::ApplyResolvedName(const IpAddress& address, const std::st
   };
   for (const RowId id : ids) {
     const FlowRowPtr row = rows.Get(id);
-    if (!row) continue;
+    if (!row || row->namedByTraffic) continue;
     if (hidden(*row)) {
       state_.hidden.Hide(row->columns[kColumnRemote], row->columns[kColumnLocalSource]);
       rows.Erase(id);
@@ -167,22 +167,29 @@ void HostResolverPool::ApplyResolvedName(const IpAddress& address, const std::st
   }
   std::lock_guard stat(state_.statMutex);
   for (HiddenFlows::Waiting& flow : waiting) {
-    if (hidden(flow.row)) {
+    const auto totals = state_.stats.flows.find(flow.key);
+    if (totals == state_.stats.flows.end()) continue;  // cleared meanwhile
+    // A name the traffic gave the flow meanwhile is the one its row shows.
+    const TrafficFlow& counts = totals->second;
+    const bool byTraffic = counts.observedName && state_.settings.nameHostsFromTraffic.load(std::memory_order_relaxed);
+    const std::string& shown = byTraffic ? *counts.observedName : name;
+    if (state_.filters.IsHiddenByFilters(shown, addressText, flow.row.columns[kColumnLocalSource])) {
       state_.hidden.Hide(flow.row.columns[kColumnRemote], flow.row.columns[kColumnLocalSource]);
       continue;
     }
-    const auto totals = state_.stats.flows.find(flow.key);
-    if (totals == state_.stats.flows.end()) continue;  // cleared meanwhile
-    flow.row.columns[kColumnHost] = name;
-    flow.row.columns[kColumnDownload] = FormatBytes(totals->second.download);
-    flow.row.columns[kColumnUpload] = FormatBytes(totals->second.upload);
-    flow.row.columns[kColumnTotal] = FormatBytes(totals->second.download + totals->second.upload);
+    flow.row.columns[kColumnHost] = shown;
+    flow.row.namedByTraffic = byTraffic;
+    flow.row.columns[kColumnDownload] = FormatBytes(counts.download);
+    flow.row.columns[kColumnUpload] = FormatBytes(counts.upload);
+    flow.row.columns[kColumnTotal] = FormatBytes(counts.download + counts.upload);
+    flow.row.download = counts.download;
+    flow.row.upload = counts.upload;
     flow.row.selected = true;
     rows.InsertTop(std::move(flow.row));
   }
   for (RemoteMap* remotes : {&state_.stats.downloadRemotes, &state_.stats.uploadRemotes}) {
     const auto entry = remotes->find(address);
-    if (entry != remotes->end()) entry->second.displayName = name;
+    if (entry != remotes->end() && !entry->second.namedByTraffic) entry->second.displayName = name;
   }
 }
 

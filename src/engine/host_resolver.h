@@ -58,12 +58,13 @@ class HostResolverPool {
   std::optional<std::string> KnownName(const IpAddress& address) const;
 
   // Applies one name: under listMutex each row of the address (column 0
-  // whose address part is the address text) and each flow of it hidden while unnamed is
-  // asked to the filter with the name as host, its address text and its local
-  // source. Rows now hidden are deleted and remembered as hidden; admitted
-  // ones show the name in column 1, waiting flows get their row. Then, under
-  // statMutex, the address's entries of both remote maps get the name.
-  // Nothing happens when the address has neither.
+  // starting with "<address>:") not named by its traffic and each flow of it
+  // hidden while unnamed is asked to the filter with the name as host, its
+  // address text and its local source. Rows now hidden are deleted and
+  // remembered as hidden; admitted ones show the name in column 1, waiting
+  // flows get their row. Then, under statMutex, the address's entries of both
+  // remote maps get the name unless traffic named them. Nothing happens when
+  // the address has neither.
   void ApplyResolvedName(const IpAddress& address, const std::string& name);
 
   // For tests and benchmarks.

@@ -34,6 +34,7 @@ bool ParseIpv4(const std::uint8_t* data, std::size_t received, PacketFacts& fact
     if (offset + 4 > received) return false;
     facts.sourcePort = ReadBigEndian16(data + offset);
     facts.destinationPort = ReadBigEndian16(data + offset + 2);
+    facts.transport = data + offset;
     if (facts.protocol == kTcp) facts.payload = data + std::min(kAssumedHeaders, received);
   }
   facts.length = ReadBigEndian16(data + 2);
@@ -48,6 +49,7 @@ bool ParseIpv6(const std::uint8_t* data, std::size_t received, PacketFacts& fact
   if (received < kIpv6Header) return false;
   facts.receivedEnd = data + received;
   facts.payload = data;
+  facts.packetStart = data;
   const std::uint16_t payloadLength = ReadBigEndian16(data + 4);
   facts.length = payloadLength == 0 ? static_cast<std::uint32_t>(received)
                                     : static_cast<std::uint32_t>(kIpv6Header + payloadLength);
@@ -91,6 +93,7 @@ bool ParseIpv6(const std::uint8_t* data, std::size_t received, PacketFacts& fact
   if (offset + 4 > received) return false;
   facts.sourcePort = ReadBigEndian16(data + offset);
   facts.destinationPort = ReadBigEndian16(data + offset + 2);
+  facts.transport = data + offset;
   if (next == kTcp) {
     const std::size_t dataOffset =
         offset + 12 < received ? offset + static_cast<std::size_t>(data[offset + 12] >> 4) * 4 : received;
@@ -110,6 +113,25 @@ std::optional<PacketFacts> ParsePacket(const std::uint8_t* data, std::size_t rec
                                            : ParseIpv4(data, received, *result));
   if (!parsed) result.reset();
   return result;
+}
+
+std::span<const std::uint8_t> TransportPayload(const PacketFacts& facts) {
+  if (facts.transport == nullptr) return {};
+  // Bytes past the counted length are link-layer padding.
+  const std::uint8_t* end = facts.receivedEnd;
+  if (facts.length < static_cast<std::size_t>(end - facts.packetStart)) end = facts.packetStart + facts.length;
+  if (facts.transport >= end) return {};
+  const auto available = static_cast<std::size_t>(end - facts.transport);
+  std::size_t header;
+  if (facts.protocol == kUdp) {
+    header = 8;
+  } else if (facts.protocol == kTcp && available > 12) {
+    header = static_cast<std::size_t>(facts.transport[12] >> 4) * 4;
+  } else {
+    return {};
+  }
+  if (header >= available) return {};
+  return {facts.transport + header, available - header};
 }
 
 }  // namespace quorvel

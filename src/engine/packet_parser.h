@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "common/ip_address.h"
 
@@ -22,9 +23,14 @@ struct PacketFacts {
   // IPv4 TCP: packet start + 40 (20-byte IPv4 and TCP headers assumed); IPv6
   // TCP: the TCP data; others: the packet start. Never beyond receivedEnd.
   const std::uint8_t* payload = nullptr;
-  const std::uint8_t* packetStart = nullptr;  // the IPv4 header
+  const std::uint8_t* packetStart = nullptr;  // the IPv4 or IPv6 header
+  const std::uint8_t* transport = nullptr;    // the TCP or UDP header; null when not in this packet
   const std::uint8_t* receivedEnd = nullptr;  // first byte after the received bytes
 };
+
+// The TCP or UDP payload as far as it was received, found from the real
+// header lengths; empty for other protocols or when the headers were cut.
+std::span<const std::uint8_t> TransportPayload(const PacketFacts& facts);
 
 // The IP version is the first nibble. nullopt for runts (fewer than 20 bytes
 // of IPv4, 40 of IPv6), for IPv6 packets whose extension headers do not fit,

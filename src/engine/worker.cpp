@@ -157,26 +157,37 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
 
   std::lock_guard list(state_.listMutex);
   std::lock_guard map2(state_.map2Mutex);
-  struct Totals {
-    std::uint64_t download = 0;
-    std::uint64_t upload = 0;
-    std::int64_t firstSecond = 0;
-  };
-  const auto flowTotals = [this, &key]() -> std::optional<Totals> {
+  const auto flowView = [&]() -> std::optional<FlowView> {
     std::lock_guard stat(state_.statMutex);
     const auto flow = state_.stats.flows.find(key);
     if (flow == state_.stats.flows.end()) return std::nullopt;
     const std::int64_t first = flow->second.firstMicroseconds;
-    return Totals{flow->second.download, flow->second.upload, first / 1'000'000 - (first % 1'000'000 < 0 ? 1 : 0)};
+    return FlowView{flow->second.download, flow->second.upload, ShownName(flow->second, key.remoteAddress),
+                    first / 1'000'000 - (first % 1'000'000 < 0 ? 1 : 0)};
   };
   FlowRows& rows = state_.rows;
   if (!event.movedFrom.empty() && event.movedFrom != localSource) {
     MoveGuessedRow(remoteText, event.movedFrom, owner);
   }
   if (const auto id = rows.FindRowByEndpoint(remoteText, localSource)) {
-    const auto totals = flowTotals();
-    if (!totals) return false;  // cleared while its event waited
-    rows.UpdateColumns(*id, ActivityChange(totals->download, totals->upload, TimeText(event.time)));
+    const auto flow = flowView();
+    if (!flow) return false;  // cleared while its event waited
+    FlowRowChange change = ActivityChange(flow->download, flow->upload, TimeText(event.time));
+    // A name that came after the row was made replaces the one shown, and
+    // the filter decides again on it.
+    const std::string* shown = rows.CellText(*id, kColumnHost);
+    if (!flow->name.empty() && shown && *shown != flow->name) {
+      if (state_.filters.IsHiddenByFilters(flow->name, addressText, localSource)) {
+        rows.Erase(*id);
+        state_.hidden.Hide(remoteText, localSource);
+        return false;
+      }
+      rows.Update(*id, [&flow](FlowRow& row) {
+        row.columns[kColumnHost] = flow->name;
+        row.namedByTraffic = true;
+      });
+    }
+    rows.UpdateColumns(*id, std::move(change));
     return false;
   }
 
@@ -185,25 +196,28 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
     if (entry->waiting) entry->waiting->row.columns[kColumnLastActivity] = TimeText(event.time);
     return false;
   }
-  const auto totals = flowTotals();
-  if (!totals) return false;
-  // Decided with the host name too once it is known; until then the flow
-  // waits for it when the address text alone hides it.
-  const std::optional<std::string> name = resolver_.KnownName(key.remoteAddress);
+  const auto flow = flowView();
+  if (!flow) return false;
+  // The filter decides on the name the row shows: the traffic's, else the
+  // looked-up one once known; until then the flow waits for a lookup when
+  // the address text alone hides it.
+  const std::optional<std::string> resolved = resolver_.KnownName(key.remoteAddress);
+  const bool named = !flow->name.empty() || resolved;
   FlowRow row;
   row.columns[kColumnRemote] = remoteText;
-  row.columns[kColumnHost] = name ? *name : std::string(addressText);
-  SetByteColumns(row, totals->download, totals->upload);
+  row.columns[kColumnHost] = !flow->name.empty() ? flow->name : resolved ? *resolved : std::string(addressText);
+  row.namedByTraffic = !flow->name.empty();
+  SetByteColumns(row, flow->download, flow->upload);
   row.columns[kColumnLocalSource] = localSource;
   // A flow that took over a first guess started before this event.
-  const std::int64_t first = event.movedFrom.empty() ? event.time : std::min(totals->firstSecond, event.time);
+  const std::int64_t first = event.movedFrom.empty() ? event.time : std::min(flow->firstSecond, event.time);
   row.columns[kColumnFirstActivity] = TimeText(first);
   row.columns[kColumnLastActivity] = TimeText(event.time);
   row.columns[kColumnFullPath] = owner.path;
   row.iconPath = owner.path;
   row.selected = true;
   if (state_.filters.IsHiddenByFilters(row.columns[kColumnHost], addressText, localSource)) {
-    if (name) {
+    if (named) {
       hidden.Hide(remoteText, localSource);
     } else {
       hidden.HideUntilNamed(key, std::move(row));
@@ -212,7 +226,9 @@ bool Worker::UpdateFlowRow(const PacketEvent& event) {
     return false;
   }
   rows.InsertTop(std::move(row));
-  if (!name) resolver_.Request(key.remoteAddress);
+  // Rows named by the traffic keep their name; the lookup still names the
+  // address's other rows and, failing traffic names, its totals.
+  if (!resolved) resolver_.Request(key.remoteAddress);
   return true;
 }
 
@@ -236,6 +252,21 @@ void Worker::MoveGuessedRow(const std::string& remoteText, const std::string& gu
       row.iconPath = owner.path;
     });
   }
+}
+
+std::string Worker::ShownName(const TrafficFlow& flow, const IpAddress& remoteAddress) {
+  if (!state_.settings.nameHostsFromTraffic.load(std::memory_order_relaxed)) return {};
+  ObservedName name = flow.observedName;
+  if (!name) name = state_.stats.observedNames.Find(remoteAddress, clock_.NowSeconds());
+  if (!name) return {};
+  // The address's totals in the pies go by the name its rows show.
+  for (RemoteMap* remotes : {&state_.stats.downloadRemotes, &state_.stats.uploadRemotes}) {
+    const auto entry = remotes->find(remoteAddress);
+    if (entry == remotes->end()) continue;
+    entry->second.displayName = *name;
+    entry->second.namedByTraffic = true;
+  }
+  return *name;
 }
 
 ProxyFlow& Worker::ProxyFlowFor(const ProxyEvent& event, const std::string& localSource) {

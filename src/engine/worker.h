@@ -75,6 +75,15 @@ class Worker {
     std::size_t operator()(const ProxyKey& key) const;
   };
 
+  struct FlowView {
+    std::uint64_t download = 0;
+    std::uint64_t upload = 0;
+    std::string name;  // the name traffic gave the flow or its address; empty when none or switched off
+    std::int64_t firstSecond = 0;
+  };
+  // The host name a flow's row shows before any reverse lookup; sets it on
+  // the address's remote totals too. Holding statMutex.
+  std::string ShownName(const TrafficFlow& flow, const IpAddress& remoteAddress);
   // FormatTimestamp, remembering the last second: a batch of events shares few seconds.
   const std::string& TimeText(std::int64_t time);
   std::deque<PacketEvent> TakeDueEvents(std::int64_t now);

@@ -16,6 +16,8 @@ inline constexpr std::string_view kCaptureToFileValue = "bCaptureToFile";
 inline constexpr std::string_view kApplyFilterValue = "bApplyFilter";
 inline constexpr std::string_view kCapturePacketsToFileValue = "strCapturePacketsToFile";
 inline constexpr std::string_view kFilterTextValue = "strFilterText";
+// "Name hosts from observed traffic": 1 (the default) or 0.
+inline constexpr std::string_view kNameHostsFromTrafficValue = "bNameHostsFromTraffic";
 
 // "nHeaderItem%u": the saved width of flow-list column `column`.
 std::string HeaderItemValueName(unsigned column);

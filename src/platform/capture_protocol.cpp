@@ -129,9 +129,12 @@ std::optional<CaptureRequest> ParseRequestFields(MessageType type, Fields& field
       return Finished<CaptureRequest>(fields, OpenRequest{std::string(name.begin(), name.end())});
     }
     case MessageType::kPayload: {
-      const auto whole = fields.Get<std::uint8_t>();
-      if (whole > 1) return std::nullopt;
-      return Finished<CaptureRequest>(fields, PayloadRequest{whole == 1});
+      const auto mode = fields.Get<std::uint8_t>();
+      const auto local = fields.Get<std::uint32_t>();
+      if (mode > static_cast<std::uint8_t>(PayloadMode::kNames)) return std::nullopt;
+      // Names mode needs the local address, the others have none.
+      if ((mode == static_cast<std::uint8_t>(PayloadMode::kNames)) != (local != 0)) return std::nullopt;
+      return Finished<CaptureRequest>(fields, PayloadRequest{{static_cast<PayloadMode>(mode), local}});
     }
     case MessageType::kOwners:
       return Finished<CaptureRequest>(fields, OwnersRequest{});
@@ -272,7 +275,8 @@ void AppendRequest(std::vector<std::uint8_t>& out, const CaptureRequest& request
           out.insert(out.end(), value.interfaceName.begin(), value.interfaceName.end());
         } else if constexpr (std::is_same_v<T, PayloadRequest>) {
           start = BeginFrame(out, MessageType::kPayload);
-          writer.Put(static_cast<std::uint8_t>(value.wholePackets ? 1 : 0));
+          writer.Put(static_cast<std::uint8_t>(value.need.mode));
+          writer.Put(value.need.localAddress);
         } else if constexpr (std::is_same_v<T, OwnersRequest>) {
           start = BeginFrame(out, MessageType::kOwners);
         } else if constexpr (std::is_same_v<T, StampRequest>) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/owner_source.h"
+#include "platform/packet_source.h"
 
 namespace quorvel {
 
@@ -23,7 +24,7 @@ namespace quorvel {
 // Requests, to the helper:      Replies, from the helper:
 //   kHello    version, role        kWelcome       version, rights it lacks
 //   kOpen     interface name       kOpened        promiscuous refused
-//   kPayload  0 headers / 1 whole  kOpenFailed    reason
+//   kPayload  mode, local address  kOpenFailed    reason
 //   kOwners   -                    kPackets       stats, then packet records
 //   kStamp    -                    kCaptureFailed reason
 //   kStop     -                    kOwnerList     last, failed, owner records
@@ -32,7 +33,9 @@ namespace quorvel {
 //                                                 events, owner
 // A packet record: arrival time (microseconds since 1970), the number of
 // bytes captured from the IP header on, the number of bytes carried, and the
-// carried bytes: all of them, or in headers-only mode at most kHeaderBytes.
+// carried bytes: all of them, or in headers-only mode at most kHeaderBytes,
+// or in names mode all of those that may carry a host name and at most
+// kHeaderBytes of the others. The local address is 0 except in names mode.
 inline constexpr std::uint32_t kCaptureProtocolVersion = 1;
 inline constexpr std::size_t kFrameHeaderBytes = 4;
 inline constexpr std::size_t kMaxRequestBytes = 32;
@@ -78,7 +81,7 @@ struct OpenRequest {
   std::string interfaceName;
 };
 struct PayloadRequest {
-  bool wholePackets = false;
+  PayloadNeed need{PayloadMode::kHeaders, 0};
 };
 struct OwnersRequest {};
 struct StampRequest {};

@@ -9,6 +9,16 @@
 
 namespace quorvel {
 
+// How much of each packet a capture keeps: the headers only, everything, or
+// the headers plus the payloads that may carry host names, which needs the
+// local address to tell outgoing packets.
+enum class PayloadMode : std::uint8_t { kHeaders = 0, kWhole = 1, kNames = 2 };
+struct PayloadNeed {
+  PayloadMode mode = PayloadMode::kWhole;
+  Ipv4Address localAddress = 0;  // kNames only
+  friend bool operator==(const PayloadNeed&, const PayloadNeed&) = default;
+};
+
 // Receives each captured packet as one buffer that starts at its IPv4 header.
 class PacketSink {
  public:
@@ -19,9 +29,9 @@ class PacketSink {
   virtual void OnTimedPacket(std::int64_t /*arrivalMicroseconds*/, const std::uint8_t* data, std::size_t received) {
     OnPacket(data, received);
   }
-  // Whether the bytes after the headers are wanted; a capture may leave them
-  // out while they are not.
-  virtual bool WantsPayload() const { return true; }
+  // Which bytes after the headers are wanted; a capture may leave out the
+  // others.
+  virtual PayloadNeed WantedPayload() const { return {}; }
 };
 
 struct CaptureStats {

@@ -29,7 +29,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: quorvel-flows (--pcap FILE --address ADDRESS... | --live [--interface NAME | --address ADDRESS]) "
-    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--seconds N] [--no-kernel-events] [--csv FILE] "
+    "[--mask M.M.M.M] [--prefix N] [--no-lan] [--names] [--seconds N] [--no-kernel-events] [--csv FILE] "
     "[--ipfix HOST:PORT [--ipfix-active SECONDS]] [--prometheus [ADDRESS:]PORT]\n"
     "  --address takes an IPv4 or IPv6 address and may be repeated: with --pcap the addresses\n"
     "  are the interface's (at most one IPv4); with --live the one given picks the interface.\n"
@@ -46,6 +46,7 @@ struct Options {
   std::optional<Ipv4Address> mask;
   int prefix = kDefaultIpv6Prefix;
   bool hideLan = false;
+  bool names = false;  // a seventh column: the name traffic gave the flow
   int seconds = 0;  // 0: until interrupted (live) or the end of the file
   bool kernelEvents = true;  // owners from kernel events where possible
   FlowExportOptions exports;
@@ -106,6 +107,8 @@ Options ParseOptions(int argc, char** argv) {
       options.kernelEvents = false;
     } else if (arg == "--no-lan") {
       options.hideLan = true;
+    } else if (arg == "--names") {
+      options.names = true;
     } else if (arg == "--seconds") {
       options.seconds = number(i, 1, 1'000'000);
     } else if (arg == "--csv") {
@@ -147,7 +150,7 @@ class NoOwners final : public OwnerSource {
   bool ReadOwners(std::vector<SocketOwner>&) override { return false; }
 };
 
-void PrintFlows(EngineState& state) {
+void PrintFlows(EngineState& state, bool names) {
   std::vector<std::pair<FlowKey, TrafficFlow>> flows;
   {
     std::lock_guard lock(state.statMutex);
@@ -155,12 +158,16 @@ void PrintFlows(EngineState& state) {
   }
   std::sort(flows.begin(), flows.end(),
             [](const auto& a, const auto& b) { return FlowKeyLess(a.first, b.first); });
-  std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes\n");
+  std::printf("# local source\tlocal port\tremote address\tremote port\tDL bytes\tUL bytes%s\n",
+              names ? "\tname from traffic" : "");
   for (const auto& [key, flow] : flows) {
-    std::printf("%s\t%u\t%s\t%u\t%llu\t%llu\n", key.localSource.c_str(), key.localPort,
+    std::printf("%s\t%u\t%s\t%u\t%llu\t%llu", key.localSource.c_str(), key.localPort,
                 IpToText(key.remoteAddress).c_str(), key.remotePort,
                 static_cast<unsigned long long>(flow.download),
                 static_cast<unsigned long long>(flow.upload));
+    // The flow's own TLS, QUIC or HTTP name, else its address's DNS name at its first packet.
+    if (names) std::printf("\t%s", flow.observedName ? flow.observedName->c_str() : "");
+    std::printf("\n");
   }
   std::fflush(stdout);
 }
@@ -226,6 +233,8 @@ int Run(const Options& options) {
   }
   if (options.mask) state.settings.networkMask = *options.mask;
   state.settings.hideLanFlows = options.hideLan;
+  // Without --names the capture helper need not send any payload.
+  state.settings.nameHostsFromTraffic = options.names;
 
   FlowExports exports;
   if (const Status started = exports.Start(options.exports, WallMilliseconds()); !started) Fail(started.error);
@@ -253,7 +262,7 @@ int Run(const Options& options) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     exports.Finish(state, Counts(monitor.Status()), WallMilliseconds());
-    PrintFlows(state);
+    PrintFlows(state, options.names);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(options.seconds);
     while (exports.ServesPrometheus() && !interrupted &&
            (options.seconds == 0 || std::chrono::steady_clock::now() < until)) {
@@ -273,7 +282,7 @@ int Run(const Options& options) {
     if (!monitor.Status().running && observer.failed) break;
     if (now >= nextPrint) {
       exports.Tick(state, Counts(monitor.Status()), WallMilliseconds());
-      PrintFlows(state);
+      PrintFlows(state, options.names);
       nextPrint += std::chrono::seconds(1);
     }
     if (options.seconds > 0 && now - started >= std::chrono::seconds(options.seconds)) break;
@@ -281,7 +290,7 @@ int Run(const Options& options) {
   monitor.Stop();
   const CaptureStatus status = monitor.Status();
   exports.Finish(state, Counts(status), WallMilliseconds());
-  PrintFlows(state);
+  PrintFlows(state, options.names);
   std::fprintf(stderr, "quorvel-flows: %llu packets seen on %s, %llu dropped by the kernel, %llu by Quorvel\n",
                static_cast<unsigned long long>(status.packetsSeen), status.interfaceName.c_str(),
                static_cast<unsigned long long>(status.kernelDropped),

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 #include "common/format.h"
@@ -395,6 +396,59 @@ TEST_F(ProxyRowTest, EveryProxyEventIsCountedIncludingTheFirstAndAfterAReset) {
   EXPECT_EQ(rows[0].columns[kColumnUpload], "40 B");
   std::lock_guard lock(state_.statMutex);
   ASSERT_EQ(state_.stats.proxyFlows.size(), 1u);
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+TEST_F(WorkerTest, RowsShowTheFlowsTrafficNameThenTheDnsNameThenTheReverseName) {
+  const auto named = [](const char* name) { return std::make_shared<const std::string>(name); };
+  DnsAddressAnswer dns;
+  dns.name = "dns.example";
+  dns.address = {10, 0, 0, 6};
+  dns.addressSize = 4;
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.filters.rules = {FilterRule{"ads.", "<ANY>"}};
+    state_.filters.mode = FilterMode::kBlackList;
+  }
+  const FlowKey sni = Key(5000, MakeIpv4(10, 0, 0, 5), 1);
+  const FlowKey byDns = Key(5000, MakeIpv4(10, 0, 0, 6), 2);
+  const FlowKey unnamed = Key(5000, MakeIpv4(10, 0, 0, 7), 3);
+  const FlowKey ads = Key(5000, MakeIpv4(10, 0, 0, 8), 4);
+  const FlowKey switchedOff = Key(5001, MakeIpv4(10, 0, 0, 6), 5);
+  for (const auto& key : {sni, byDns, unnamed, ads}) SetFlow(key, 1, 1);
+  {
+    std::lock_guard lock(state_.statMutex);
+    state_.stats.observedNames.Learn({dns}, kStart);
+    state_.stats.flows[sni].observedName = named("sni.example");
+    state_.stats.flows[ads].observedName = named("ads.example");
+    state_.stats.downloadRemotes[sni.remoteAddress] = RemoteTotal{"10.0.0.5", 1};
+  }
+  for (const auto& key : {sni, byDns, unnamed, ads}) Queue(key, kStart - 3);
+  worker_.RunCycle();
+  resolver_.ApplyResolvedName(sni.remoteAddress, "edge.cdn.example");
+  resolver_.ApplyResolvedName(unnamed.remoteAddress, "rev.example");
+
+  state_.settings.nameHostsFromTraffic = false;
+  SetFlow(switchedOff, 1, 1);
+  Queue(switchedOff, clock_.NowSeconds() - 3);
+  worker_.RunCycle();
+
+  std::map<std::string, std::string> shown;
+  for (const FlowRow& row : Rows()) shown[row.columns[kColumnRemote]] = row.columns[kColumnHost];
+  const std::map<std::string, std::string> expected = {
+      {"10.0.0.5: 1", "sni.example"},  // the reverse name does not replace it
+      {"10.0.0.6: 2", "dns.example"},
+      {"10.0.0.7: 3", "rev.example"},
+      {"10.0.0.6: 5", "10.0.0.6"},  // names from traffic switched off
+  };  // 10.0.0.8 is hidden by the rule on its name
+  EXPECT_EQ(shown, expected);
+  std::lock_guard lock(state_.statMutex);
+  EXPECT_EQ(state_.stats.downloadRemotes.at(sni.remoteAddress).displayName, "sni.example");
 }
 
 }  // namespace

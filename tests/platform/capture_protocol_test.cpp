@@ -68,9 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"OpenNul", Join({{2, 3}, {'l', 0, 'o'}}), false},
         RequestCase{"OpenHighByte", Join({{2, 3}, {'l', 0xC3, 'o'}}), false},
         RequestCase{"OpenLabel", Join({{2, 6}, {'e', 't', 'h', '0', ':', '1'}}), false},
-        RequestCase{"PayloadHeaders", {3, 0}, true},
-        RequestCase{"PayloadWhole", {3, 1}, true},
-        RequestCase{"PayloadTwo", {3, 2}, false},
+        RequestCase{"PayloadHeaders", Join({{3, 0}, Version(0)}), true},
+        RequestCase{"PayloadWhole", Join({{3, 1}, Version(0)}), true},
+        RequestCase{"PayloadNames", Join({{3, 2}, Version(0x010012C6)}), true},
+        RequestCase{"PayloadNamesWithoutAddress", Join({{3, 2}, Version(0)}), false},
+        RequestCase{"PayloadWholeWithAddress", Join({{3, 1}, Version(1)}), false},
+        RequestCase{"PayloadThree", Join({{3, 3}, Version(1)}), false},
+        RequestCase{"PayloadOldForm", {3, 1}, false},
+        RequestCase{"PayloadTrailingByte", Join({{3, 0}, Version(0), {0}}), false},
         RequestCase{"PayloadMissing", {3}, false},
         RequestCase{"Owners", {4}, true},
         RequestCase{"OwnersWithField", {4, 0}, false},
@@ -96,9 +101,10 @@ TEST(CaptureProtocol, RequestsSurviveTheirOwnEncoding) {
   const auto open = ParseRequest(RequestBody(OpenRequest{"veth-a1"}));
   ASSERT_TRUE(open);
   EXPECT_EQ(std::get<OpenRequest>(*open).interfaceName, "veth-a1");
-  const auto payload = ParseRequest(RequestBody(PayloadRequest{true}));
+  const PayloadNeed names{PayloadMode::kNames, 0xC6120001};
+  const auto payload = ParseRequest(RequestBody(PayloadRequest{names}));
   ASSERT_TRUE(payload);
-  EXPECT_TRUE(std::get<PayloadRequest>(*payload).wholePackets);
+  EXPECT_EQ(std::get<PayloadRequest>(*payload).need, names);
   const FindOwnerRequest asked{true, 5353, 0x010012C6};
   const auto find = ParseRequest(RequestBody(asked));
   ASSERT_TRUE(find);

@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MalformedCase{"OwnersAskedOfTheCaptureHelper", kCapture, Frame({4})},
                       MalformedCase{"FindOwnerAskedOfTheTablesHelper", kOwners, Frame({7, 0, 0x50, 0, 127, 0, 0, 1})},
                       MalformedCase{"FindOwnerAskedOfTheCaptureHelper", kCapture, Frame({7, 0, 0x50, 0, 127, 0, 0, 1})},
-                      MalformedCase{"PayloadOutOfRange", kCapture, Frame({3, 2})},
+                      MalformedCase{"PayloadOutOfRange", kCapture, Frame({3, 3, 0, 0, 0, 0})},
                       MalformedCase{"InterfaceNameWithSlash", kCapture, Frame({2, 5, '.', '.', '/', 'l', 'o'})}),
     [](const ::testing::TestParamInfo<MalformedCase>& p) { return p.param.name; });
 
@@ -231,7 +231,7 @@ class Collector final : public PacketSink {
     }
     carriedBytes.push_back(carried);
   }
-  bool WantsPayload() const override { return whole; }
+  PayloadNeed WantedPayload() const override { return {whole ? PayloadMode::kWhole : PayloadMode::kHeaders, 0}; }
   bool whole = false;
   std::vector<std::size_t> lengths;
   std::vector<std::size_t> carriedBytes;

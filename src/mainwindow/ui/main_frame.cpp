@@ -129,6 +129,7 @@ CMainFrame::CMainFrame(MainFrameParts parts, QWidget* parent)
   Settings settings;
   LoadSettings(settings, SettingsFilePath(dataDirectory_));
   ApplySettings(settings, state_.settings);
+  state_.settings.nameHostsFromTraffic = profile_.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1) != 0;
 
   CreateTrayIcon();
 
@@ -269,9 +270,10 @@ void CMainFrame::JoinListThreads() {
   listThreads_.clear();
 }
 
-void CMainFrame::ApplyOptions(const Settings& settings, Ipv4Address interfaceAddress) {
+void CMainFrame::ApplyOptions(const Settings& settings, Ipv4Address interfaceAddress, bool nameHostsFromTraffic) {
   if (interfaceAddress != 0) monitor_->ChangeInterface(interfaceAddress);
   ApplySettings(settings, state_.settings);
+  state_.settings.nameHostsFromTraffic = nameHostsFromTraffic;
   RunOffThread([state = &state_, path = FiltersFilePath(dataDirectory_)] { LoadFilters(*state, path); });
 }
 

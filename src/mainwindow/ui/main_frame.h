@@ -69,7 +69,7 @@ class CMainFrame final : public QMainWindow {
   // The Options command's steps after the dialog ended with OK: restart
   // capture when the interface changed, hand over the settings, reload the
   // filter rules (off this thread, since the engine may hold listMutex).
-  void ApplyOptions(const Settings& settings, Ipv4Address interfaceAddress);
+  void ApplyOptions(const Settings& settings, Ipv4Address interfaceAddress, bool nameHostsFromTraffic = true);
 
   // "&Save and  Clear" (the default saveAndClear hook): saves and clears on
   // a short-lived thread, since it needs listMutex; a failure to write the

@@ -20,7 +20,8 @@ void ApplyOptionsResult(CMainFrame& frame, const OptionsResult& result) {
   Settings applied = result.settings;
   // The engine keeps the proxy as the address the dialog found for it.
   applied.strProxyHost = result.proxyAddressText;
-  frame.ApplyOptions(applied, result.chosenInterface ? result.chosenInterface->address : 0);
+  frame.ApplyOptions(applied, result.chosenInterface ? result.chosenInterface->address : 0,
+                     result.nameHostsFromTraffic);
 }
 
 bool ClearAllLogsCommand(const std::filesystem::path& logDirectory, MessageBoxes& messages) {
@@ -45,7 +46,7 @@ void InstallDialogHooks(MainWindowHooks& hooks, DialogHookParts parts) {
   hooks.options = [parts](CMainFrame& frame) {
     COptionsDlg dialog(OptionsDialogParts{frame.dataDirectory(), frame.messages(), parts.platform.interfaces,
                                           parts.platform.names, parts.autostartDirectory,
-                                          frame.state().settings.interfaceAddress.load()},
+                                          frame.state().settings.interfaceAddress.load(), &frame.profile()},
                        &frame);
     if (dialog.exec() == QDialog::Accepted) ApplyOptionsResult(frame, dialog.Result());
   };

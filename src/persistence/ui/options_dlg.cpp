@@ -14,6 +14,7 @@
 #include "filters/ui/filters_dlg.h"
 #include "mainwindow/ui/message_boxes.h"
 #include "persistence/autostart.h"
+#include "persistence/profile_store.h"
 #include "persistence/ui/sorted_combo.h"
 #include "platform/name_resolver.h"
 
@@ -67,6 +68,8 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   hideLanFlows_ = CheckBox(QStringLiteral("Do not show local area network flows"), kIdHideLanFlows, generalGroup);
   freezeGraph_ = CheckBox(QStringLiteral("Freeze the graph"), kIdFreezeGraph, generalGroup);
   useProxy_ = CheckBox(QStringLiteral("I use proxy server"), kIdUseProxy, generalGroup);
+  nameHostsFromTraffic_ =
+      CheckBox(QStringLiteral("Name hosts from observed traffic"), kIdNameHostsFromTraffic, generalGroup);
   auto* setupFilters = new QPushButton(QStringLiteral("Setup filters..."), generalGroup);
   SetControlId(*setupFilters, kIdSetupFilters);
   setupFilters->setAutoDefault(false);
@@ -77,6 +80,7 @@ COptionsDlg::COptionsDlg(OptionsDialogParts parts, QWidget* parent) : QDialog(pa
   generalLayout->addWidget(hideLanFlows_, 1, 0);
   generalLayout->addWidget(freezeGraph_, 2, 0);
   generalLayout->addWidget(useProxy_, 3, 0);
+  generalLayout->addWidget(nameHostsFromTraffic_, 4, 0);
   generalLayout->addWidget(setupFilters, 0, 1, Qt::AlignTop | Qt::AlignRight);
   generalLayout->setColumnStretch(0, 1);
 
@@ -155,6 +159,8 @@ void COptionsDlg::ShowSettings() {
   hideLanFlows_->setChecked(settings_.bHideLanFlows != 0);
   freezeGraph_->setChecked(settings_.bFreezeGraph != 0);
   useProxy_->setChecked(settings_.bUseProxy != 0);
+  nameHostsFromTraffic_->setChecked(
+      !parts_.profile || parts_.profile->GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1) != 0);
   proxyHost_->setText(QString::fromStdString(settings_.strProxyHost));
   proxyPort_->setText(QString::fromStdString(settings_.strProxyPort));
 }
@@ -255,7 +261,9 @@ void COptionsDlg::accept() {
     ShowError("Can't write to " + path.string());
   }
   settings_ = candidate;
-  result_ = OptionsResult{candidate, chosen, proxyAddressText};
+  const bool nameHosts = nameHostsFromTraffic_->isChecked();
+  if (parts_.profile) parts_.profile->SetInt(kSettingsSection, kNameHostsFromTrafficValue, nameHosts ? 1 : 0);
+  result_ = OptionsResult{candidate, chosen, proxyAddressText, nameHosts};
   QDialog::accept();
 }
 

@@ -21,6 +21,7 @@ namespace quorvel {
 
 class MessageBoxes;
 class NameResolver;
+class ProfileStore;
 
 // What the Options dialog works with; all of it outlives the dialog.
 struct OptionsDialogParts {
@@ -30,6 +31,7 @@ struct OptionsDialogParts {
   NameResolver& names;  // resolves a proxy server given by name
   std::filesystem::path autostartDirectory;  // where "Launch on startup" is looked up
   Ipv4Address monitoredAddress = 0;  // the interface capture runs on now; 0 for none
+  ProfileStore* profile = nullptr;  // keeps "Name hosts from observed traffic"; none: always on
 };
 
 // The interface chosen on OK.
@@ -43,6 +45,7 @@ struct OptionsResult {
   Settings settings;  // as written to set.dat, "?" placeholders included
   std::optional<InterfaceChoice> chosenInterface;
   std::string proxyAddressText;  // dotted IPv4 or IPv6 text; empty when the proxy is off
+  bool nameHostsFromTraffic = true;  // "Name hosts from observed traffic", kept in the profile
 };
 
 // "Options": the interface to monitor, the switches and the proxy server.
@@ -62,6 +65,7 @@ class COptionsDlg final : public QDialog {
   static constexpr int kIdProxyGroup = 1022;
   static constexpr int kIdProxyHost = 1008;
   static constexpr int kIdProxyPort = 1019;
+  static constexpr int kIdNameHostsFromTraffic = 1023;
 
   explicit COptionsDlg(OptionsDialogParts parts, QWidget* parent = nullptr);
 
@@ -96,6 +100,7 @@ class COptionsDlg final : public QDialog {
   QCheckBox* hideLanFlows_ = nullptr;
   QCheckBox* freezeGraph_ = nullptr;
   QCheckBox* useProxy_ = nullptr;
+  QCheckBox* nameHostsFromTraffic_ = nullptr;
   QGroupBox* proxyGroup_ = nullptr;
   QLineEdit* proxyHost_ = nullptr;
   QLineEdit* proxyPort_ = nullptr;

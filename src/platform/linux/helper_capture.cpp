@@ -25,10 +25,10 @@ class HelperPacketSource final : public PacketSource {
   ~HelperPacketSource() override { close(wakeFd_); }
 
   Next Dispatch(PacketSink& sink, std::string& error) override {
-    const bool whole = sink.WantsPayload();
-    if (whole != wholePackets_) {
-      wholePackets_ = whole;
-      helper_->Send(PayloadRequest{whole});
+    const PayloadNeed need = sink.WantedPayload();
+    if (need != payload_) {
+      payload_ = need;
+      helper_->Send(PayloadRequest{need});
     }
     std::size_t delivered = 0;
     if (!Deliver(sink, error, delivered)) return Next::kError;
@@ -94,7 +94,7 @@ class HelperPacketSource final : public PacketSource {
   std::unique_ptr<HelperProcess> helper_;
   const std::string name_;
   const int wakeFd_;
-  bool wholePackets_ = false;  // what the helper was last asked for; it starts with headers only
+  PayloadNeed payload_{PayloadMode::kHeaders, 0};  // what the helper was last asked for: it starts so
   CaptureStats stats_;
 };
 

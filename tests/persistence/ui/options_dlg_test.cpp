@@ -18,6 +18,7 @@
 #include "filters/ui/filters_dlg.h"
 #include "mainwindow/ui/gui_test_support.h"
 #include "persistence/autostart.h"
+#include "persistence/profile_store.h"
 #include "persistence/scratch_directory.h"
 #include "support/fake_platform.h"
 
@@ -45,7 +46,7 @@ class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
   std::unique_ptr<COptionsDlg> Open(Ipv4Address monitored = 0) { return Open(DataDirectory(scratch.path()), monitored); }
   std::unique_ptr<COptionsDlg> Open(const DataDirectory& data, Ipv4Address monitored = 0) {
     return std::make_unique<COptionsDlg>(
-        OptionsDialogParts{data, boxes, platform.interfaces, platform.names, scratch / "autostart", monitored});
+        OptionsDialogParts{data, boxes, platform.interfaces, platform.names, scratch / "autostart", monitored, &profile});
   }
   std::filesystem::path SetDat() const { return scratch / "set.dat"; }
 
@@ -61,6 +62,7 @@ class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
   ScratchDirectory scratch;
   FakePlatform platform;
   FakeMessageBoxes boxes;
+  MemoryProfileStore profile;
 };
 
 TEST_F(OptionsDlgTest, ShowsTheControlsAndTheDefaultsAndOkWritesThem) {
@@ -73,6 +75,8 @@ TEST_F(OptionsDlgTest, ShowsTheControlsAndTheDefaultsAndOkWritesThem) {
     EXPECT_EQ(Control<QCheckBox>(*dialog, id).text(), text);
     EXPECT_FALSE(Control<QCheckBox>(*dialog, id).isChecked()) << text;
   }
+  EXPECT_EQ(Control<QCheckBox>(*dialog, COptionsDlg::kIdNameHostsFromTraffic).text(),
+            "Name hosts from observed traffic");
   EXPECT_EQ(Control<QPushButton>(*dialog, COptionsDlg::kIdSetupFilters).text(), "Setup filters...");
   EXPECT_TRUE(Control<QPushButton>(*dialog, kIdCancel).isDefault());
   EXPECT_FALSE(Control<QCheckBox>(*dialog, COptionsDlg::kIdLaunchOnStartup).isEnabled());
@@ -99,6 +103,25 @@ TEST_F(OptionsDlgTest, ShowsTheControlsAndTheDefaultsAndOkWritesThem) {
   EXPECT_FALSE(dialog->Result().chosenInterface);
   EXPECT_EQ(dialog->Result().settings.strProxyHost, "?");
   EXPECT_EQ(dialog->Result().proxyAddressText, "");
+}
+
+TEST_F(OptionsDlgTest, NameHostsFromTrafficIsKeptInTheProfileNotInSetDat) {
+  const auto box = [](COptionsDlg& dialog) -> QCheckBox& {
+    return Control<QCheckBox>(dialog, COptionsDlg::kIdNameHostsFromTraffic);
+  };
+  auto dialog = Open();
+  EXPECT_TRUE(box(*dialog).isChecked());  // on by default
+  box(*dialog).click();
+  Ok(*dialog);
+  EXPECT_FALSE(dialog->Result().nameHostsFromTraffic);
+  EXPECT_EQ(profile.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1), 0);
+  EXPECT_EQ(ReadBytes(SetDat()), ReadBytes(GoldenFile(__FILE__, "set_defaults.dat")));
+
+  auto again = Open();
+  EXPECT_FALSE(box(*again).isChecked());
+  box(*again).click();
+  Control<QPushButton>(*again, kIdCancel).click();
+  EXPECT_EQ(profile.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1), 0);
 }
 
 // The list is sorted; the line of the interface being monitored is
