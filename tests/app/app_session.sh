@@ -24,7 +24,8 @@ app_session() {
     printf '[Settings]\nnHeaderItem0=125\nnHeaderItem1=90\nnHeaderItem4=75\nnHeaderItem5=150\nnHeaderItem6=126\nnHeaderItem7=126\nnHeaderItem8=110\n' \
       >"$work/config/Dorvane/Pelkwind.conf"
   fi
-  in_a "${APP_LAUNCH[@]}" env "${APP_ENV[@]}" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" \
+  # On the virtual display even when the tests run on the offscreen platform.
+  in_a "${APP_LAUNCH[@]}" env -u QT_QPA_PLATFORM "${APP_ENV[@]}" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
     QUORVEL_TEST_DUMP_ROWS="$work/rows.txt" QUORVEL_TEST_SCREENSHOT="$work/window.png" \
     QUORVEL_TEST_DUMP_AFTER="$seconds" QUORVEL_TEST_INTERFACE_ADDRESS="$QV_ADDR_A" \
