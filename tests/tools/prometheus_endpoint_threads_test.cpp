@@ -35,6 +35,7 @@ TEST(PrometheusEndpointThreadsTest, AnswersWholeTextsWhileTheyChange) {
   PrometheusEndpoint endpoint;
   ASSERT_TRUE(endpoint.Start("0").ok) << "any free port on 127.0.0.1";
   const std::string texts[] = {std::string(5000, 'a') + "\n", std::string(70000, 'b') + "\n"};
+  endpoint.SetText(texts[0]);  // no empty answer before the writer's first text
   std::atomic<bool> done{false};
   std::thread writer([&] {
     for (int i = 0; !done; ++i) endpoint.SetText(texts[i % 2]);
