@@ -451,5 +451,34 @@ TEST_F(WorkerTest, RowsShowTheFlowsTrafficNameThenTheDnsNameThenTheReverseName) 
   EXPECT_EQ(state_.stats.downloadRemotes.at(sni.remoteAddress).displayName, "sni.example");
 }
 
+// A flow whose address alone a rule hides waits for a name; a name its
+// traffic gave it meanwhile is the one shown and judged, not the lookup's.
+TEST_F(WorkerTest, AWaitingFlowIsJudgedByTheNameItsTrafficGaveIt) {
+  {
+    std::lock_guard lock(state_.listMutex);
+    state_.filters.rules = {FilterRule{"wanted.", "<ANY>"}};
+    state_.filters.mode = FilterMode::kWhiteList;
+  }
+  const FlowKey tls = Key(5000, MakeIpv4(10, 0, 0, 9), 1);
+  const FlowKey plain = Key(5000, MakeIpv4(10, 0, 0, 9), 2);
+  for (const auto& key : {tls, plain}) {
+    SetFlow(key, 1, 1);
+    Queue(key, kStart - 3);
+  }
+  worker_.RunCycle();
+  EXPECT_TRUE(Rows().empty());
+  {
+    std::lock_guard lock(state_.statMutex);
+    state_.stats.flows[tls].observedName = std::make_shared<const std::string>("api.wanted.example");
+    state_.stats.flows[tls].namedByConnection = true;
+  }
+  resolver_.ApplyResolvedName(tls.remoteAddress, "rev.example");
+  const std::vector<FlowRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);  // the other flow stays hidden by the looked-up name
+  EXPECT_EQ(rows[0].columns[kColumnRemote], "10.0.0.9: 1");
+  EXPECT_EQ(rows[0].columns[kColumnHost], "api.wanted.example");
+  EXPECT_TRUE(rows[0].namedByTraffic);
+}
+
 }  // namespace
 }  // namespace quorvel
