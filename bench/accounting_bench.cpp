@@ -121,7 +121,7 @@ void BM_DnsHeavyReplay(benchmark::State& state) {
   Accountant accountant(engine, sources, clock);
   CaptureLoop loop(accountant);
   std::vector<std::vector<std::uint8_t>> packets;
-  const auto flows = EstablishedFlows(450);
+  const auto flows = EstablishedFlows(450, false);
   for (std::size_t i = 0; i < 1000; ++i) {
     if (i % 10 == 9) {
       const auto n = static_cast<std::uint8_t>(i / 10);

@@ -19,7 +19,7 @@ class StubResolver final : public NameResolver {
   std::vector<Ipv4Address> ResolveIpv4(const std::string&) override { return {}; }
   std::vector<IpAddress> ResolveIpv6(const std::string&) override { return {}; }
   std::optional<std::string> ReverseLookup(const IpAddress& address) override {
-    return "host-" + Ipv4ToText(address) + ".example";
+    return "host-" + IpToText(address) + ".example";
   }
 };
 
