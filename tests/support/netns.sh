@@ -57,6 +57,15 @@ netns_setup() {
   fi
   ip -n "$QV_NS_A" link set "$QV_IF_A" up
   ip -n "$QV_NS_B" link set "$QV_IF_B" up
+  if [ "${QV_IPV6:-0}" = 1 ]; then
+    # Fixed neighbours: no neighbour solicitations, whose timing no test can
+    # foresee (a reachability probe seconds after the last packet).
+    local mac_a mac_b
+    mac_a=$(ip netns exec "$QV_NS_A" cat "/sys/class/net/$QV_IF_A/address")
+    mac_b=$(ip netns exec "$QV_NS_B" cat "/sys/class/net/$QV_IF_B/address")
+    ip -n "$QV_NS_A" -6 neigh replace "$QV_ADDR6_B" lladdr "$mac_b" dev "$QV_IF_A" nud permanent
+    ip -n "$QV_NS_B" -6 neigh replace "$QV_ADDR6_A" lladdr "$mac_a" dev "$QV_IF_B" nud permanent
+  fi
 }
 
 # in_a CMD...: run in namespace A (in_b likewise). For a background job use
