@@ -30,12 +30,6 @@ std::string_view SpyPacketBytes(const SpyPacket& packet) {
   return SpyDataBytes(SpyPacket{{}, 0, 0, packet.packetStart, packet.length, packet.receivedEnd});
 }
 
-std::string SpyLineText(std::string_view dataBytes) {
-  std::string line(dataBytes);
-  std::replace(line.begin(), line.end(), '\0', '.');
-  return line;
-}
-
 std::string JoinSpyLines(const std::vector<std::string>& lines) {
   std::size_t size = 0;
   for (const std::string& line : lines) size += line.size() + 1;

@@ -25,10 +25,6 @@ std::string_view SpyPacketBytes(const SpyPacket& packet);
 // The character a data byte shows as in a line (NUL as ".").
 inline char SpyLineChar(char byte) { return byte == '\0' ? '.' : byte; }
 
-// The line of a packet: one Latin-1 character per data byte, NUL shown as ".".
-// Tab, CR and LF stay as they are.
-std::string SpyLineText(std::string_view dataBytes);
-
 // "Copy All packets": every line followed by one LF, in list order.
 std::string JoinSpyLines(const std::vector<std::string>& lines);
 

@@ -4,16 +4,14 @@
 # the expected rows, the exit sequence runs, and a picture is taken.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../support/netns.sh"
+source "$here/../support/live_checks.sh"
 source "$here/app_session.sh"
 
 bin="${QUORVEL_BINARY_DIR:?}"
 app="$bin/quorvel"
 peer="$bin/tests/traffic_peer"
 [ -x "$app" ] || { echo "SKIP: the desktop program was not built"; exit 77; }
-for tool in xvfb-run ping xwininfo; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+need_tools xvfb-run ping xwininfo
 work="$(mktemp -d)"
 netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT
@@ -21,15 +19,6 @@ trap 'netns_cleanup; rm -rf "$work"' EXIT
 status=0
 app_session "$app" "$peer" "$work" 16 || status=$?
 
-failures=0
-check() {
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
-  fi
-}
 # The row of one local port: column 6 is "traffic_peer(PID): PORT".
 row_of() { awk -F'\t' -v p="$1" '$6 ~ ("^traffic_peer\\([0-9]+\\): " p "$") { print; exit }' "$work/rows.txt"; }
 field() { awk -F'\t' -v n="$2" '{ print $n }' <<<"$1"; }
@@ -53,8 +42,4 @@ check "ICMP has a row" "$(awk -F'\t' '$6 == "ICMP protocol"' "$work/rows.txt" | 
 check "the 400000-byte stream shows in KB" \
   "$(awk -F'\t' '$6 ~ /: 5001$/ { print $3 }' "$work/rows.txt" | grep -c ' KB$' || true)" "1"
 check "a picture of the window was taken" "$(head -c 4 "$work/window.png" 2>/dev/null | tail -c 3)" "PNG"
-if [ "$failures" -ne 0 ]; then
-  echo "--- rows"; cat "$work/rows.txt" 2>/dev/null || true
-  echo "--- program"; tail -20 "$work/app.err"
-  exit 1
-fi
+checks_done "$work/rows.txt" "$work/app.err"

@@ -7,16 +7,14 @@
 # the rows stay.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-source "$here/../support/netns.sh"
+source "$here/../support/live_checks.sh"
 source "$here/app_session.sh"
 
 bin="${QUORVEL_BINARY_DIR:?}"
 plugin="$bin/tests/plugins/generic/libqv_probe_plugin.so"
 [ -x "$bin/quorvel" ] && [ -f "$plugin" ] || { echo "SKIP: the desktop program was not built"; exit 77; }
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root to install the helper and switch users"; exit 77; }
-for tool in xvfb-run ping setpriv setcap groupadd findmnt; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+need_tools xvfb-run ping setpriv setcap groupadd findmnt
 # File capabilities count only where the file system is not mounted nosuid.
 base=""
 for candidate in /tmp /var/tmp; do
@@ -78,15 +76,6 @@ APP_AFTER_TRAFFIC=after_traffic
 status=0
 app_session "$work/bin/quorvel" "$bin/tests/traffic_peer" "$work/run" 20 || status=$?
 
-failures=0
-check() {
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1"
-  else
-    echo "FAIL: $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
-  fi
-}
 check "the program ended by its exit sequence" "$status" "0"
 check "quorvel holds no capability" "$(grep -c "^$work/bin/quorvel CapPrm: 0000000000000000 CapEff: 0000000000000000" "$work/caps.txt")" "1"
 # Capture and owner tables, and kernel events where this kernel loads them.
@@ -112,9 +101,4 @@ check "the capture helper was killed" "$([ -s "$work/killed" ] && echo yes || ec
 check "the status bar says the helper ended" \
   "$(grep -c 'Capture stopped on .*quorvel-capture ended unexpectedly (killed by signal 9)' "$work/run/app.err" || true)" "1"
 check "a restart was offered" "$(grep -c 'Restart capture offered' "$work/run/app.err" || true)" "1"
-if [ "$failures" -ne 0 ]; then
-  echo "--- rights"; cat "$work/caps.txt" 2>/dev/null || true
-  echo "--- rows"; cat "$work/run/rows.txt" 2>/dev/null || true
-  echo "--- program"; tail -20 "$work/run/app.err"
-  exit 1
-fi
+checks_done "$work/caps.txt" "$work/run/rows.txt" "$work/run/app.err"

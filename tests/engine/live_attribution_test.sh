@@ -6,13 +6,10 @@
 # pid, a port reused by another program included; with the socket tables
 # alone the long-lived program's connections are, and no connection is split.
 set -euo pipefail
-source "$(dirname "$0")/../support/netns.sh"
-
+source "$(dirname "$0")/../support/live_checks.sh"
 bin="${QUORVEL_BINARY_DIR:?}"
 flows="$bin/quorvel-flows"
-for tool in python3 curl; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+need_tools python3 curl
 work="$(mktemp -d)"
 netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT

@@ -4,14 +4,11 @@
 # resolves it and connects, and a TLS client asks for a server name. The
 # monitor on the client side must print those names, not reverse names.
 set -euo pipefail
-source "$(dirname "$0")/../support/netns.sh"
-
+source "$(dirname "$0")/../support/live_checks.sh"
 bin="${QUORVEL_BINARY_DIR:?}"
 flows="$bin/quorvel-flows"
 peer="$bin/tests/traffic_peer"
-for tool in dnsmasq openssl getent; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+need_tools dnsmasq openssl getent
 work="$(mktemp -d)"
 netns_setup
 web=198.18.0.3
@@ -45,24 +42,10 @@ in_a openssl s_client -connect "$web:4433" -servername tls.named.test </dev/null
 wait "$server_pid" || true
 wait "$flows_pid"
 
-awk '/^#/ { n = 0; delete rows } !/^#/ { rows[n++] = $0 } END { for (i = 0; i < n; i++) print rows[i] }' \
-  "$work/flows.txt" >"$work/last.txt"
+last_table "$work/flows.txt" >"$work/last.txt"
 name_of() { awk -F'\t' -v a="$1" -v p="$2" '$3 == a && $4 == p { print $7; exit }' "$work/last.txt"; }
 
-failures=0
-check() {
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1 ($2)"
-  else
-    echo "FAIL: $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
-  fi
-}
 check "the name resolved to the web address" "$resolved" "$web"
 check "connection named by the DNS answer" "$(name_of "$web" 5001)" "alias.named.test"
 check "TLS connection named by its server name" "$(name_of "$web" 4433)" "tls.named.test"
-if [ "$failures" -ne 0 ]; then
-  echo "--- quorvel-flows output"; cat "$work/last.txt" "$work/flows.err"
-  echo "--- dnsmasq"; cat "$work/dnsmasq.log" 2>/dev/null || true
-  exit 1
-fi
+checks_done "$work/last.txt" "$work/flows.err" "$work/dnsmasq.log"

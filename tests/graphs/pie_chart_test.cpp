@@ -40,6 +40,8 @@ struct Drawn {
   std::vector<Label> labels;
 };
 
+// Every shape is filled and outlined in one colour, leader lines are thin
+// and black, and the surface's pen, brush and font end as they began.
 std::unique_ptr<Drawn> DrawPie(const std::vector<int>& values) {
   CChart chart(CChart::kPie3d);
   chart.SetDepthRatio(0.1);
@@ -53,6 +55,18 @@ std::unique_ptr<Drawn> DrawPie(const std::vector<int>& values) {
   chart.AddSeries(std::move(series));
   auto drawn = std::make_unique<Drawn>();
   chart.DrawChart(drawn->canvas);
+  for (const Primitive& p : drawn->canvas.Primitives()) {
+    if (p.kind == PrimitiveKind::kPie || p.kind == PrimitiveKind::kPolygon) {
+      EXPECT_EQ(p.pen, (Pen{p.brush.color, 1, PenStyle::kSolid}));
+    }
+    if (p.kind == PrimitiveKind::kLine) {
+      EXPECT_EQ(p.pen, (Pen{kBlack, 1, PenStyle::kSolid}));
+    }
+  }
+  const RecordingCanvas fresh(kSurface, kMetrics);
+  EXPECT_EQ(drawn->canvas.CurrentPen(), fresh.CurrentPen());
+  EXPECT_EQ(drawn->canvas.CurrentBrush(), fresh.CurrentBrush());
+  EXPECT_EQ(drawn->canvas.CurrentFont(), fresh.CurrentFont());
   drawn->wedges = testing::Wedges(drawn->canvas);
   drawn->polygons = testing::Polygons(drawn->canvas);
   drawn->labels = testing::SliceLabels(drawn->canvas);
@@ -193,38 +207,13 @@ TEST(PieChartTest, ValuesOfZeroOrLessAreNoSlicesAndDoNotShrinkThePie) {
   EXPECT_EQ(drawn->wedges.back(), (Wedge{kTopBox, {93, 145}, {93, 144}, kColors[1]}));
 }
 
-TEST(PieChartTest, ShapesAreFilledAndOutlinedInOneColourAndTheSurfaceEndsAsItBegan) {
-  const auto drawn = DrawPie({20, 30, 50});
-  for (const Primitive& p : drawn->canvas.Primitives()) {
-    if (p.kind == PrimitiveKind::kPie || p.kind == PrimitiveKind::kPolygon) {
-      EXPECT_EQ(p.pen.color, p.brush.color);
-      EXPECT_EQ(p.pen.width, 1);
-    }
-    if (p.kind == PrimitiveKind::kLine) {
-      EXPECT_EQ(p.pen, (Pen{kBlack, 1, PenStyle::kSolid}));
-    }
-  }
-  const RecordingCanvas fresh(kSurface, kMetrics);
-  EXPECT_EQ(drawn->canvas.CurrentPen(), fresh.CurrentPen());
-  EXPECT_EQ(drawn->canvas.CurrentBrush(), fresh.CurrentBrush());
-  EXPECT_EQ(drawn->canvas.CurrentFont(), fresh.CurrentFont());
-}
-
-CChartSliceLabel LabelAt(int quadrant, Point text, Point outer) {
-  CChartSliceLabel label;
-  label.quadrant = quadrant;
-  label.textPosition = text;
-  label.outer = outer;
-  return label;
-}
-
 TEST(PieGeometry, LabelsInTheUpperHalfMoveUpOffEachEarlierBoxInTurn) {
   // W = 24, H = 22. The last one falls into the first box (50..74, 100..122),
   // moves to 100 - 22 = 78, which is inside the second (70..92), and so on
   // to 48; its outer point follows the box it moved off.
-  std::vector<CChartSliceLabel> labels = {LabelAt(3, {50, 100}, {74, 122}),
-                                          LabelAt(3, {55, 70}, {79, 92}),
-                                          LabelAt(2, {60, 110}, {55, 132})};
+  // {inner, outer, text position, quadrant, text}
+  std::vector<CChartSliceLabel> labels = {
+      {{}, {74, 122}, {50, 100}, 3, ""}, {{}, {79, 92}, {55, 70}, 3, ""}, {{}, {55, 132}, {60, 110}, 2, ""}};
   SeparateSliceLabels(labels, 24, 22);
   EXPECT_EQ(labels[0].textPosition, (Point{50, 100}));
   EXPECT_EQ(labels[1].textPosition, (Point{55, 70}));

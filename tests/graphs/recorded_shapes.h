@@ -9,9 +9,7 @@
 
 namespace quorvel {
 
-inline std::ostream& operator<<(std::ostream& out, const Point& p) {
-  return out << "(" << p.x << ", " << p.y << ")";
-}
+inline std::ostream& operator<<(std::ostream& out, const Point& p) { return out << "(" << p.x << ", " << p.y << ")"; }
 inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
   return out << "[" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << "]";
 }
@@ -21,43 +19,35 @@ inline std::ostream& operator<<(std::ostream& out, const Color& c) {
 
 namespace testing {
 
-// A filled shape as the tests compare it: where, and in which colours.
+// What the pie tests compare of a drawing: wedges (slices and depth bands),
+// polygons (band sides) and leader lines with the text drawn right after them.
 struct Wedge {
   Rect box;
-  Point start;
-  Point end;
+  Point start, end;
   Color fill;
   friend bool operator==(const Wedge&, const Wedge&) = default;
 };
-inline std::ostream& operator<<(std::ostream& out, const Wedge& w) {
-  return out << "wedge " << w.box << " " << w.start << "->" << w.end << " " << w.fill;
-}
-
 struct Shape {
   std::vector<Point> points;
   Color fill;
   friend bool operator==(const Shape&, const Shape&) = default;
 };
-inline std::ostream& operator<<(std::ostream& out, const Shape& s) {
-  out << "polygon";
-  for (const Point& p : s.points) {
-    out << " " << p;
-  }
-  return out << " " << s.fill;
-}
-
 struct Label {
-  Point from;
-  Point to;
-  Point textAt;
+  Point from, to, textAt;
   std::string text;
   friend bool operator==(const Label&, const Label&) = default;
 };
+inline std::ostream& operator<<(std::ostream& out, const Wedge& w) {
+  return out << "wedge " << w.box << " " << w.start << "->" << w.end << " " << w.fill;
+}
+inline std::ostream& operator<<(std::ostream& out, const Shape& s) {
+  for (const Point& p : s.points) out << p << " ";
+  return out << s.fill;
+}
 inline std::ostream& operator<<(std::ostream& out, const Label& l) {
-  return out << "line " << l.from << "->" << l.to << " \"" << l.text << "\" at " << l.textAt;
+  return out << l.from << "->" << l.to << " \"" << l.text << "\" at " << l.textAt;
 }
 
-// Wedges drawn with a pen of their fill colour (slices and depth bands).
 inline std::vector<Wedge> Wedges(const RecordingCanvas& canvas) {
   std::vector<Wedge> found;
   for (const Primitive& p : canvas.OfKind(PrimitiveKind::kPie)) {
@@ -65,16 +55,11 @@ inline std::vector<Wedge> Wedges(const RecordingCanvas& canvas) {
   }
   return found;
 }
-
 inline std::vector<Shape> Polygons(const RecordingCanvas& canvas) {
   std::vector<Shape> found;
-  for (const Primitive& p : canvas.OfKind(PrimitiveKind::kPolygon)) {
-    found.push_back({p.points, p.brush.color});
-  }
+  for (const Primitive& p : canvas.OfKind(PrimitiveKind::kPolygon)) found.push_back({p.points, p.brush.color});
   return found;
 }
-
-// Each leader line with the text drawn right after it.
 inline std::vector<Label> SliceLabels(const RecordingCanvas& canvas) {
   std::vector<Label> found;
   const auto& all = canvas.Primitives();

@@ -14,12 +14,6 @@ SpyPacket PacketOver(const std::string& buffer, std::size_t offset, std::uint16_
   return SpyPacket{"", 0, 0, base + offset, length, base + received};
 }
 
-TEST(SpyTextTest, KeyTextIsTheFlowListsRemoteColumn) {
-  EXPECT_EQ(SpyKeyText(MakeIpv4(10, 0, 0, 5), 443), "10.0.0.5: 443");
-  EXPECT_EQ(SpyKeyText(MakeIpv4(203, 0, 113, 9), 0), "203.0.113.9: 0");
-  EXPECT_EQ(SpyKeyText(MakeIpv4(255, 255, 255, 255), 65535), "255.255.255.255: 65535");
-}
-
 TEST(SpyTextTest, DataBytesNeverPassTheReceivedEnd) {
   const std::string buffer = "HEADERGET / HTTP/1.1\r\n\0tail"s;
   struct Case {
@@ -37,18 +31,11 @@ TEST(SpyTextTest, DataBytesNeverPassTheReceivedEnd) {
       {"zero length", 6, 0, buffer.size(), ""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(std::string(SpyDataBytes(PacketOver(buffer, c.offset, c.length, c.received))), c.expected)
-        << c.name;
+    EXPECT_EQ(std::string(SpyDataBytes(PacketOver(buffer, c.offset, c.length, c.received))), c.expected) << c.name;
   }
   EXPECT_TRUE(SpyDataBytes(SpyPacket{"", 0, 0, nullptr, 10, nullptr}).empty());
   const auto* data = reinterpret_cast<const std::uint8_t*>(buffer.data());
   EXPECT_TRUE(SpyDataBytes(SpyPacket{"", 0, 0, data, 10, nullptr}).empty()) << "no known end, nothing read";
-}
-
-TEST(SpyTextTest, LineShowsEveryByteAndNulAsDot) {
-  EXPECT_EQ(SpyLineText("GET / HTTP/1.1\r\n\0"s), "GET / HTTP/1.1\r\n.");
-  EXPECT_EQ(SpyLineText("\0\0a\tb\xE9\xFF"s), "..a\tb\xE9\xFF");  // one character per byte
-  EXPECT_EQ(SpyLineText(""), "");
 }
 
 TEST(SpyTextTest, FilterFoldsOnlyAToZOnBothSides) {
@@ -76,15 +63,8 @@ TEST(SpyTextTest, FilterFoldsOnlyAToZOnBothSides) {
       {"brackets only equal themselves", true, "[", "{", false},
   };
   std::string scratch;
-  for (const Case& c : cases) {
-    EXPECT_EQ(SpyTextFilter(c.enabled, c.text).Passes(c.data, scratch), c.passes) << c.name;
-  }
+  for (const Case& c : cases) EXPECT_EQ(SpyTextFilter(c.enabled, c.text).Passes(c.data, scratch), c.passes) << c.name;
   EXPECT_TRUE(SpyTextFilter().Passes("anything", scratch));
-}
-
-TEST(SpyTextTest, JoinedLinesEndInOneLineFeedEach) {
-  EXPECT_EQ(JoinSpyLines({}), "");
-  EXPECT_EQ(JoinSpyLines({"a", "", "b\r\n"}), "a\n\nb\r\n\n");
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 # quorvel-flows' CSV file and Prometheus endpoint, read by Python's csv
 # module and promtool.
 set -euo pipefail
-for tool in promtool python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "$(dirname "$0")/../support/live_checks.sh"
+need_tools promtool python3
 exec python3 "$(dirname "$0")/flow_exports_check.py"

@@ -2,8 +2,6 @@
 
 #include <QFontMetrics>
 #include <QImage>
-#include <QPainter>
-#include <array>
 #include <mutex>
 
 #include "engine/engine_state.h"
@@ -19,56 +17,51 @@ QUORVEL_GUI_TEST_LEAK_SUPPRESSIONS()
 namespace quorvel {
 namespace {
 
-QRgb Rgb(Color color) { return qRgb(color.red, color.green, color.blue); }
-
-QRgb Pixel(const QImageCanvas& canvas, int x, int y) { return canvas.Image().pixel(x, y) & 0xFFFFFFu; }
+QRgb Rgb(Color color) { return qRgb(color.red, color.green, color.blue) & 0xFFFFFFu; }
+QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
+constexpr Color kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255};
 
 class GraphViewsTest : public ::testing::Test, protected testing::UsesGuiApp {};
 
+// Lines leave out their end point, rectangles their right and bottom edge,
+// and pies run counter-clockwise from start to end.
 TEST_F(GraphViewsTest, CanvasFollowsGdiConventions) {
-  QImageCanvas canvas(Size{40, 30});
-  EXPECT_EQ(Pixel(canvas, 0, 0), qRgb(0, 0, 0) & 0xFFFFFFu);  // a new image is black
-
-  canvas.SelectPen(Pen{Color{255, 0, 0}});
-  canvas.DrawLine(Point{2, 5}, Point{10, 5});
-  EXPECT_EQ(Pixel(canvas, 2, 5), Rgb({255, 0, 0}) & 0xFFFFFFu);
-  EXPECT_EQ(Pixel(canvas, 9, 5), Rgb({255, 0, 0}) & 0xFFFFFFu);
-  EXPECT_EQ(Pixel(canvas, 10, 5), 0u);  // the end point is left out
-  canvas.DrawLine(Point{20, 20}, Point{20, 10});  // upward, like the download bars
-  EXPECT_EQ(Pixel(canvas, 20, 11), Rgb({255, 0, 0}) & 0xFFFFFFu);
-  EXPECT_EQ(Pixel(canvas, 20, 10), 0u);
-
-  canvas.SelectPen(Pen{Color{0, 0, 255}});
-  canvas.SelectBrush(Brush{Color{0, 255, 0}});
-  canvas.DrawRectangle(Rect{25, 2, 35, 12});
-  EXPECT_EQ(Pixel(canvas, 25, 2), Rgb({0, 0, 255}) & 0xFFFFFFu);   // frame, inside the rectangle
-  EXPECT_EQ(Pixel(canvas, 34, 11), Rgb({0, 0, 255}) & 0xFFFFFFu);
-  EXPECT_EQ(Pixel(canvas, 30, 7), Rgb({0, 255, 0}) & 0xFFFFFFu);   // fill
-  EXPECT_EQ(Pixel(canvas, 35, 12), 0u);                            // right and bottom are exclusive
-}
-
-TEST_F(GraphViewsTest, PiesRunCounterClockwiseFromStartToEnd) {
   QImageCanvas canvas(Size{41, 41});
-  canvas.SelectPen(Pen{Color{200, 0, 0}});
-  canvas.SelectBrush(Brush{Color{200, 0, 0}});
-  // From the left end of the diameter down to the bottom: the lower-left quarter.
-  canvas.DrawPie(Rect{0, 0, 41, 41}, Point{0, 20}, Point{20, 40});
-  EXPECT_EQ(Pixel(canvas, 10, 30), Rgb({200, 0, 0}) & 0xFFFFFFu);
-  EXPECT_EQ(Pixel(canvas, 30, 30), 0u);
-  EXPECT_EQ(Pixel(canvas, 10, 10), 0u);
-  // Coinciding radii fill the whole circle.
+  canvas.SelectPen(Pen{kRed});
+  canvas.DrawLine(Point{2, 5}, Point{10, 5});
+  canvas.DrawLine(Point{20, 20}, Point{20, 10});  // upward, like the download bars
+  canvas.SelectPen(Pen{kBlue});
+  canvas.SelectBrush(Brush{kGreen});
+  canvas.DrawRectangle(Rect{25, 2, 35, 12});
+  struct Case {
+    int x, y;
+    Color color;
+  };
+  for (const Case& c : {Case{0, 0, kBlack}, Case{2, 5, kRed}, Case{9, 5, kRed}, Case{10, 5, kBlack},
+                        Case{20, 11, kRed}, Case{20, 10, kBlack}, Case{25, 2, kBlue}, Case{34, 11, kBlue},
+                        Case{30, 7, kGreen}, Case{35, 12, kBlack}}) {
+    EXPECT_EQ(Pixel(canvas.Image(), c.x, c.y), Rgb(c.color)) << c.x << ", " << c.y;
+  }
+
+  QImageCanvas pie(Size{41, 41});
+  pie.SelectPen(Pen{kRed});
+  pie.SelectBrush(Brush{kRed});
+  pie.DrawPie(Rect{0, 0, 41, 41}, Point{0, 20}, Point{20, 40});  // left end down to the bottom
+  EXPECT_EQ(Pixel(pie.Image(), 10, 30), Rgb(kRed));
+  EXPECT_EQ(Pixel(pie.Image(), 30, 30), 0u);
+  EXPECT_EQ(Pixel(pie.Image(), 10, 10), 0u);
   QImageCanvas whole(Size{41, 41});
-  whole.SelectBrush(Brush{Color{0, 0, 200}});
-  whole.DrawPie(Rect{0, 0, 41, 41}, Point{0, 19}, Point{0, 19});
-  EXPECT_EQ(Pixel(whole, 30, 10), Rgb({0, 0, 200}) & 0xFFFFFFu);
-  EXPECT_EQ(Pixel(whole, 10, 30), Rgb({0, 0, 200}) & 0xFFFFFFu);
+  whole.SelectBrush(Brush{kBlue});
+  whole.DrawPie(Rect{0, 0, 41, 41}, Point{0, 19}, Point{0, 19});  // coinciding radii: the whole circle
+  EXPECT_EQ(Pixel(whole.Image(), 30, 10), Rgb(kBlue));
+  EXPECT_EQ(Pixel(whole.Image(), 10, 30), Rgb(kBlue));
 }
 
 TEST_F(GraphViewsTest, FontsAreChosenByCellHeightAndTextIsAligned) {
   for (const int height : {12, 15, 16, 24}) {
-    const QFont font = FontForCellHeight(Font{"Arial", height, 400});
-    EXPECT_LE(QFontMetrics(font).height(), height);
-    EXPECT_GE(QFontMetrics(font).height(), height - 3);
+    const int drawn = QFontMetrics(FontForCellHeight(Font{"Arial", height, 400})).height();
+    EXPECT_LE(drawn, height);
+    EXPECT_GE(drawn, height - 3);
   }
   QImageCanvas canvas(Size{200, 30});
   canvas.SetTextColor(Color{255, 255, 255});
@@ -76,14 +69,10 @@ TEST_F(GraphViewsTest, FontsAreChosenByCellHeightAndTextIsAligned) {
   canvas.SelectFont(Font{"Arial", 15, 900});
   canvas.SetTextAlign(kAlignHCenter);
   canvas.DrawText(Point{100, 5}, "DL: 0 B  UL: 0 B");
-  int left = 200;
-  int right = -1;
+  int left = 200, right = -1;
   for (int x = 0; x < 200; ++x) {
     for (int y = 0; y < 30; ++y) {
-      if (qRed(canvas.Image().pixel(x, y)) > 128) {
-        left = std::min(left, x);
-        right = std::max(right, x);
-      }
+      if (qRed(canvas.Image().pixel(x, y)) > 128) left = std::min(left, x), right = std::max(right, x);
     }
   }
   ASSERT_LT(left, right);
@@ -97,15 +86,14 @@ TEST_F(GraphViewsTest, HistoryStripDrawsBarsAndKeepsItsPictureWhileFrozen) {
   history.AppendHistorySample(2048, 0);
   CStaticBar bar;
   bar.SetSource(&statMutex, &history, &freeze);
-  const auto pixel = [](const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; };
   const QImage drawn = bar.grab().toImage();
   const int mid = CStaticBar::kHeight / 2;
   const int newest = history.HistoryLength() + 1;
-  EXPECT_EQ(pixel(drawn, 2, mid), Rgb(kHistoryMiddleLineColor) & 0xFFFFFFu);
-  EXPECT_EQ(pixel(drawn, newest, mid - 1), Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
-  EXPECT_EQ(pixel(drawn, newest, 1), Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
-  EXPECT_EQ(pixel(drawn, newest - 1, mid - 1), 0u);  // the older samples are 0
-  EXPECT_EQ(pixel(drawn, newest, mid + 1), 0u);      // no upload
+  EXPECT_EQ(Pixel(drawn, 2, mid), Rgb(kHistoryMiddleLineColor));
+  EXPECT_EQ(Pixel(drawn, newest, mid - 1), Rgb(kHistoryDownloadColor));
+  EXPECT_EQ(Pixel(drawn, newest, 1), Rgb(kHistoryDownloadColor));
+  EXPECT_EQ(Pixel(drawn, newest - 1, mid - 1), 0u);  // the older samples are 0
+  EXPECT_EQ(Pixel(drawn, newest, mid + 1), 0u);      // no upload
 
   // Frozen, the history goes on but a repaint shows the last picture, not a blank.
   freeze = true;
@@ -114,11 +102,10 @@ TEST_F(GraphViewsTest, HistoryStripDrawsBarsAndKeepsItsPictureWhileFrozen) {
   frozen.fill(Qt::white);
   bar.render(&frozen, QPoint(), QRegion(), QWidget::RenderFlags());
   EXPECT_EQ(frozen, drawn.convertToFormat(QImage::Format_RGB32));
-
   freeze = false;  // thawed: the current history again
   const QImage thawed = bar.grab().toImage();
-  EXPECT_EQ(pixel(thawed, newest, mid + 1), Rgb(kHistoryUploadColor) & 0xFFFFFFu);
-  EXPECT_EQ(pixel(thawed, newest - 1, mid - 1), Rgb(kHistoryDownloadColor) & 0xFFFFFFu);
+  EXPECT_EQ(Pixel(thawed, newest, mid + 1), Rgb(kHistoryUploadColor));
+  EXPECT_EQ(Pixel(thawed, newest - 1, mid - 1), Rgb(kHistoryDownloadColor));
   bar.SetSource(nullptr, nullptr, nullptr);
 }
 
@@ -130,7 +117,6 @@ TEST_F(GraphViewsTest, ShareBarBuildsBothPiesAndPaintsThem) {
     state.stats.downloadRemotes[MakeIpv4(10, 0, 0, 2)] = RemoteTotal{"10.0.0.2", 1000};
   }
   CTrafficShareBar bar(state);
-  EXPECT_EQ(bar.windowTitle(), QStringLiteral("Traffic Bar"));
   ASSERT_TRUE(bar.downloadView().Ready());
   {
     std::lock_guard lock(state.graphMutex);
@@ -143,12 +129,9 @@ TEST_F(GraphViewsTest, ShareBarBuildsBothPiesAndPaintsThem) {
   const QImage pie = bar.downloadView().grab().toImage();
   int coloured = 0;
   for (int y = 0; y < pie.height(); ++y) {
-    for (int x = 0; x < pie.width() / 2; ++x) {
-      if ((pie.pixel(x, y) & 0xFFFFFFu) == (Rgb(Color{0, 192, 0}) & 0xFFFFFFu)) ++coloured;
-    }
+    for (int x = 0; x < pie.width() / 2; ++x) coloured += Pixel(pie, x, y) == Rgb(Color{0, 192, 0});
   }
   EXPECT_GT(coloured, 500);  // the largest slice in rank 0's colour
-
   {
     std::lock_guard lock(state.statMutex);
     state.stats.downloadRemotes.clear();
