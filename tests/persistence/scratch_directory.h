@@ -17,10 +17,8 @@ namespace quorvel::testing {
 class ScratchDirectory {
  public:
   ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
+    std::string name = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
+    if (::mkdtemp(name.data()) != nullptr) path_ = name;
   }
   ~ScratchDirectory() {
     std::error_code error;
@@ -42,16 +40,13 @@ inline std::string ReadBytes(const std::filesystem::path& path) {
 }
 
 inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Names of the directory's entries, sorted.
 inline std::vector<std::string> EntryNames(const std::filesystem::path& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
