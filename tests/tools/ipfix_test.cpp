@@ -46,6 +46,24 @@ std::string TemplateRecord(int id, int source, int destination, int length) {
          });
 }
 
+// One IPv4 TCP flow from 198.18.0.1:40000 to 198.18.5.7:443.
+FlowRecord Sample(std::int64_t start, std::int64_t end, std::uint64_t downloadOctets, std::string name) {
+  FlowRecord record;
+  record.localAddress = MakeIpv4(198, 18, 0, 1);
+  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
+  record.localPort = 40000;
+  record.remotePort = 443;
+  record.protocol = 6;
+  record.startMilliseconds = start;
+  record.endMilliseconds = end;
+  record.uploadOctets = 212;
+  record.uploadPackets = 3;
+  record.downloadOctets = downloadOctets;
+  record.downloadPackets = 2;
+  record.applicationName = std::move(name);
+  return record;
+}
+
 TEST(IpfixTest, TemplateSetIsByteExact) {
   // 256: sourceIPv4Address 8, destinationIPv4Address 12; 257: sourceIPv6Address
   // 27, destinationIPv6Address 28.
@@ -58,19 +76,7 @@ TEST(IpfixTest, TemplateSetIsByteExact) {
 }
 
 TEST(IpfixTest, DataRecordsAreByteExactAndSequencesCountRecords) {
-  FlowRecord record;
-  record.localAddress = MakeIpv4(198, 18, 0, 1);
-  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
-  record.localPort = 40000;
-  record.remotePort = 443;
-  record.protocol = 6;
-  record.startMilliseconds = 0x0102030405;
-  record.endMilliseconds = 0x0102030406;
-  record.uploadOctets = 212;
-  record.uploadPackets = 3;
-  record.downloadOctets = 0x1'0000'0000;
-  record.downloadPackets = 2;
-  record.applicationName = "curl(7): 40000";
+  FlowRecord record = Sample(0x0102030405, 0x0102030406, 0x1'0000'0000, "curl(7): 40000");
   MessageBuilder builder(1);
   const auto one = builder.DataMessages({record}, 100);
   ASSERT_EQ(one.size(), 1u);
@@ -166,19 +172,7 @@ TEST(IpfixTest, RecordsEndAtIdleActiveAndFinal) {
 // every element of the template and the record's values.
 TEST(IpfixTest, WiresharkDecodesTheTemplateAndTheRecords) {
   if (std::system("command -v tshark >/dev/null") != 0) GTEST_SKIP() << "tshark is not installed";
-  FlowRecord record;
-  record.localAddress = MakeIpv4(198, 18, 0, 1);
-  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
-  record.localPort = 40000;
-  record.remotePort = 443;
-  record.protocol = 6;
-  record.startMilliseconds = 1'700'000'000'250;
-  record.endMilliseconds = 1'700'000'010'999;
-  record.uploadOctets = 212;
-  record.uploadPackets = 3;
-  record.downloadOctets = 2200;
-  record.downloadPackets = 2;
-  record.applicationName = "Web Content(7): 40000";
+  const FlowRecord record = Sample(1'700'000'000'250, 1'700'000'010'999, 2200, "Web Content(7): 40000");
   MessageBuilder builder(1);
   const std::string file = ::testing::TempDir() + "ipfix-" + std::to_string(::getpid()) + ".pcap";
   {
