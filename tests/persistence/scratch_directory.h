@@ -46,7 +46,9 @@ inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes
 // Names of the directory's entries, sorted.
 inline std::vector<std::string> EntryNames(const std::filesystem::path& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
   std::sort(names.begin(), names.end());
   return names;
 }

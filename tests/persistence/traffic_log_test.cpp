@@ -143,7 +143,9 @@ TEST(LogSortTest, SortsLargestFirstAndKeepsTiesInOrder) {
   const std::pair<const char*, const char*> cells[] = {
       {"b.example", "900 B"}, {"a.example", "1.50 KB"}, {"c.example", "2.00 MB"}, {"b.example", "1536 B"}, {"z", "x"}};
   std::vector<LogRow> rows;
-  for (const auto& [host, dl] : cells) rows.push_back({"r", host, dl, "", "", "", "", "", std::to_string(rows.size() + 1)});
+  for (const auto& [host, dl] : cells) {
+    rows.push_back({"r", host, dl, "", "", "", "", "", std::to_string(rows.size() + 1)});
+  }
   const auto order = [&rows] {
     std::string tags;
     for (const LogRow& row : rows) tags += row[8];

@@ -140,7 +140,9 @@ TEST(QuorvelCapture, KernelEventsHelperNamesTheOwnerOfASocketBoundAfterItStarted
   SocketOwner owner;
   bool found = false;
   // A lookup the loaded machine left unanswered within its bound falls back; the next one is answered.
-  for (int attempt = 0; attempt < 20 && !found; ++attempt) found = source.FindOwner(false, port, htonl(INADDR_LOOPBACK), owner);
+  for (int attempt = 0; attempt < 20 && !found; ++attempt) {
+    found = source.FindOwner(false, port, htonl(INADDR_LOOPBACK), owner);
+  }
   ASSERT_TRUE(found) << source.KernelEventsProblem();
   EXPECT_EQ(owner.pid, getpid());
   EXPECT_EQ(owner.port, port);

@@ -75,7 +75,8 @@ TEST_F(LiveCapture, LoopbackDatagramsArriveWithTheirExactLengths) {
   std::map<std::size_t, int> expected;
   for (int i = 1; i <= 20; ++i) {  // to the second socket, whose address is left in `address`
     const std::string payload(static_cast<std::size_t>(i) * 61, static_cast<char>('a' + i));
-    ASSERT_EQ(sendto(sockets[0], payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address),
+    const auto* to = reinterpret_cast<sockaddr*>(&address);
+    ASSERT_EQ(sendto(sockets[0], payload.data(), payload.size(), 0, to, sizeof address),
               static_cast<ssize_t>(payload.size()));
     expected[20 + 8 + payload.size()] = 1;
   }

@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/export/ipfix_encoder.h"
@@ -132,39 +134,29 @@ std::pair<FlowKey, TrafficFlow> Flow(std::uint64_t upPackets, std::uint64_t down
 }
 
 TEST(IpfixTest, RecordsEndAtIdleActiveAndFinal) {
-  struct Step {
-    std::int64_t now;
-    std::pair<FlowKey, TrafficFlow> flow;
-    bool final;
-    // Expected record, if any: start, end, upload packets, download packets.
-    bool expectRecord;
-    std::int64_t start, end;
-    std::uint64_t up, down;
-  };
-  const Step steps[] = {
-      {1'000, Flow(1, 0, 500, 500), false, false, 0, 0, 0, 0},             // fresh, nothing due
-      {15'499, Flow(1, 0, 500, 500), false, false, 0, 0, 0, 0},            // idle 14.999 s
-      {15'500, Flow(1, 0, 500, 500), false, true, 500, 500, 1, 0},         // idle 15 s
-      {16'500, Flow(1, 0, 500, 500), false, false, 0, 0, 0, 0},            // no news
-      {30'000, Flow(3, 2, 500, 29'800), false, false, 0, 0, 0, 0},         // opens after the last snapshot
-      {76'499, Flow(9, 9, 500, 76'400), false, false, 0, 0, 0, 0},          // active 59.999 s
-      {76'500, Flow(10, 9, 500, 76'450), false, true, 16'500, 76'450, 9, 9},  // active 60 s since 16.5 s
-      {90'500, Flow(12, 10, 500, 90'400), true, true, 76'500, 90'400, 2, 1},  // at exit
-      {91'000, Flow(12, 10, 500, 90'400), true, false, 0, 0, 0, 0},           // nothing new at exit
+  // The record due, if any: start, end, upload packets, download packets.
+  using Due = std::optional<std::tuple<std::int64_t, std::int64_t, std::uint64_t, std::uint64_t>>;
+  const std::tuple<std::int64_t, std::pair<FlowKey, TrafficFlow>, bool, Due> steps[] = {
+      {1'000, Flow(1, 0, 500, 500), false, {}},                                  // fresh, nothing due
+      {15'499, Flow(1, 0, 500, 500), false, {}},                                 // idle 14.999 s
+      {15'500, Flow(1, 0, 500, 500), false, {{500, 500, 1, 0}}},                 // idle 15 s
+      {16'500, Flow(1, 0, 500, 500), false, {}},                                 // no news
+      {30'000, Flow(3, 2, 500, 29'800), false, {}},                              // opens after the last snapshot
+      {76'499, Flow(9, 9, 500, 76'400), false, {}},                              // active 59.999 s
+      {76'500, Flow(10, 9, 500, 76'450), false, {{16'500, 76'450, 9, 9}}},       // active 60 s since 16.5 s
+      {90'500, Flow(12, 10, 500, 90'400), true, {{76'500, 90'400, 2, 1}}},       // at exit
+      {91'000, Flow(12, 10, 500, 90'400), true, {}},                             // nothing new at exit
   };
   RecordTracker tracker(Timeouts{});
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.now);
-    const auto records = tracker.Due({step.flow}, step.now, step.final);
-    ASSERT_EQ(records.size(), step.expectRecord ? 1u : 0u);
-    if (!step.expectRecord) continue;
-    EXPECT_EQ(records[0].startMilliseconds, step.start);
-    EXPECT_EQ(records[0].endMilliseconds, step.end);
-    EXPECT_EQ(records[0].uploadPackets, step.up);
-    EXPECT_EQ(records[0].downloadPackets, step.down);
-    EXPECT_EQ(records[0].uploadOctets, step.up * 100);
-    EXPECT_EQ(records[0].downloadOctets, step.down * 1000);
-    EXPECT_EQ(records[0].applicationName, "app(1): 5");
+  for (const auto& [now, flow, final, due] : steps) {
+    SCOPED_TRACE(now);
+    const auto records = tracker.Due({flow}, now, final);
+    ASSERT_EQ(records.size(), due ? 1u : 0u);
+    if (!due) continue;
+    const FlowRecord& r = records[0];
+    EXPECT_EQ(Due({r.startMilliseconds, r.endMilliseconds, r.uploadPackets, r.downloadPackets}), due);
+    EXPECT_EQ(std::tuple(r.uploadOctets, r.downloadOctets, r.applicationName),
+              std::tuple(r.uploadPackets * 100, r.downloadPackets * 1000, "app(1): 5"));
   }
 }
 

@@ -39,7 +39,9 @@ TEST(PrometheusEndpointThreadsTest, AnswersWholeTextsWhileTheyChange) {
     std::string reply;
     if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
       char buffer[4096];
-      for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, static_cast<std::size_t>(got));
+      for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        reply.append(buffer, static_cast<std::size_t>(got));
+      }
     }
     ::close(fd);
     ASSERT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\n")) << reply.substr(0, 80);
