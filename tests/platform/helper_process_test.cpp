@@ -199,6 +199,12 @@ class Collector final : public PacketSink {
   std::vector<std::size_t> lengths, carriedBytes;
 };
 
+TEST(QuorvelCapture, AnAddressNoInterfaceHoldsIsNamed) {
+  const OpenedCapture opened = HelperPacketSourceFactory(HelperPath()).Open(MakeIpv4(198, 18, 255, 254));
+  EXPECT_FALSE(opened.source);
+  EXPECT_EQ(opened.error, "No network interface holds the address 198.18.255.254");
+}
+
 TEST(QuorvelCapture, CapturesWithoutRightsCutsHeadersOnRequestAndReportsItsDeath) {
   if (!MissingCaptureRights().empty()) GTEST_SKIP() << "this process may not capture, nor may a helper it starts";
   OpenedCapture opened = HelperPacketSourceFactory(HelperPath()).Open(htonl(INADDR_LOOPBACK));
