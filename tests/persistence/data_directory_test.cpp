@@ -13,22 +13,14 @@ namespace {
 using testing::ScratchDirectory;
 using testing::WriteBytes;
 
-// Sets an environment variable for one test and restores it afterwards.
+// Sets (or, given null, unsets) an environment variable for one scope.
 class ScopedEnv {
  public:
   ScopedEnv(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
+  ~ScopedEnv() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
 
  private:
   const char* name_;
@@ -39,22 +31,14 @@ TEST(DataDirectoryTest, TheProgramDirectoryServesOnlyAsAnInstallationHoldingASet
   EXPECT_TRUE(std::filesystem::exists(GetProgramDirectory() / "persistence_tests"));
   ScratchDirectory dir;
   const auto user = dir / "user";
-  for (const char* folder : {"portable", "bare", "build/release", "build/release/bin"}) {
-    std::filesystem::create_directories(dir / folder);
+  for (const char* folder : {"portable", "bare", "build/release/bin"}) std::filesystem::create_directories(dir / folder);
+  for (const char* file : {"portable/set.dat", "build/CMakeCache.txt", "build/release/set.dat",
+                           "build/release/bin/set.dat", "file"}) {
+    WriteBytes(dir / file, "");
   }
-  WriteBytes(dir / "portable" / "set.dat", "");
-  WriteBytes(dir / "build" / "CMakeCache.txt", "");
-  WriteBytes(dir / "build" / "release" / "set.dat", "");
-  WriteBytes(dir / "build" / "release" / "bin" / "set.dat", "");
-  WriteBytes(dir / "file", "x");
   const std::pair<std::filesystem::path, std::filesystem::path> cases[] = {
-      {dir / "portable", dir / "portable"},
-      {dir / "bare", user},
-      {dir / "build" / "release", user},
-      {dir / "build" / "release" / "bin", user},
-      {dir / "missing", user},
-      {dir / "file", user},
-      {{}, user},
+      {dir / "portable", dir / "portable"},   {dir / "bare", user}, {dir / "build" / "release", user},
+      {dir / "build" / "release" / "bin", user}, {dir / "missing", user}, {dir / "file", user}, {{}, user},
   };
   for (const auto& [program, chosen] : cases) EXPECT_EQ(DataDirectory::Choose(program, user).Path(), chosen) << program;
   EXPECT_EQ(SettingsFilePath(DataDirectory(dir.path())), dir / "set.dat");
@@ -62,16 +46,14 @@ TEST(DataDirectoryTest, TheProgramDirectoryServesOnlyAsAnInstallationHoldingASet
 
 TEST(DataDirectoryTest, FollowsTheXdgRules) {
   EXPECT_EQ(XdgBaseDirectory("/data", "/home/u", ".local/share"), "/data");
-  EXPECT_EQ(XdgBaseDirectory(nullptr, "/home/u", ".local/share"), "/home/u/.local/share");
-  EXPECT_EQ(XdgBaseDirectory("", "/home/u", ".local/share"), "/home/u/.local/share");
-  EXPECT_EQ(XdgBaseDirectory("relative", "/home/u", ".config"), "/home/u/.config");
+  for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative"}) {
+    EXPECT_EQ(XdgBaseDirectory(ignored, "/home/u", ".config"), "/home/u/.config");
+  }
   {
     ScopedEnv data("XDG_DATA_HOME", "/srv/data");
     EXPECT_EQ(UserDataDirectory(), "/srv/data/quorvel");
   }
-  ScopedEnv home("HOME", "/home/someone");
-  ScopedEnv data("XDG_DATA_HOME", nullptr);
-  ScopedEnv config("XDG_CONFIG_HOME", nullptr);
+  ScopedEnv home("HOME", "/home/someone"), data("XDG_DATA_HOME", nullptr), config("XDG_CONFIG_HOME", nullptr);
   EXPECT_EQ(UserDataDirectory(), "/home/someone/.local/share/quorvel");
   EXPECT_EQ(AutostartDirectory(), "/home/someone/.config/autostart");
 }

@@ -7,30 +7,25 @@
 
 #include "engine/accounting.h"
 #include "engine/worker.h"
+#include "persistence/scratch_directory.h"
 #include "persistence/traffic_log.h"
 #include "support/fake_platform.h"
 
 namespace quorvel {
 namespace {
 
-using testing::FakeClock;
-
-constexpr std::int64_t kStart = 1'700'006'520;  // 2023-11-15 00:02:00 UTC
 const Ipv4Address kInterface = MakeIpv4(192, 168, 1, 2);
+using Counts = std::array<std::uint64_t, 7>;
 
 class SaveAndClearTest : public ::testing::Test {
  protected:
   SaveAndClearTest() {
-    directory_ = std::filesystem::path(::testing::TempDir()) /
-                 ("save_and_clear_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    std::filesystem::remove_all(directory_);
     state_.settings.interfaceAddress = kInterface;
     owners_.SetOwners({SocketOwner{5000, false, 1, true, "app", "/usr/bin/app"},
                        SocketOwner{5001, false, 2, true, "hidden", "/usr/bin/hidden"}});
     EXPECT_TRUE(sources_.RunPass());
     state_.filters.rules = {FilterRule{"<ANY>", "hidden"}};
   }
-  ~SaveAndClearTest() override { std::filesystem::remove_all(directory_); }
 
   // One 100-byte packet from the local port to 10.0.0.<remote>:80.
   void Send(std::uint16_t localPort, std::uint8_t remote) {
@@ -47,9 +42,7 @@ class SaveAndClearTest : public ::testing::Test {
   void Drain() {
     for (int i = 0; i < 5; ++i) worker_.RunCycle();
   }
-  static std::uint64_t Bytes(const FlowRowTexts& row) {
-    return static_cast<std::uint64_t>(ByteTextValue(row[kColumnTotal]));
-  }
+  static std::uint64_t Bytes(const auto& row) { return static_cast<std::uint64_t>(ByteTextValue(row[kColumnTotal])); }
   std::uint64_t ListBytes() {
     std::lock_guard lock(state_.listMutex);
     std::uint64_t sum = 0;
@@ -58,38 +51,34 @@ class SaveAndClearTest : public ::testing::Test {
   }
   std::uint64_t LogBytes() {
     std::uint64_t sum = 0;
-    for (const auto& log : ListLogs(directory_)) {
-      for (const auto& row : ReadTrafficLog(directory_ / log.fileName)) sum += Bytes(row);
+    for (const auto& log : ListLogs(logs_.path())) {
+      for (const auto& row : ReadTrafficLog(logs_ / log.fileName)) sum += Bytes(row);
     }
     return sum;
   }
-  // What a cut empties, as counts: rows, flows, proxy flows, cumulative DL and UL, remote maps.
-  std::array<std::uint64_t, 7> Counts() {
+  // What a cut empties: rows, flows, proxy flows, cumulative DL and UL, remote maps.
+  Counts Held() {
     std::lock_guard list(state_.listMutex);
     std::lock_guard stat(state_.statMutex);
     const auto& stats = state_.stats;
-    return {state_.rows.Size(),          stats.flows.size(),          stats.proxyFlows.size(),
-            stats.cumulativeDownload,    stats.cumulativeUpload,      stats.downloadRemotes.size(),
-            stats.uploadRemotes.size()};
+    return {state_.rows.Size(),       stats.flows.size(),       stats.proxyFlows.size(),  stats.cumulativeDownload,
+            stats.cumulativeUpload, stats.downloadRemotes.size(), stats.uploadRemotes.size()};
   }
 
+  testing::ScratchDirectory logs_;
   EngineState state_;
-  FakeClock clock_{kStart};
+  testing::FakeClock clock_{1'700'006'520};  // 2023-11-15 00:02:00 UTC
   testing::FakeOwnerSource owners_;
   testing::FakeNameResolver names_;
   LocalSources sources_{owners_, clock_};
   HostResolverPool resolver_{state_, names_, clock_, 1};  // not started
   Accountant accountant_{state_, sources_, clock_};
   Worker worker_{state_, sources_, resolver_, names_, clock_, {}};
-  std::filesystem::path directory_;
 };
 
 TEST_F(SaveAndClearTest, TheLogAndTheNewListHoldExactlyWhatWasCounted) {
-  std::uint64_t shown = 0;
-  for (std::uint8_t remote : {1, 2}) {
-    Send(5000, remote);
-    shown += 100;
-  }
+  Send(5000, 1);
+  Send(5000, 2);
   Send(5001, 1);  // hidden: in neither
   Drain();
   // Counted after the rows were last refreshed, and a flow whose row is still to come.
@@ -97,34 +86,27 @@ TEST_F(SaveAndClearTest, TheLogAndTheNewListHoldExactlyWhatWasCounted) {
   Send(5000, 1);
   Send(5000, 3);
   Send(5001, 3);
-  shown += 200;
   {
     std::lock_guard stat(state_.statMutex);
     state_.stats.cumulativeDownload = 700;
     state_.stats.proxyFlows.push_back(ProxyFlow{5000, "proxied.example", "app(1): 5000", 0, 0});
   }
-  ASSERT_TRUE(SaveAndClear(state_, directory_, clock_).ok);
-  EXPECT_EQ(Counts(), (std::array<std::uint64_t, 7>{}));
-  EXPECT_EQ(LogBytes(), shown);
-  const auto saved = ReadTrafficLog(directory_ / ListLogs(directory_).at(0).fileName);
-  EXPECT_EQ(saved.size(), 3u);
+  ASSERT_TRUE(SaveAndClear(state_, logs_.path(), clock_).ok);
+  EXPECT_EQ(Held(), Counts{});
+  EXPECT_EQ(LogBytes(), 400u);
+  EXPECT_EQ(ReadTrafficLog(logs_ / ListLogs(logs_.path()).at(0).fileName).size(), 3u);
 
   // The waiting events find no flow; new packets start new rows.
   Send(5000, 1);
   Send(5000, 4);
-  shown += 200;
   Drain();
-  EXPECT_EQ(LogBytes() + ListBytes(), shown);
+  EXPECT_EQ(LogBytes() + ListBytes(), 600u);
 }
 
 TEST_F(SaveAndClearTest, WhatIsClearedWhenTheLogCannotBeWrittenOrACutRuns) {
-  const struct Case {
+  const struct {
     const char* name;
-    bool rows;
-    bool unwritable;
-    bool cutRunning;
-    bool ok;
-    bool cleared;
+    bool rows, unwritable, cutRunning, ok, cleared;
     std::size_t logs;
   } cases[] = {
       {"rows", true, false, false, true, true, 1},
@@ -132,13 +114,11 @@ TEST_F(SaveAndClearTest, WhatIsClearedWhenTheLogCannotBeWrittenOrACutRuns) {
       {"unwritable log", true, true, false, false, false, 0},
       {"a second click while one runs", true, false, true, true, false, 0},
   };
-  for (const Case& c : cases) {
+  const auto directory = logs_ / "logs";
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove_all(directory_);
-    if (c.unwritable) {
-      std::filesystem::create_directories(directory_.parent_path());
-      std::ofstream(directory_.string()) << "a file where the directory should be";
-    }
+    std::filesystem::remove_all(directory);
+    if (c.unwritable) std::ofstream(directory.string()) << "a file where the directory should be";
     if (c.rows) {
       Send(5000, 1);
       Drain();
@@ -148,18 +128,18 @@ TEST_F(SaveAndClearTest, WhatIsClearedWhenTheLogCannotBeWrittenOrACutRuns) {
       state_.stats.cumulativeUpload = 100;
       state_.stats.downloadRemotes[1] = RemoteTotal{"x", 1};
     }
-    const auto before = Counts();
+    const Counts before = Held();
     state_.cuttingLog = c.cutRunning;
-    const Status status = SaveAndClear(state_, directory_, clock_);
+    const Status status = SaveAndClear(state_, directory, clock_);
     state_.cuttingLog = false;
     EXPECT_EQ(status.ok, c.ok) << status.error;
     if (!c.ok) {
       EXPECT_EQ(status.error.rfind("Can't write to ", 0), 0u) << status.error;
     }
-    EXPECT_EQ(Counts(), (c.cleared ? std::array<std::uint64_t, 7>{} : before));
-    EXPECT_EQ(ListLogs(directory_).size(), c.logs);
-    std::filesystem::remove_all(directory_);
-    ASSERT_TRUE(SaveAndClear(state_, directory_, clock_).ok);
+    EXPECT_EQ(Held(), c.cleared ? Counts{} : before);
+    EXPECT_EQ(ListLogs(directory).size(), c.logs);
+    std::filesystem::remove_all(directory);
+    ASSERT_TRUE(SaveAndClear(state_, directory, clock_).ok);
   }
 }
 

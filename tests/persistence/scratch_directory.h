@@ -17,10 +17,8 @@ namespace quorvel::testing {
 class ScratchDirectory {
  public:
   ScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
+    std::string name = (std::filesystem::temp_directory_path() / "quorvel-test-XXXXXX").string();
+    if (::mkdtemp(name.data()) != nullptr) path_ = name;
   }
   ~ScratchDirectory() {
     std::error_code error;
@@ -42,8 +40,7 @@ inline std::string ReadBytes(const std::filesystem::path& path) {
 }
 
 inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Names of the directory's entries, sorted.

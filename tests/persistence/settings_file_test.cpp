@@ -15,44 +15,32 @@ using testing::ReadBytes;
 using testing::ScratchDirectory;
 using testing::WriteBytes;
 
-std::uint32_t Mask(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  return MakeIpv4(a, b, c, d);
+const std::uint32_t kMask24 = MakeIpv4(255, 255, 255, 0);
+
+auto Fields(const Settings& s) {
+  return std::tuple(s.bHideLanFlows, s.bFreezeGraph, s.bUseProxy, s.strProxyHost, s.strProxyPort, s.nInterfaceMask);
 }
 
-void ExpectSettings(const Settings& actual, const Settings& expected, const std::string& context) {
-  EXPECT_EQ(actual.bHideLanFlows, expected.bHideLanFlows) << context;
-  EXPECT_EQ(actual.bFreezeGraph, expected.bFreezeGraph) << context;
-  EXPECT_EQ(actual.bUseProxy, expected.bUseProxy) << context;
-  EXPECT_EQ(actual.strProxyHost, expected.strProxyHost) << context;
-  EXPECT_EQ(actual.strProxyPort, expected.strProxyPort) << context;
-  EXPECT_EQ(actual.nInterfaceMask, expected.nInterfaceMask) << context;
+Settings Loaded(const std::filesystem::path& file) {
+  Settings settings;
+  LoadSettings(settings, file);
+  return settings;
 }
 
-TEST(SettingsFileTest, WritesTheGoldenFile) {
-  ScratchDirectory dir;
-  Settings settings{0, 1, 1, "192.168.0.10", "3128", Mask(255, 255, 255, 0)};
-  ASSERT_TRUE(SaveSettings(settings, dir / "set.dat").ok);
-  EXPECT_EQ(ReadBytes(dir / "set.dat"), ReadBytes(GoldenFile(__FILE__, "set.dat")));
-
-  Settings loaded;
-  LoadSettings(loaded, GoldenFile(__FILE__, "set.dat"));
-  ExpectSettings(loaded, settings, "golden");
-}
-
-TEST(SettingsFileTest, WritesPlaceholdersIntoTheFileAndTheCallersCopy) {
+TEST(SettingsFileTest, WritesTheGoldenFileAndPlaceholdersIntoTheFileAndTheCallersCopy) {
   struct Case {
     Settings settings;
     std::string line;
-    std::string host;  // in the caller's copy afterwards
-    std::string port;
+    std::string host, port;  // in the caller's copy afterwards
   };
   const Case cases[] = {
+      {{0, 1, 1, "192.168.0.10", "3128", kMask24}, ReadBytes(GoldenFile(__FILE__, "set.dat")), "192.168.0.10", "3128"},
       {{}, "0 0 0 ? ? 4294967295\r\n", "?", "?"},
-      {{0, 0, 0, "", "", Mask(255, 255, 255, 0)}, "0 0 0 ? ? 16777215\r\n", "?", "?"},
+      {{0, 0, 0, "", "", kMask24}, "0 0 0 ? ? 16777215\r\n", "?", "?"},
       // Proxy off, host typed, port empty: the host is lost too.
       {{0, 0, 0, "proxy.lan", "", 0xFFFFFFFF}, "0 0 0 ? ? 4294967295\r\n", "?", "?"},
       {{1, 0, 1, "", "8080", 0}, "1 0 1 ? 8080 0\r\n", "?", "8080"},
-      {{0, 0, 1, "10.0.0.1", "8080", Mask(255, 0, 0, 0)}, "0 0 1 10.0.0.1 8080 255\r\n", "10.0.0.1", "8080"},
+      {{0, 0, 1, "10.0.0.1", "8080", MakeIpv4(255, 0, 0, 0)}, "0 0 1 10.0.0.1 8080 255\r\n", "10.0.0.1", "8080"},
   };
   for (const Case& c : cases) {
     ScratchDirectory dir;
@@ -62,37 +50,30 @@ TEST(SettingsFileTest, WritesPlaceholdersIntoTheFileAndTheCallersCopy) {
     EXPECT_EQ(settings.strProxyHost, c.host) << c.line;
     EXPECT_EQ(settings.strProxyPort, c.port) << c.line;
   }
+  EXPECT_EQ(Fields(Loaded(GoldenFile(__FILE__, "set.dat"))), Fields(cases[0].settings));
 }
 
-TEST(SettingsFileTest, RoundTripsThroughTheFile) {
+TEST(SettingsFileTest, RoundTripsThroughTheFileAsLatin1) {
   const Settings cases[] = {
       {1, 1, 1, "proxy.example", "3128", 0},
-      {0, 0, 1, "h\xC3\xB4te", "80", Mask(255, 255, 0, 0)},  // Latin-1 host
-      {0, 0, 0, "host", "?", 0xFFFFFFFF},                    // a "?" port stays
+      {0, 0, 1, "h\xC3\xB4te", "80", MakeIpv4(255, 255, 0, 0)},
+      {0, 0, 0, "host", "?", 0xFFFFFFFF},  // a "?" port stays
       {-5, 7, 2147483647, "x", "99999999", 1},
   };
   for (const Settings& original : cases) {
     ScratchDirectory dir;
     Settings saved = original;
     ASSERT_TRUE(SaveSettings(saved, dir / "set.dat").ok);
-    Settings loaded;
-    LoadSettings(loaded, dir / "set.dat");
-    ExpectSettings(loaded, original, original.strProxyHost);
+    EXPECT_EQ(Fields(Loaded(dir / "set.dat")), Fields(original));
   }
   ScratchDirectory dir;
   WriteBytes(dir / "set.dat", "0 0 1 h\xF4te 80 4294967295\r\n");
-  Settings loaded;
-  LoadSettings(loaded, dir / "set.dat");
-  EXPECT_EQ(loaded.strProxyHost, "h\xC3\xB4te") << "file bytes are Latin-1";
+  EXPECT_EQ(Loaded(dir / "set.dat").strProxyHost, "h\xC3\xB4te") << "file bytes are Latin-1";
 }
 
 TEST(SettingsFileTest, ReadsFieldsUpToTheFirstThatDoesNotMatch) {
   const Settings before{0, 0, 1, "keep.host", "1", 77};
-  struct Case {
-    std::string bytes;
-    Settings expected;
-  };
-  const Case cases[] = {
+  const std::pair<std::string, Settings> cases[] = {
       {"", before},
       {"\r\n", before},
       {"garbage", before},
@@ -119,65 +100,44 @@ TEST(SettingsFileTest, ReadsFieldsUpToTheFirstThatDoesNotMatch) {
       {"0 0 1 h " + std::string(520, '9') + "\r\n", {0, 0, 1, "h", std::string(49, '9'), 77}},
       {"0 0 1 " + std::string(530, 'h') + " 80 5", {0, 0, 1, std::string(255, 'h'), "1", 77}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [bytes, expected] : cases) {
     Settings settings = before;
-    ReadSettingsText(c.bytes, settings);
-    ExpectSettings(settings, c.expected, c.bytes);
+    ReadSettingsText(bytes, settings);
+    EXPECT_EQ(Fields(settings), Fields(expected)) << bytes;
   }
 }
 
 TEST(SettingsFileTest, BadFilesGiveDefaultsOrTheReadablePart) {
   ScratchDirectory dir;
-  Settings missing;
-  LoadSettings(missing, dir / "set.dat");
-  ExpectSettings(missing, Settings{}, "missing");
-
+  EXPECT_EQ(Fields(Loaded(dir / "set.dat")), Fields(Settings{})) << "missing";
   std::string binary;
   for (int i = 0; i < 4096; ++i) binary += static_cast<char>((i * 37 + 11) % 256);
   WriteBytes(dir / "set.dat", binary);
-  Settings garbage;
-  LoadSettings(garbage, dir / "set.dat");
-  EXPECT_EQ(garbage.nInterfaceMask, 0xFFFFFFFFu);
-
-  // An enormous file: only its first line is read.
+  EXPECT_EQ(Loaded(dir / "set.dat").nInterfaceMask, 0xFFFFFFFFu);
   WriteBytes(dir / "set.dat", "1 1 1 big 8 9\r\n" + std::string(20 << 20, 'x'));
-  Settings big;
-  LoadSettings(big, dir / "set.dat");
-  ExpectSettings(big, Settings{1, 1, 1, "big", "8", 9}, "enormous");
-
+  EXPECT_EQ(Fields(Loaded(dir / "set.dat")), Fields(Settings{1, 1, 1, "big", "8", 9})) << "only the first line";
   std::filesystem::remove(dir / "set.dat");
   std::filesystem::create_directory(dir / "set.dat");
-  Settings directory;
-  LoadSettings(directory, dir / "set.dat");
-  ExpectSettings(directory, Settings{}, "directory");
+  EXPECT_EQ(Fields(Loaded(dir / "set.dat")), Fields(Settings{})) << "a directory";
 }
 
 TEST(SettingsFileTest, RefusesTextsTheFileCannotHoldAndWritesNothing) {
-  struct Case {
-    std::string host;
-    std::string port;
-    std::string message;
-  };
-  const Case cases[] = {
+  const std::string latin1 = ", but only characters up to U+00FF can be stored";
+  const std::string blank = " contains a blank, a tab or a line break";
+  const std::tuple<std::string, std::string, std::string> cases[] = {
       {"\xCE\xA9.example", "80",
-       "Can't save the proxy server host: the text \"\xCE\xA9.example\" contains \"\xCE\xA9\" (U+03A9), but "
-       "only characters up to U+00FF can be stored"},
+       "Can't save the proxy server host: the text \"\xCE\xA9.example\" contains \"\xCE\xA9\" (U+03A9)" + latin1},
       {"proxy", "8\xE2\x82\xAC",
-       "Can't save the proxy server port: the text \"8\xE2\x82\xAC\" contains \"\xE2\x82\xAC\" (U+20AC), but "
-       "only characters up to U+00FF can be stored"},
-      {"my proxy", "80",
-       "Can't save the proxy server host: the text \"my proxy\" contains a blank, a tab or a line break"},
-      {"proxy", "80\r\n1",
-       "Can't save the proxy server port: the text \"80\r\n1\" contains a blank, a tab or a line break"},
+       "Can't save the proxy server port: the text \"8\xE2\x82\xAC\" contains \"\xE2\x82\xAC\" (U+20AC)" + latin1},
+      {"my proxy", "80", "Can't save the proxy server host: the text \"my proxy\"" + blank},
+      {"proxy", "80\r\n1", "Can't save the proxy server port: the text \"80\r\n1\"" + blank},
   };
-  for (const Case& c : cases) {
+  for (const auto& [host, port, message] : cases) {
     ScratchDirectory dir;
     WriteBytes(dir / "set.dat", "1 1 1 old 1 1\r\n");
-    Settings settings{0, 0, 1, c.host, c.port, 0};
-    const Status status = SaveSettings(settings, dir / "set.dat");
-    EXPECT_FALSE(status.ok);
-    EXPECT_EQ(status.error, c.message);
-    EXPECT_EQ(settings.strProxyHost, c.host) << "the copy stays as it was";
+    Settings settings{0, 0, 1, host, port, 0};
+    EXPECT_EQ(SaveSettings(settings, dir / "set.dat").error, message);
+    EXPECT_EQ(settings.strProxyHost, host) << "the copy stays as it was";
     EXPECT_EQ(ReadBytes(dir / "set.dat"), "1 1 1 old 1 1\r\n");
     EXPECT_EQ(EntryNames(dir.path()), std::vector<std::string>{"set.dat"});
   }
@@ -193,31 +153,24 @@ TEST(SettingsFileTest, RefusesTextsTheFileCannotHoldAndWritesNothing) {
   EXPECT_EQ(settings.strProxyHost, "?");
 }
 
-TEST(SettingsFileTest, PortTextGivesTheLeadingNumber) {
-  const std::pair<std::string, std::uint16_t> cases[] = {
-      {"8080", 8080},   {"3128abc", 3128}, {"0080", 80},
-      {"65535", 65535}, {"65536", 0},      {"99999999999999999999", 0},
-      {"", 0},          {"?", 0},          {"abc", 0},
-      {" 80", 0},       {"-1", 0},         {"+80", 0},
+TEST(SettingsFileTest, AppliesTheValuesToTheEngineWithThePortsLeadingNumber) {
+  const std::pair<std::string, std::uint16_t> ports[] = {
+      {"8080", 8080}, {"3128abc", 3128}, {"0080", 80}, {"65535", 65535}, {"65536", 0}, {"99999999999999999999", 0},
+      {"", 0},        {"?", 0},          {"abc", 0},   {" 80", 0},       {"-1", 0},    {"+80", 0},
   };
-  for (const auto& [text, port] : cases) EXPECT_EQ(ProxyPortFromText(text), port) << text;
-}
+  for (const auto& [text, port] : ports) EXPECT_EQ(ProxyPortFromText(text), port) << text;
 
-TEST(SettingsFileTest, AppliesTheValuesToTheEngine) {
   EngineSettings engine;
-  ApplySettings({1, 1, 1, "10.0.0.1", "8080", Mask(255, 255, 255, 0)}, engine);
-  EXPECT_TRUE(engine.hideLanFlows);
-  EXPECT_TRUE(engine.freezeGraph);
-  EXPECT_TRUE(engine.useProxy);
-  EXPECT_EQ(engine.networkMask, Mask(255, 255, 255, 0));
+  ApplySettings({1, 1, 1, "10.0.0.1", "8080", kMask24}, engine);
+  EXPECT_TRUE(engine.hideLanFlows && engine.freezeGraph && engine.useProxy);
+  EXPECT_EQ(engine.networkMask, kMask24);
   EXPECT_EQ(engine.ProxyServerText(), "10.0.0.1");
   EXPECT_EQ(engine.proxyAddress.Get(), IpAddress(MakeIpv4(10, 0, 0, 1)));
   EXPECT_EQ(engine.proxyPort, 8080);
-
-  // A host name gives no address; a "?" port gives port 0.
+  // A host name gives no address; a "?" port gives port 0; any value but 0 is on.
   ApplySettings({0, 0, 2, "proxy.example", "?", 0xFFFFFFFF}, engine);
   EXPECT_FALSE(engine.hideLanFlows);
-  EXPECT_TRUE(engine.useProxy) << "any value but 0 is on";
+  EXPECT_TRUE(engine.useProxy);
   EXPECT_EQ(engine.ProxyServerText(), "proxy.example");
   EXPECT_EQ(engine.proxyAddress.Get(), IpAddress());
   EXPECT_EQ(engine.proxyPort, 0);

@@ -15,44 +15,33 @@ using testing::EntryNames;
 using testing::ReadBytes;
 using testing::ScratchDirectory;
 using testing::WriteBytes;
+using Names = std::vector<std::string>;
 
-TEST(TextFileTest, ReplacesTheFileAndLeavesNoTemporary) {
+TEST(TextFileTest, ReplacesTheFileKeepingItsModeAndLeavesNoTemporary) {
   ScratchDirectory dir;
-  const auto path = dir / "set.dat";
-  WriteBytes(path, "old contents\r\n");
-  ::chmod(path.c_str(), 0640);
-  ASSERT_TRUE(WriteFileAtomically(path, "new\r\n").ok);
-  EXPECT_EQ(ReadBytes(path), "new\r\n");
-  EXPECT_EQ(EntryNames(dir.path()), std::vector<std::string>{"set.dat"});
+  WriteBytes(dir / "set.dat", "old contents\r\n");
+  ::chmod((dir / "set.dat").c_str(), 0640);
+  ASSERT_TRUE(WriteFileAtomically(dir / "set.dat", "new\r\n").ok);
+  ASSERT_TRUE(WriteFileAtomically(dir / "share" / "quorvel" / "filters.dat", "1\r\n").ok) << "directories made";
+  EXPECT_EQ(ReadBytes(dir / "set.dat"), "new\r\n");
+  EXPECT_EQ(ReadBytes(dir / "share" / "quorvel" / "filters.dat"), "1\r\n");
+  EXPECT_EQ(EntryNames(dir.path()), (Names{"set.dat", "share"}));
   struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  ASSERT_EQ(::stat((dir / "set.dat").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u) << "a user's permissions are kept";
 }
 
-TEST(TextFileTest, CreatesAMissingDirectory) {
-  ScratchDirectory dir;
-  const auto path = dir / "share" / "quorvel" / "filters.dat";
-  ASSERT_TRUE(WriteFileAtomically(path, "1\r\n").ok);
-  EXPECT_EQ(ReadBytes(path), "1\r\n");
-}
-
-TEST(TextFileTest, NeitherBelowAFileNorOverADirectory) {
-  // Root may write anywhere, but not there.
+TEST(TextFileTest, AFailedWriteKeepsTheOldFileAndLeavesNoTemporary) {
   ScratchDirectory dir;
   WriteBytes(dir / "plain", "x");
+  WriteBytes(dir / "filters.dat", "1\r\nold rule\r\n");
   std::filesystem::create_directory(dir / "set.dat");
   WriteBytes(dir / "set.dat" / "inside", "kept");
+  // Root may write anywhere, but neither below a file nor over a directory.
   const auto below = dir / "plain" / "set.dat";
   EXPECT_EQ(WriteFileAtomically(below, "0\r\n").error, "Can't write to " + below.string());
   EXPECT_FALSE(WriteFileAtomically(dir / "set.dat", "x").ok);
   EXPECT_EQ(ReadBytes(dir / "set.dat" / "inside"), "kept");
-  EXPECT_EQ(EntryNames(dir.path()), (std::vector<std::string>{"plain", "set.dat"}));
-}
-
-TEST(TextFileTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
-  ScratchDirectory dir;
-  const auto path = dir / "filters.dat";
-  WriteBytes(path, "1\r\nold rule\r\n");
   // A file size limit makes the write itself fail part way, as a full disk would.
   rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -60,13 +49,12 @@ TEST(TextFileTest, AFailedWriteKeepsTheOldFileAndRemovesTheTemporary) {
   rlimit small = old;
   small.rlim_cur = 1024;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const Status status = WriteFileAtomically(path, std::string(4096, 'x'));
+  const Status status = WriteFileAtomically(dir / "filters.dat", std::string(4096, 'x'));
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(status.ok);
-  EXPECT_EQ(status.error, "Can't write to " + path.string());
-  EXPECT_EQ(ReadBytes(path), "1\r\nold rule\r\n");
-  EXPECT_EQ(EntryNames(dir.path()), std::vector<std::string>{"filters.dat"});
+  EXPECT_EQ(status.error, "Can't write to " + (dir / "filters.dat").string());
+  EXPECT_EQ(ReadBytes(dir / "filters.dat"), "1\r\nold rule\r\n");
+  EXPECT_EQ(EntryNames(dir.path()), (Names{"filters.dat", "plain", "set.dat"}));
 }
 
 TEST(TextFileTest, NewFilesTakeTheFirstFreeName) {
@@ -79,10 +67,7 @@ TEST(TextFileTest, NewFilesTakeTheFirstFreeName) {
   EXPECT_EQ(result.path, dir / "a3");
   EXPECT_EQ(ReadBytes(dir / "a1"), "taken");
   EXPECT_EQ(ReadBytes(dir / "a3"), "fresh");
-
-  const NewFileResult full = WriteNewFileAtomically(dir.path(), "more", name, 3);
-  EXPECT_FALSE(full.status.ok);
-  EXPECT_EQ(full.status.error, "Can't write to " + (dir / "a1").string());
+  EXPECT_EQ(WriteNewFileAtomically(dir.path(), "more", name, 3).status.error, "Can't write to " + (dir / "a1").string());
 
   // Bytes asked for late are asked only once the file exists; none write nothing.
   bool asked = false;
@@ -94,52 +79,41 @@ TEST(TextFileTest, NewFilesTakeTheFirstFreeName) {
   EXPECT_FALSE(asked);
   EXPECT_TRUE(WriteNewFileAtomically(dir.path(), none, name, 5).status.ok);
   EXPECT_TRUE(asked);
-  EXPECT_EQ(EntryNames(dir.path()), (std::vector<std::string>{"a1", "a2", "a3"}));
+  EXPECT_EQ(EntryNames(dir.path()), (Names{"a1", "a2", "a3"}));
 }
 
-TEST(TextFileTest, SplitsLinesAndCutsLongOnes) {
-  struct Case {
-    std::string text;
-    std::size_t max;
-    std::vector<std::string> lines;
+TEST(TextFileTest, SplitsLinesCutsLongOnesAndSplitsTokens) {
+  const std::pair<std::string, Names> cases[] = {
+      {"", {}},
+      {"one\r\ntwo\r\n", {"one", "two"}},
+      {"one\ntwo", {"one", "two"}},
+      {"\r\n\n", {"", ""}},
+      {"abcdefghij-rest ignored\r\nnext\r\n", {"abcdefghij", "next"}},
+      {"exactly10!\r\n", {"exactly10!"}},
+      {"mid\rcr\n", {"mid\rcr"}},
+      {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
   };
-  const Case cases[] = {
-      {"", 10, {}},
-      {"one\r\ntwo\r\n", 10, {"one", "two"}},
-      {"one\ntwo", 10, {"one", "two"}},
-      {"\r\n\n", 10, {"", ""}},
-      {"abcdefghij-rest ignored\r\nnext\r\n", 10, {"abcdefghij", "next"}},
-      {"exactly10!\r\n", 10, {"exactly10!"}},
-      {"mid\rcr\n", 10, {"mid\rcr"}},
-      {std::string("a\0b\n", 4), 10, {std::string("a\0b", 3)}},
-  };
-  for (const Case& c : cases) {
-    LineReader reader(c.text);
-    std::vector<std::string> lines;
-    std::string_view line;
-    while (reader.Next(c.max, line)) lines.emplace_back(line);
-    EXPECT_EQ(lines, c.lines) << c.text;
+  for (const auto& [text, expected] : cases) {
+    LineReader reader(text);
+    Names lines;
+    for (std::string_view line; reader.Next(10, line);) lines.emplace_back(line);
+    EXPECT_EQ(lines, expected) << text;
   }
-}
-
-TEST(TextFileTest, SplitsTokensAtEverySeparator) {
   std::string_view rest = " \tone two\r\v\fthree  ";
-  std::vector<std::string> tokens;
+  Names tokens;
   while (const auto token = NextToken(rest)) tokens.emplace_back(*token);
-  EXPECT_EQ(tokens, (std::vector<std::string>{"one", "two", "three"}));
+  EXPECT_EQ(tokens, (Names{"one", "two", "three"}));
 }
 
 TEST(TextFileTest, ReadsOnlyRegularFilesAndOnlyUpToTheCap) {
   ScratchDirectory dir;
-  EXPECT_FALSE(ReadFileHead(dir / "missing", 100));
-  EXPECT_FALSE(ReadFileHead(dir.path(), 100));
-  EXPECT_FALSE(ReadFileHead("/dev/zero", 100)) << "a device is not a data file";
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  EXPECT_FALSE(ReadFileHead(dir / "fifo", 100)) << "a FIFO without writer must not block";
+  // A device is not a data file; a FIFO without writer must not block.
+  for (const auto& path : {dir / "missing", dir.path(), std::filesystem::path("/dev/zero"), dir / "fifo"}) {
+    EXPECT_FALSE(ReadFileHead(path, 100)) << path;
+  }
   WriteBytes(dir / "big", std::string(300000, 'z'));
-  const auto head = ReadFileHead(dir / "big", 70000);
-  ASSERT_TRUE(head);
-  EXPECT_EQ(*head, std::string(70000, 'z'));
+  EXPECT_EQ(ReadFileHead(dir / "big", 70000), std::string(70000, 'z'));
   EXPECT_EQ(ReadFileHead(dir / "big", 1 << 20)->size(), 300000u);
 }
 

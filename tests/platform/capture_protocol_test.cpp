@@ -14,101 +14,83 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes Body(const Bytes& frame) { return Bytes(frame.begin() + kFrameHeaderBytes, frame.end()); }
 
-Bytes RequestBody(const CaptureRequest& request) {
-  Bytes frame;
-  AppendRequest(frame, request);
-  return Body(frame);
-}
-
-Bytes Version(std::uint32_t version) {
-  Bytes bytes(4);
-  std::memcpy(bytes.data(), &version, 4);
-  return bytes;
-}
-
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes all;
   for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
 }
 
-struct RequestCase {
-  std::string name;
-  Bytes body;
-  bool valid;
-};
-
-class RequestParserTest : public ::testing::TestWithParam<RequestCase> {};
-
-TEST_P(RequestParserTest, AcceptsOnlyWellFormedRequests) {
-  EXPECT_EQ(ParseRequest(GetParam().body).has_value(), GetParam().valid);
+// A 32-bit field as the protocol carries it: in host order.
+Bytes U32(std::uint32_t value) {
+  Bytes bytes(4);
+  std::memcpy(bytes.data(), &value, 4);
+  return bytes;
 }
 
-const Bytes kLo = {'l', 'o'};
+template <class Request>
+Request RoundTrip(const Request& request) {
+  Bytes frame;
+  AppendRequest(frame, request);
+  const auto parsed = ParseRequest(Body(frame));
+  return parsed && std::holds_alternative<Request>(*parsed) ? std::get<Request>(*parsed) : Request{};
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Bodies, RequestParserTest,
-    ::testing::Values(
-        RequestCase{"HelloCapture", Join({{1}, Version(1), {1}}), true},
-        RequestCase{"HelloOwners", Join({{1}, Version(1), {2}}), true},
-        RequestCase{"HelloOtherVersionIsAnsweredNotRefused", Join({{1}, Version(7), {1}}), true},
-        RequestCase{"HelloRoleZero", Join({{1}, Version(1), {0}}), false},
-        RequestCase{"HelloKernelEvents", Join({{1}, Version(1), {3}}), true},
-        RequestCase{"HelloRoleFour", Join({{1}, Version(1), {4}}), false},
-        RequestCase{"HelloShort", Join({{1}, Version(1)}), false},
-        RequestCase{"HelloTrailingByte", Join({{1}, Version(1), {1, 0}}), false},
-        RequestCase{"OpenLo", Join({{2, 2}, kLo}), true},
-        RequestCase{"OpenFifteenBytes", Join({{2, 15}, Bytes(15, 'a')}), true},
-        RequestCase{"OpenSixteenBytes", Join({{2, 16}, Bytes(16, 'a')}), false},
-        RequestCase{"OpenEmptyName", {2, 0}, false},
-        RequestCase{"OpenLengthBeyondBody", Join({{2, 5}, kLo}), false},
-        RequestCase{"OpenLengthShortOfBody", Join({{2, 1}, kLo}), false},
-        RequestCase{"OpenPath", Join({{2, 6}, {'.', '.', '/', 'e', 't', 'c'}}), false},
-        RequestCase{"OpenBlank", Join({{2, 3}, {'l', ' ', 'o'}}), false},
-        RequestCase{"OpenNul", Join({{2, 3}, {'l', 0, 'o'}}), false},
-        RequestCase{"OpenHighByte", Join({{2, 3}, {'l', 0xC3, 'o'}}), false},
-        RequestCase{"OpenLabel", Join({{2, 6}, {'e', 't', 'h', '0', ':', '1'}}), false},
-        RequestCase{"PayloadHeaders", Join({{3, 0}, Version(0)}), true},
-        RequestCase{"PayloadWhole", Join({{3, 1}, Version(0)}), true},
-        RequestCase{"PayloadNames", Join({{3, 2}, Version(0x010012C6)}), true},
-        RequestCase{"PayloadNamesWithoutAddress", Join({{3, 2}, Version(0)}), false},
-        RequestCase{"PayloadWholeWithAddress", Join({{3, 1}, Version(1)}), false},
-        RequestCase{"PayloadThree", Join({{3, 3}, Version(1)}), false},
-        RequestCase{"PayloadOldForm", {3, 1}, false},
-        RequestCase{"PayloadTrailingByte", Join({{3, 0}, Version(0), {0}}), false},
-        RequestCase{"PayloadMissing", {3}, false},
-        RequestCase{"Owners", {4}, true},
-        RequestCase{"OwnersWithField", {4, 0}, false},
-        RequestCase{"Stamp", {5}, true},
-        RequestCase{"Stop", {6}, true},
-        RequestCase{"StopWithField", {6, 6}, false},
-        RequestCase{"FindOwnerTcp", {7, 0, 0x50, 0, 198, 18, 0, 1}, true},
-        RequestCase{"FindOwnerUdpAnyAddress", {7, 1, 0x35, 0, 0, 0, 0, 0}, true},
-        RequestCase{"FindOwnerProtocolTwo", {7, 2, 0x50, 0, 198, 18, 0, 1}, false},
-        RequestCase{"FindOwnerPortZero", {7, 0, 0, 0, 198, 18, 0, 1}, false},
-        RequestCase{"FindOwnerShort", {7, 0, 0x50, 0, 198, 18, 0}, false},
-        RequestCase{"FindOwnerTrailingByte", {7, 0, 0x50, 0, 198, 18, 0, 1, 0}, false},
-        RequestCase{"Empty", {}, false},
-        RequestCase{"TypeZero", {0}, false},
-        RequestCase{"ReplyTypeAsRequest", {0x81}, false},
-        RequestCase{"TooLong", Join({{2, 2}, kLo, Bytes(40, 0)}), false}),
-    [](const ::testing::TestParamInfo<RequestCase>& p) { return p.param.name; });
+TEST(CaptureProtocol, AcceptsOnlyWellFormedRequests) {
+  const Bytes lo = {'l', 'o'};
+  const std::tuple<const char*, Bytes, bool> cases[] = {
+      {"hello capture", Join({{1}, U32(1), {1}}), true},
+      {"hello owners", Join({{1}, U32(1), {2}}), true},
+      {"hello of another version is answered, not refused", Join({{1}, U32(7), {1}}), true},
+      {"hello kernel events", Join({{1}, U32(1), {3}}), true},
+      {"hello role 0", Join({{1}, U32(1), {0}}), false},
+      {"hello role 4", Join({{1}, U32(1), {4}}), false},
+      {"hello short", Join({{1}, U32(1)}), false},
+      {"hello trailing byte", Join({{1}, U32(1), {1, 0}}), false},
+      {"open lo", Join({{2, 2}, lo}), true},
+      {"open 15 bytes", Join({{2, 15}, Bytes(15, 'a')}), true},
+      {"open 16 bytes", Join({{2, 16}, Bytes(16, 'a')}), false},
+      {"open empty name", {2, 0}, false},
+      {"open length beyond body", Join({{2, 5}, lo}), false},
+      {"open length short of body", Join({{2, 1}, lo}), false},
+      {"open path", Join({{2, 6}, {'.', '.', '/', 'e', 't', 'c'}}), false},
+      {"open blank", Join({{2, 3}, {'l', ' ', 'o'}}), false},
+      {"open NUL", Join({{2, 3}, {'l', 0, 'o'}}), false},
+      {"open high byte", Join({{2, 3}, {'l', 0xC3, 'o'}}), false},
+      {"open label", Join({{2, 6}, {'e', 't', 'h', '0', ':', '1'}}), false},
+      {"payload headers", Join({{3, 0}, U32(0)}), true},
+      {"payload whole", Join({{3, 1}, U32(0)}), true},
+      {"payload names", Join({{3, 2}, U32(0x010012C6)}), true},
+      {"payload names without address", Join({{3, 2}, U32(0)}), false},
+      {"payload whole with address", Join({{3, 1}, U32(1)}), false},
+      {"payload mode 3", Join({{3, 3}, U32(1)}), false},
+      {"payload old form", {3, 1}, false},
+      {"payload trailing byte", Join({{3, 0}, U32(0), {0}}), false},
+      {"payload missing", {3}, false},
+      {"owners", {4}, true},
+      {"owners with a field", {4, 0}, false},
+      {"stamp", {5}, true},
+      {"stop", {6}, true},
+      {"stop with a field", {6, 6}, false},
+      {"find owner TCP", {7, 0, 0x50, 0, 198, 18, 0, 1}, true},
+      {"find owner UDP any address", {7, 1, 0x35, 0, 0, 0, 0, 0}, true},
+      {"find owner protocol 2", {7, 2, 0x50, 0, 198, 18, 0, 1}, false},
+      {"find owner port 0", {7, 0, 0, 0, 198, 18, 0, 1}, false},
+      {"find owner short", {7, 0, 0x50, 0, 198, 18, 0}, false},
+      {"find owner trailing byte", {7, 0, 0x50, 0, 198, 18, 0, 1, 0}, false},
+      {"empty", {}, false},
+      {"type 0", {0}, false},
+      {"a reply type", {0x81}, false},
+      {"too long", Join({{2, 2}, lo, Bytes(40, 0)}), false},
+  };
+  for (const auto& [name, body, valid] : cases) EXPECT_EQ(ParseRequest(body).has_value(), valid) << name;
 
-TEST(CaptureProtocol, RequestsSurviveTheirOwnEncoding) {
-  const auto hello = ParseRequest(RequestBody(HelloRequest{kCaptureProtocolVersion, HelperRole::kOwners}));
-  ASSERT_TRUE(hello);
-  EXPECT_EQ(std::get<HelloRequest>(*hello).role, HelperRole::kOwners);
-  const auto open = ParseRequest(RequestBody(OpenRequest{"veth-a1"}));
-  ASSERT_TRUE(open);
-  EXPECT_EQ(std::get<OpenRequest>(*open).interfaceName, "veth-a1");
+  // Requests survive their own encoding.
   const PayloadNeed names{PayloadMode::kNames, 0xC6120001};
-  const auto payload = ParseRequest(RequestBody(PayloadRequest{names}));
-  ASSERT_TRUE(payload);
-  EXPECT_EQ(std::get<PayloadRequest>(*payload).need, names);
   const FindOwnerRequest asked{true, 5353, 0x010012C6};
-  const auto find = ParseRequest(RequestBody(asked));
-  ASSERT_TRUE(find);
-  EXPECT_EQ(std::get<FindOwnerRequest>(*find), asked);
+  EXPECT_EQ(RoundTrip(HelloRequest{kCaptureProtocolVersion, HelperRole::kOwners}).role, HelperRole::kOwners);
+  EXPECT_EQ(RoundTrip(OpenRequest{"veth-a1"}).interfaceName, "veth-a1");
+  EXPECT_EQ(RoundTrip(PayloadRequest{names}).need, names);
+  EXPECT_EQ(RoundTrip(asked), asked);
 }
 
 TEST(CaptureProtocol, FoundOwnersEchoTheirLookupAndMalformedOnesAreRefused) {
@@ -125,12 +107,9 @@ TEST(CaptureProtocol, FoundOwnersEchoTheirLookupAndMalformedOnesAreRefused) {
   EXPECT_EQ(found.asked, sent.asked);
   EXPECT_TRUE(found.found);
   EXPECT_EQ(found.ownerEvents, 1234u);
-  EXPECT_EQ(found.owner.port, 40000);
-  EXPECT_EQ(found.owner.pid, 4321);
-  EXPECT_EQ(found.owner.path, "/usr/bin/curl");
+  EXPECT_EQ(std::tuple(found.owner.port, found.owner.pid, found.owner.path), std::tuple(40000, 4321, "/usr/bin/curl"));
 
-  const std::size_t flagsAt = 1 + 7;
-  const std::size_t pidAt = flagsAt + 1 + 8;
+  const std::size_t flagsAt = 1 + 7, pidAt = flagsAt + 1 + 8;
   for (const auto& [what, at, byte] : {std::tuple{"flags", flagsAt, std::uint8_t{4}},
                                         std::tuple{"negative pid", pidAt + 3, std::uint8_t{0x80}},
                                         std::tuple{"port zero", std::size_t{2}, std::uint8_t{0}}}) {
@@ -139,9 +118,7 @@ TEST(CaptureProtocol, FoundOwnersEchoTheirLookupAndMalformedOnesAreRefused) {
     if (at == 2) bad[3] = 0;
     EXPECT_FALSE(ParseReply(bad)) << what;
   }
-  Bytes cut = Body(frame);
-  cut.pop_back();
-  EXPECT_FALSE(ParseReply(cut));
+  EXPECT_FALSE(ParseReply(Bytes(frame.begin() + kFrameHeaderBytes, frame.end() - 1))) << "cut";
 }
 
 TEST(CaptureProtocol, PacketRecordsCarryTimeLengthsAndBytes) {
@@ -155,9 +132,8 @@ TEST(CaptureProtocol, PacketRecordsCarryTimeLengthsAndBytes) {
   const auto reply = ParseReply(body);
   ASSERT_TRUE(reply);
   const auto& packets = std::get<PacketsReply>(*reply);
-  EXPECT_EQ(packets.counters.kernelReceived, 10u);
-  EXPECT_EQ(packets.counters.kernelDropped, 2u);
-  EXPECT_EQ(packets.counters.helperDropped, 3u);
+  EXPECT_EQ(std::tuple(packets.counters.kernelReceived, packets.counters.kernelDropped, packets.counters.helperDropped),
+            std::tuple(10u, 2u, 3u));
   std::vector<PacketRecord> records;
   ForEachPacketRecord(packets.records, [&](const PacketRecord& record) { records.push_back(record); });
   ASSERT_EQ(records.size(), 2u);
@@ -167,10 +143,8 @@ TEST(CaptureProtocol, PacketRecordsCarryTimeLengthsAndBytes) {
   EXPECT_TRUE(records[1].bytes.empty());
 
   // A record that claims more bytes than the frame holds, or than were received.
-  Bytes cut = Body(frame);
-  cut.pop_back();
-  EXPECT_FALSE(ParseReply(cut));
-  Bytes overclaimed = Body(frame);
+  EXPECT_FALSE(ParseReply(Bytes(body.begin(), body.end() - 1)));
+  Bytes overclaimed = body;
   const std::uint32_t tooFew = 10;
   std::memcpy(overclaimed.data() + 1 + 24 + 8, &tooFew, 4);
   EXPECT_FALSE(ParseReply(overclaimed));
@@ -185,8 +159,7 @@ TEST(CaptureProtocol, OwnerListsComeInBoundedFramesAndMalformedOnesAreRefused) {
   Bytes stream;
   AppendOwnerList(stream, owners, false);
   FrameReader reader(kMaxReplyBytes);
-  const auto room = reader.Room(stream.size());
-  std::memcpy(room.data(), stream.data(), stream.size());
+  std::memcpy(reader.Room(stream.size()).data(), stream.data(), stream.size());
   reader.Received(stream.size());
   std::vector<SocketOwner> read;
   int frames = 0;
@@ -205,10 +178,8 @@ TEST(CaptureProtocol, OwnerListsComeInBoundedFramesAndMalformedOnesAreRefused) {
   EXPECT_GT(frames, 1);
   EXPECT_TRUE(last);
   ASSERT_EQ(read.size(), owners.size());
-  EXPECT_EQ(read[9999].path, owners[9999].path);
-  EXPECT_EQ(read[9999].pid, owners[9999].pid);
-  EXPECT_EQ(read[3].udp, false);
-  EXPECT_EQ(read[3].processFound, false);
+  EXPECT_EQ(std::tuple(read[9999].path, read[9999].pid), std::tuple(owners[9999].path, owners[9999].pid));
+  EXPECT_FALSE(read[3].udp || read[3].processFound);
 
   Bytes one;
   AppendOwnerList(one, {owners[1]}, true);
@@ -219,8 +190,7 @@ TEST(CaptureProtocol, OwnerListsComeInBoundedFramesAndMalformedOnesAreRefused) {
   badFlags[1] = 4;
   EXPECT_FALSE(ParseReply(badFlags));
   Bytes manyPromised = Body(one);
-  const std::uint32_t many = 0xFFFFFFFF;
-  std::memcpy(manyPromised.data() + 2, &many, 4);
+  std::memcpy(manyPromised.data() + 2, U32(0xFFFFFFFF).data(), 4);
   EXPECT_FALSE(ParseReply(manyPromised));
 }
 
@@ -242,7 +212,6 @@ TEST(CaptureProtocol, FrameReaderWaitsForWholeFramesAndRefusesImpossibleLengths)
     }
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"the capture on veth0 failed", "42"}));
-
   for (const std::uint32_t length : {0u, static_cast<std::uint32_t>(kMaxReplyBytes + 1)}) {
     FrameReader bad(kMaxReplyBytes);
     std::memcpy(bad.Room(4).data(), &length, 4);

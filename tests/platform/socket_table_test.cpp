@@ -17,66 +17,42 @@ void PrintTo(const SocketRow& row, std::ostream* out) {
 
 namespace {
 
-struct Case {
-  std::string name;
-  std::string text;
-  bool udp;
-  std::vector<SocketRow> rows;
-};
-
-class ProcNetTableTest : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ProcNetTableTest, Parses) {
-  std::vector<SocketRow> rows = {SocketRow{1, false, 1}};  // rows are appended
-  ParseProcNetTable(GetParam().text, GetParam().udp, rows);
-  std::vector<SocketRow> expected = {SocketRow{1, false, 1}};
-  expected.insert(expected.end(), GetParam().rows.begin(), GetParam().rows.end());
-  EXPECT_EQ(rows, expected);
-}
-
-const std::string kTcpHeading =
-    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Tables, ProcNetTableTest,
-    ::testing::Values(
-        Case{"HeadingOnly", kTcpHeading, false, {}},
-        Case{"TcpRows",
-             kTcpHeading +
-                 "   0: 0100007F:1F90 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 12345 1 "
-                 "0000000000000000 100 0 0 10 0\n"
-                 "   1: 0200A8C0:C350 08080808:0035 01 00000000:00000000 02:000A7D5C 00000000  1000        0 0 2 "
-                 "0000000000000000 20 4 30 10 -1\n",
-             false,
-             {{8080, false, 12345}, {50000, false, 0}}},
-        Case{"Tcp6Row",
-             kTcpHeading +
-                 "   0: 00000000000000000000000000000000:0016 00000000000000000000000000000000:0000 0A "
-                 "00000000:00000000 00:00000000 00000000     0        0 4242 1 0000000000000000 100 0 0 10 0\n",
-             false,
-             {{22, false, 4242}}},
-        Case{"UdpRowWithoutFinalNewline",
-             "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref "
-             "pointer drops\n"
-             "  123: 3500007F:0035 00000000:0000 07 00000000:00000000 00:00000000 00000000   101        0 "
-             "18446744073709551615 2 0000000000000000 0",
-             true,
-             {{53, true, 18446744073709551615ull}}},
-        Case{"BrokenRowsSkipped",
-             kTcpHeading +
-                 "   0: 0100007F:ZZZZ 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 77 1\n"
-                 "   1: 0100007F 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 78 1\n"
-                 "   2: 0100007F:10000 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 79 1\n"
-                 "   3: 0100007F:0050 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0\n"
-                 "   4: 0100007F:0050 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 8x 1\n"
-                 "\n"
-                 "garbage\n"
-                 "   5: 0100007F:0051 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0 80 1\n",
-             false,
-             {{81, false, 80}}}),
-    [](const ::testing::TestParamInfo<Case>& p) { return p.param.name; });
-
-TEST(ProcNetTableFile, MissingFileIsAFailure) {
+TEST(ProcNetTableTest, ParsesRowsAndSkipsBrokenOnes) {
+  const std::string heading =
+      "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
+  // One row: its local address:port, then the fields up to and after the inode.
+  const auto row = [](const std::string& local, const std::string& inode) {
+    return "   0: " + local + " 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000        0 " + inode +
+           " 1 0000000000000000 100 0 0 10 0\n";
+  };
+  const struct {
+    std::string text;
+    bool udp;
+    std::vector<SocketRow> rows;
+  } cases[] = {
+      {heading, false, {}},
+      {heading + row("0100007F:1F90", "12345") + row("0200A8C0:C350", "0"),
+       false,
+       {{8080, false, 12345}, {50000, false, 0}}},
+      {heading + row("00000000000000000000000000000000:0016", "4242"), false, {{22, false, 4242}}},
+      // The last line of a UDP table without its newline.
+      {heading + "  123: 3500007F:0035 00000000:0000 07 00000000:00000000 00:00000000 00000000   101        0 "
+                 "18446744073709551615 2 0000000000000000 0",
+       true,
+       {{53, true, 18446744073709551615ull}}},
+      {heading + row("0100007F:ZZZZ", "77") + row("0100007F", "78") + row("0100007F:10000", "79") +
+           "   3: 0100007F:0050 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000 0\n" +
+           row("0100007F:0050", "8x") + "\ngarbage\n" + row("0100007F:0051", "80"),
+       false,
+       {{81, false, 80}}},
+  };
+  for (const auto& c : cases) {
+    std::vector<SocketRow> rows = {SocketRow{1, false, 1}};  // rows are appended
+    ParseProcNetTable(c.text, c.udp, rows);
+    std::vector<SocketRow> expected = {SocketRow{1, false, 1}};
+    expected.insert(expected.end(), c.rows.begin(), c.rows.end());
+    EXPECT_EQ(rows, expected) << c.text;
+  }
   std::vector<SocketRow> rows;
   std::string buffer;
   EXPECT_FALSE(ReadProcNetTable("/nonexistent/net/tcp", false, rows, buffer));
@@ -84,26 +60,20 @@ TEST(ProcNetTableFile, MissingFileIsAFailure) {
 }
 
 TEST(SocketCountsStampTest, FollowsTheInUseCountsOnly) {
-  const std::string sockstat =
-      "sockets: used 8\nTCP: inuse 3 orphan 0 tw 4 alloc 5 mem 255\nUDP: inuse 1 mem 2\nUDPLITE: inuse 0\n"
-      "RAW: inuse 0\nFRAG: inuse 0 memory 0\n";
   const std::string sockstat6 = "TCP6: inuse 2\nUDP6: inuse 0\nUDPLITE6: inuse 0\nRAW6: inuse 0\n";
-  const auto stamp = SocketCountsStamp(sockstat + sockstat6);
+  const auto stamp = SocketCountsStamp(
+      "sockets: used 8\nTCP: inuse 3 orphan 0 tw 4 alloc 5 mem 255\nUDP: inuse 1 mem 2\nUDPLITE: inuse 0\n"
+      "RAW: inuse 0\nFRAG: inuse 0 memory 0\n" + sockstat6);
   ASSERT_TRUE(stamp);
-  struct Case {
-    std::string text;
-    bool same;
+  const std::pair<std::string, bool> cases[] = {
+      {"sockets: used 9\nTCP: inuse 3 orphan 1 tw 0 alloc 9 mem 999\nUDP: inuse 1 mem 7\n" + sockstat6, true},
+      {"TCP: inuse 4 orphan 0 tw 4 alloc 5 mem 255\nUDP: inuse 1 mem 2\n" + sockstat6, false},
+      {"TCP: inuse 3\nUDP: inuse 2\n" + sockstat6, false},
+      {"TCP: inuse 3\nUDP: inuse 1\nTCP6: inuse 2\nUDP6: inuse 1\n", false},
+      // The same counts on other lines are other sockets.
+      {"TCP: inuse 1\nUDP: inuse 3\nTCP6: inuse 2\nUDP6: inuse 0\n", false},
   };
-  for (const Case& c : {
-           Case{"sockets: used 9\nTCP: inuse 3 orphan 1 tw 0 alloc 9 mem 999\nUDP: inuse 1 mem 7\n" + sockstat6, true},
-           Case{"TCP: inuse 4 orphan 0 tw 4 alloc 5 mem 255\nUDP: inuse 1 mem 2\n" + sockstat6, false},
-           Case{"TCP: inuse 3\nUDP: inuse 2\n" + sockstat6, false},
-           Case{"TCP: inuse 3\nUDP: inuse 1\nTCP6: inuse 2\nUDP6: inuse 1\n", false},
-           // The same counts on other lines are other sockets.
-           Case{"TCP: inuse 1\nUDP: inuse 3\nTCP6: inuse 2\nUDP6: inuse 0\n", false},
-       }) {
-    EXPECT_EQ(SocketCountsStamp(c.text) == stamp, c.same) << c.text;
-  }
+  for (const auto& [text, same] : cases) EXPECT_EQ(SocketCountsStamp(text) == stamp, same) << text;
   for (const char* text : {"", "garbage\n", "TCP: inuse x\n", "TCP: used 3\n", "UDPLITE: inuse 3\n"}) {
     EXPECT_FALSE(SocketCountsStamp(text)) << text;
   }
@@ -113,8 +83,7 @@ TEST(SocketCountsStampTest, ChangesWhenThisProcessListens) {
   std::string buffer;
   const auto read = [&buffer] { return SocketCountsStamp(ReadProcFile("/proc/net/sockstat", buffer).value_or("")); };
   ASSERT_TRUE(read());
-  // Other tests may open or close sockets meanwhile and even out the count
-  // once; not every time.
+  // Other tests may open or close sockets meanwhile and even out the count once; not every time.
   bool changed = false;
   for (int attempt = 0; attempt < 5 && !changed; ++attempt) {
     const auto before = read();

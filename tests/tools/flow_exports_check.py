@@ -10,39 +10,34 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
-import urllib.error
 import urllib.request
 
 sys.path.insert(0, os.path.dirname(__file__))
 import flow_pcap  # noqa: E402
 
-flows_program = os.path.join(os.environ['QUORVEL_BINARY_DIR'], 'quorvel-flows')
-work = tempfile.mkdtemp()
-pcap = os.path.join(work, 'flows.pcap')
-packets = flow_pcap.test_packets(extra_udp_flows=150)
-flow_pcap.write_pcap(pcap, packets)
-expected = flow_pcap.expected_flows(packets)
-csv_path = os.path.join(work, 'flows.csv')
-
-with socket.socket() as probe:
-    probe.bind(('127.0.0.1', 0))
-    port = probe.getsockname()[1]
+replay = flow_pcap.replay(extra_udp_flows=150)
+csv_path = os.path.join(replay.work, 'flows.csv')
+port = flow_pcap.free_port()
 # Only a port: the endpoint binds to 127.0.0.1.
-program = subprocess.Popen([flows_program, '--pcap', pcap, '--address', flow_pcap.LOCAL, '--address', flow_pcap.LOCAL6,
-                            '--csv', csv_path, '--prometheus', str(port), '--seconds', '60'],
+program = subprocess.Popen(replay.command('--csv', csv_path, '--prometheus', str(port), '--seconds', '60'),
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-url = 'http://127.0.0.1:%d/metrics' % port
 
 
-def get(path='/metrics'):
-    with urllib.request.urlopen('http://127.0.0.1:%d%s' % (port, path), timeout=10) as answer:
+def get():
+    with urllib.request.urlopen('http://127.0.0.1:%d/metrics' % port, timeout=10) as answer:
         return answer.status, answer.headers.get('Content-Type'), answer.read().decode('utf-8')
 
 
-def raw(request, wait=10):
-    with socket.create_connection(('127.0.0.1', port), timeout=wait) as client:
+def scraped():
+    try:
+        return 'quorvel_program_download_bytes_total' in get()[2]
+    except OSError:
+        return False
+
+
+def raw(request):
+    with socket.create_connection(('127.0.0.1', port), timeout=10) as client:
         client.sendall(request)
         reply = b''
         try:
@@ -54,18 +49,9 @@ def raw(request, wait=10):
 
 
 try:
-    deadline = time.monotonic() + 30
-    while True:
-        try:
-            status, content_type, text = get()
-            if 'quorvel_program_download_bytes_total' in text:
-                break
-        except OSError:
-            pass
-        assert time.monotonic() < deadline, 'the endpoint did not answer'
-        time.sleep(0.05)
+    flow_pcap.wait_until(scraped, 'the endpoint to answer', 30)
+    status, content_type, text = get()
     assert status == 200 and content_type.startswith('text/plain; version=0.0.4'), content_type
-
     check = subprocess.run(['promtool', 'check', 'metrics'], input=text, capture_output=True, text=True)
     assert check.returncode == 0, check.stdout + check.stderr
 
@@ -86,25 +72,20 @@ finally:
     out, err = program.communicate(timeout=30)
 assert program.returncode == 0, err
 
-tab = flow_pcap.read_tab_output(out)
 samples = {}
 for line in text.splitlines():
-    if line.startswith('#'):
-        continue
-    name, value = line.rsplit(' ', 1)
-    samples[name] = int(value)
+    if not line.startswith('#'):
+        name, value = line.rsplit(' ', 1)
+        samples[name] = int(value)
+tab_rows = flow_pcap.read_tab_rows(out)
 programs = {}
 remotes = {}
-for line in out.splitlines():
-    if line.startswith('#'):
-        continue
-    source, local_port, remote, remote_port, download, upload = line.split('\t')
+for source, _, remote, _, download, upload in tab_rows:
     paren = source.rfind('(')
-    program_name = source[:paren] if paren > 0 else source
-    for totals, key in ((programs, program_name), (remotes, remote)):
+    for totals, key in ((programs, source[:paren] if paren > 0 else source), (remotes, remote)):
         totals.setdefault(key, [0, 0])
-        totals[key][0] += int(download)
-        totals[key][1] += int(upload)
+        totals[key][0] += download
+        totals[key][1] += upload
 
 
 def top(totals):
@@ -115,14 +96,14 @@ def top(totals):
     return dict(ranked[:100] + [('other', other)])
 
 
-for metric, label, totals in (('program', 'program', top(programs)), ('remote', 'remote', top(remotes))):
+for metric, totals in (('program', top(programs)), ('remote', top(remotes))):
     for direction, index in (('download', 0), ('upload', 1)):
         exposed = {name: value for name, value in samples.items()
                    if name.startswith('quorvel_%s_%s_bytes_total{' % (metric, direction))}
-        wanted = {'quorvel_%s_%s_bytes_total{%s="%s"}' % (metric, direction, label, key): value[index]
+        wanted = {'quorvel_%s_%s_bytes_total{%s="%s"}' % (metric, direction, metric, key): value[index]
                   for key, value in totals.items()}
         assert exposed == wanted, (metric, direction, sorted(set(exposed.items()) ^ set(wanted.items()))[:5])
-assert samples['quorvel_capture_packets_total'] == len(packets)
+assert samples['quorvel_capture_packets_total'] == len(replay.packets)
 assert samples['quorvel_capture_dropped_packets_total'] == 0
 
 with open(csv_path, newline='', encoding='utf-8') as table:
@@ -130,7 +111,8 @@ with open(csv_path, newline='', encoding='utf-8') as table:
 assert open(csv_path, 'rb').read().count(b'\r\n') == len(rows), 'CR LF ends every record'
 assert rows[0] == ['local source', 'local port', 'remote address', 'remote port', 'DL bytes', 'UL bytes',
                    'first activity', 'last activity'], rows[0]
-assert len(rows) - 1 == len(tab) == len(expected)
+tab = flow_pcap.read_tab_output(out)
+assert len(rows) - 1 == len(tab) == len(replay.expected)
 
 
 def iso(seconds):
@@ -141,6 +123,6 @@ def iso(seconds):
 for source, local_port, remote, remote_port, download, upload, first, last in rows[1:]:
     key = (remote, int(local_port), int(remote_port))
     assert tab[key] == (int(download), int(upload)), key
-    flow = next(f for (r, p, lp, rp), f in expected.items() if (r, lp, rp) == key)
+    flow = next(f for (r, p, lp, rp), f in replay.expected.items() if (r, lp, rp) == key)
     assert (first, last) == (iso(flow['first']), iso(flow['last'])), (key, first, last)
 print('CSV and Prometheus exports match the tab output')

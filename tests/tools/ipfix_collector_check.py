@@ -6,33 +6,14 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(__file__))
 import flow_pcap  # noqa: E402
 
-flows_program = os.path.join(os.environ['QUORVEL_BINARY_DIR'], 'quorvel-flows')
-work = tempfile.mkdtemp()
-pcap = os.path.join(work, 'flows.pcap')
 # Enough flows for several messages, so sequence numbers are checked too.
-packets = flow_pcap.test_packets(extra_udp_flows=300)
-flow_pcap.write_pcap(pcap, packets)
-expected = flow_pcap.expected_flows(packets)
-
-
-def free_udp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
-        probe.bind(('127.0.0.1', 0))
-        return probe.getsockname()[1]
-
-
-def wait_until(condition, what, seconds=10):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        if time.monotonic() > deadline:
-            sys.exit('timed out waiting for ' + what)
-        time.sleep(0.05)
+replay = flow_pcap.replay(extra_udp_flows=300)
+expected = replay.expected
 
 
 def receive_queue_empty(port):
@@ -45,19 +26,18 @@ def receive_queue_empty(port):
     return False
 
 
-port = free_udp_port()
-store = os.path.join(work, 'store')
+port = flow_pcap.free_port(socket.SOCK_DGRAM)
+store = os.path.join(replay.work, 'store')
 os.mkdir(store)
-log_path = os.path.join(work, 'nfcapd.log')
+log_path = os.path.join(replay.work, 'nfcapd.log')
 with open(log_path, 'w') as log:
     collector = subprocess.Popen(['nfcapd', '-w', store, '-b', '127.0.0.1', '-p', str(port), '-t', '3600'],
                                  stdout=log, stderr=subprocess.STDOUT)
 try:
-    wait_until(lambda: 'Startup' in open(log_path).read(), 'nfcapd to start')
-    run = subprocess.run([flows_program, '--pcap', pcap, '--address', flow_pcap.LOCAL, '--address',
-                          flow_pcap.LOCAL6, '--ipfix', '127.0.0.1:%d' % port], capture_output=True, text=True, timeout=60)
+    flow_pcap.wait_until(lambda: 'Startup' in open(log_path).read(), 'nfcapd to start')
+    run = subprocess.run(replay.command('--ipfix', '127.0.0.1:%d' % port), capture_output=True, text=True, timeout=60)
     assert run.returncode == 0, run.stderr
-    wait_until(lambda: receive_queue_empty(port), 'nfcapd to read every message')
+    flow_pcap.wait_until(lambda: receive_queue_empty(port), 'nfcapd to read every message')
 finally:
     collector.send_signal(signal.SIGTERM)
     collector.wait(timeout=30)
@@ -68,6 +48,11 @@ fmt = 'fmt:%ts|%te|%sa|%da|%sp|%dp|%pr|%ipkt|%ibyt|%opkt|%obyt'
 # Every file nfcapd wrote: it starts a new one at each full hour.
 # -6: IPv6 addresses whole, not shortened for the column.
 dump = subprocess.run(['nfdump', '-q', '-N', '-6', '-R', store, '-o', fmt], capture_output=True, text=True, check=True)
+
+
+def stamp(seconds):
+    return time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(int(seconds))) + '.%03d' % round(seconds % 1 * 1000)
+
 
 tab = flow_pcap.read_tab_output(run.stdout)
 seen = {}
@@ -83,9 +68,6 @@ for line in dump.stdout.splitlines():
     want = (flow['up_packets'], flow['up_bytes'], flow['down_packets'], flow['down_bytes'])
     assert got == want, '%s: %s, not %s' % (line, got, want)
     assert tab[(remote, key[2], key[3])] == (want[3], want[1]), line
-
-    def stamp(seconds):
-        return time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(int(seconds))) + '.%03d' % round(seconds % 1 * 1000)
     assert (start, end) == (stamp(flow['first']), stamp(flow['last'])), '%s: times %s - %s' % (
         line, stamp(flow['first']), stamp(flow['last']))
 

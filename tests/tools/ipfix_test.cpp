@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tools/export/ipfix_encoder.h"
@@ -46,6 +48,24 @@ std::string TemplateRecord(int id, int source, int destination, int length) {
          });
 }
 
+// One IPv4 TCP flow from 198.18.0.1:40000 to 198.18.5.7:443.
+FlowRecord Sample(std::int64_t start, std::int64_t end, std::uint64_t downloadOctets, std::string name) {
+  FlowRecord record;
+  record.localAddress = MakeIpv4(198, 18, 0, 1);
+  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
+  record.localPort = 40000;
+  record.remotePort = 443;
+  record.protocol = 6;
+  record.startMilliseconds = start;
+  record.endMilliseconds = end;
+  record.uploadOctets = 212;
+  record.uploadPackets = 3;
+  record.downloadOctets = downloadOctets;
+  record.downloadPackets = 2;
+  record.applicationName = std::move(name);
+  return record;
+}
+
 TEST(IpfixTest, TemplateSetIsByteExact) {
   // 256: sourceIPv4Address 8, destinationIPv4Address 12; 257: sourceIPv6Address
   // 27, destinationIPv6Address 28.
@@ -58,19 +78,7 @@ TEST(IpfixTest, TemplateSetIsByteExact) {
 }
 
 TEST(IpfixTest, DataRecordsAreByteExactAndSequencesCountRecords) {
-  FlowRecord record;
-  record.localAddress = MakeIpv4(198, 18, 0, 1);
-  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
-  record.localPort = 40000;
-  record.remotePort = 443;
-  record.protocol = 6;
-  record.startMilliseconds = 0x0102030405;
-  record.endMilliseconds = 0x0102030406;
-  record.uploadOctets = 212;
-  record.uploadPackets = 3;
-  record.downloadOctets = 0x1'0000'0000;
-  record.downloadPackets = 2;
-  record.applicationName = "curl(7): 40000";
+  FlowRecord record = Sample(0x0102030405, 0x0102030406, 0x1'0000'0000, "curl(7): 40000");
   MessageBuilder builder(1);
   const auto one = builder.DataMessages({record}, 100);
   ASSERT_EQ(one.size(), 1u);
@@ -126,39 +134,29 @@ std::pair<FlowKey, TrafficFlow> Flow(std::uint64_t upPackets, std::uint64_t down
 }
 
 TEST(IpfixTest, RecordsEndAtIdleActiveAndFinal) {
-  struct Step {
-    std::int64_t now;
-    std::pair<FlowKey, TrafficFlow> flow;
-    bool final;
-    // Expected record, if any: start, end, upload packets, download packets.
-    bool expectRecord;
-    std::int64_t start, end;
-    std::uint64_t up, down;
-  };
-  const Step steps[] = {
-      {1'000, Flow(1, 0, 500, 500), false, false, 0, 0, 0, 0},             // fresh, nothing due
-      {15'499, Flow(1, 0, 500, 500), false, false, 0, 0, 0, 0},            // idle 14.999 s
-      {15'500, Flow(1, 0, 500, 500), false, true, 500, 500, 1, 0},         // idle 15 s
-      {16'500, Flow(1, 0, 500, 500), false, false, 0, 0, 0, 0},            // no news
-      {30'000, Flow(3, 2, 500, 29'800), false, false, 0, 0, 0, 0},         // opens after the last snapshot
-      {76'499, Flow(9, 9, 500, 76'400), false, false, 0, 0, 0, 0},          // active 59.999 s
-      {76'500, Flow(10, 9, 500, 76'450), false, true, 16'500, 76'450, 9, 9},  // active 60 s since 16.5 s
-      {90'500, Flow(12, 10, 500, 90'400), true, true, 76'500, 90'400, 2, 1},  // at exit
-      {91'000, Flow(12, 10, 500, 90'400), true, false, 0, 0, 0, 0},           // nothing new at exit
+  // The record due, if any: start, end, upload packets, download packets.
+  using Due = std::optional<std::tuple<std::int64_t, std::int64_t, std::uint64_t, std::uint64_t>>;
+  const std::tuple<std::int64_t, std::pair<FlowKey, TrafficFlow>, bool, Due> steps[] = {
+      {1'000, Flow(1, 0, 500, 500), false, {}},                                  // fresh, nothing due
+      {15'499, Flow(1, 0, 500, 500), false, {}},                                 // idle 14.999 s
+      {15'500, Flow(1, 0, 500, 500), false, {{500, 500, 1, 0}}},                 // idle 15 s
+      {16'500, Flow(1, 0, 500, 500), false, {}},                                 // no news
+      {30'000, Flow(3, 2, 500, 29'800), false, {}},                              // opens after the last snapshot
+      {76'499, Flow(9, 9, 500, 76'400), false, {}},                              // active 59.999 s
+      {76'500, Flow(10, 9, 500, 76'450), false, {{16'500, 76'450, 9, 9}}},       // active 60 s since 16.5 s
+      {90'500, Flow(12, 10, 500, 90'400), true, {{76'500, 90'400, 2, 1}}},       // at exit
+      {91'000, Flow(12, 10, 500, 90'400), true, {}},                             // nothing new at exit
   };
   RecordTracker tracker(Timeouts{});
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.now);
-    const auto records = tracker.Due({step.flow}, step.now, step.final);
-    ASSERT_EQ(records.size(), step.expectRecord ? 1u : 0u);
-    if (!step.expectRecord) continue;
-    EXPECT_EQ(records[0].startMilliseconds, step.start);
-    EXPECT_EQ(records[0].endMilliseconds, step.end);
-    EXPECT_EQ(records[0].uploadPackets, step.up);
-    EXPECT_EQ(records[0].downloadPackets, step.down);
-    EXPECT_EQ(records[0].uploadOctets, step.up * 100);
-    EXPECT_EQ(records[0].downloadOctets, step.down * 1000);
-    EXPECT_EQ(records[0].applicationName, "app(1): 5");
+  for (const auto& [now, flow, final, due] : steps) {
+    SCOPED_TRACE(now);
+    const auto records = tracker.Due({flow}, now, final);
+    ASSERT_EQ(records.size(), due ? 1u : 0u);
+    if (!due) continue;
+    const FlowRecord& r = records[0];
+    EXPECT_EQ(Due({r.startMilliseconds, r.endMilliseconds, r.uploadPackets, r.downloadPackets}), due);
+    EXPECT_EQ(std::tuple(r.uploadOctets, r.downloadOctets, r.applicationName),
+              std::tuple(r.uploadPackets * 100, r.downloadPackets * 1000, "app(1): 5"));
   }
 }
 
@@ -166,19 +164,7 @@ TEST(IpfixTest, RecordsEndAtIdleActiveAndFinal) {
 // every element of the template and the record's values.
 TEST(IpfixTest, WiresharkDecodesTheTemplateAndTheRecords) {
   if (std::system("command -v tshark >/dev/null") != 0) GTEST_SKIP() << "tshark is not installed";
-  FlowRecord record;
-  record.localAddress = MakeIpv4(198, 18, 0, 1);
-  record.remoteAddress = MakeIpv4(198, 18, 5, 7);
-  record.localPort = 40000;
-  record.remotePort = 443;
-  record.protocol = 6;
-  record.startMilliseconds = 1'700'000'000'250;
-  record.endMilliseconds = 1'700'000'010'999;
-  record.uploadOctets = 212;
-  record.uploadPackets = 3;
-  record.downloadOctets = 2200;
-  record.downloadPackets = 2;
-  record.applicationName = "Web Content(7): 40000";
+  const FlowRecord record = Sample(1'700'000'000'250, 1'700'000'010'999, 2200, "Web Content(7): 40000");
   MessageBuilder builder(1);
   const std::string file = ::testing::TempDir() + "ipfix-" + std::to_string(::getpid()) + ".pcap";
   {

@@ -12,21 +12,14 @@
 namespace quorvel {
 namespace {
 
-std::string Fetch(std::uint16_t port, const std::string& request) {
+int Connect(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(port);
-  std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-    char buffer[4096];
-    ssize_t got;
-    while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) reply.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return reply;
+  EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
 }
 
 // The text changes while clients read it: every answer carries one whole
@@ -40,20 +33,24 @@ TEST(PrometheusEndpointThreadsTest, AnswersWholeTextsWhileTheyChange) {
   std::thread writer([&] {
     for (int i = 0; !done; ++i) endpoint.SetText(texts[i % 2]);
   });
+  const std::string request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
   for (int i = 0; i < 50; ++i) {
-    const std::string reply = Fetch(endpoint.Port(), "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+    const int fd = Connect(endpoint.Port());
+    std::string reply;
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+      char buffer[4096];
+      for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        reply.append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+    ::close(fd);
     ASSERT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\n")) << reply.substr(0, 80);
     const std::string body = reply.substr(reply.find("\r\n\r\n") + 4);
     EXPECT_TRUE(body == texts[0] || body == texts[1]) << body.size();
   }
   done = true;
   writer.join();
-  const int idle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(endpoint.Port());
-  ASSERT_EQ(::connect(idle, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const int idle = Connect(endpoint.Port());
   endpoint.Stop();
   ::close(idle);
 }

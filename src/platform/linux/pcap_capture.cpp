@@ -12,7 +12,6 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/linux/ifaddrs_interface_lister.h"
 #include "platform/linux/link_layer.h"
 
 namespace quorvel {
@@ -192,13 +191,6 @@ Activation Activate(const std::string& device, const LiveCaptureOptions& options
 
 }  // namespace
 
-OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options) {
-  const std::string addressText = Ipv4ToText(interfaceAddress);
-  const auto device = InterfaceHoldingAddress(interfaceAddress);
-  if (!device) return Failed("No network interface holds the address " + addressText);
-  return OpenLiveCaptureOn(*device, options, *device + " (" + addressText + ")");
-}
-
 OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOptions& options,
                                 const std::string& label) {
   const std::string prefix = "Can't capture on " + (label.empty() ? device : label) + ": ";
@@ -231,10 +223,6 @@ OpenedCapture OpenCaptureFile(const std::string& path, ReplayClock* replayClock)
   const int linkType = pcap_datalink(pcap.get());
   if (!IsSupportedLinkType(linkType)) return Failed(prefix + UnsupportedLinkType(linkType));
   return OpenedCapture{std::make_unique<PcapPacketSource>(std::move(pcap), path, -1, 0, replayClock), {}, false};
-}
-
-OpenedCapture LivePacketSourceFactory::Open(Ipv4Address interfaceAddress) {
-  return OpenLiveCapture(interfaceAddress);
 }
 
 OpenedCapture OfflinePacketSourceFactory::Open(Ipv4Address) { return OpenCaptureFile(path_, replayClock_); }

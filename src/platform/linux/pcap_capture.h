@@ -25,9 +25,6 @@ struct LiveCaptureOptions {
   bool immediate = false;
 };
 
-// Opens a live libpcap capture on the interface that holds `interfaceAddress`.
-OpenedCapture OpenLiveCapture(Ipv4Address interfaceAddress, const LiveCaptureOptions& options = {});
-
 // Opens a live capture on the named interface; messages name it by `label`
 // when one is given.
 OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOptions& options = {},
@@ -37,11 +34,6 @@ OpenedCapture OpenLiveCaptureOn(const std::string& device, const LiveCaptureOpti
 // A replay clock, when given, is set to each packet's time before the packet
 // is handed on.
 OpenedCapture OpenCaptureFile(const std::string& path, ReplayClock* replayClock = nullptr);
-
-class LivePacketSourceFactory final : public PacketSourceFactory {
- public:
-  OpenedCapture Open(Ipv4Address interfaceAddress) override;
-};
 
 // Replays one file whatever interface address it is asked for.
 class OfflinePacketSourceFactory final : public PacketSourceFactory {

@@ -1,6 +1,10 @@
 #include "persistence/ui/dialog_hooks.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -8,12 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -36,68 +34,43 @@ namespace {
 
 using testing::AnswerNextDialog;
 using testing::Control;
-using testing::FakeMessageBoxes;
-using testing::FakePlatform;
 using testing::ProcessEventsUntil;
-using testing::ReadBytes;
-using testing::ScratchDirectory;
 using testing::WriteBytes;
-
-FlowRow Row(const std::string& remote, const std::string& host) {
-  FlowRow row;
-  row.columns = {remote, host, "1.00 KB", "0 B", "1.00 KB", "curl(42): 5000", "2024-03-01 08:00:00",
-                 "2024-03-01 08:00:09", "/usr/bin/curl"};
-  return row;
-}
 
 // Makes a file undeletable, even for root, for as long as it lives.
 class ImmutableFile {
  public:
-  explicit ImmutableFile(const std::filesystem::path& path) : path_(path) { ok_ = SetImmutable(true); }
+  explicit ImmutableFile(const std::filesystem::path& path) : path_(path), ok_(Set(true)) {}
   ~ImmutableFile() {
-    if (ok_) SetImmutable(false);
+    if (ok_) Set(false);
   }
   bool ok() const { return ok_; }
 
  private:
-  bool SetImmutable(bool on) {
+  bool Set(bool on) {
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
     flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
     done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
     return done;
   }
-
   std::filesystem::path path_;
-  bool ok_ = false;
+  bool ok_;
 };
 
 class DialogHooksTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:
-  void SetUp() override {
-    settings_ = std::make_unique<testing::TemporarySettings>();
+  DialogHooksTest() {
     platform.interfaces.interfaces = {{"eth0", "eth0", "10.0.0.5", "255.255.255.0", true, false, {}}};
     platform.names.SetForward("proxy.lan", {MakeIpv4(10, 0, 0, 9)});
   }
-
   std::unique_ptr<CMainFrame> MakeFrame(const std::filesystem::path& dataDirectory) {
     auto frame = std::make_unique<CMainFrame>(
         MainFrameParts{state, platform.Bundle(), profile, DataDirectory(dataDirectory), boxes});
     InstallDialogHooks(frame->hooks(), DialogHookParts{platform.Bundle(), scratch / "autostart"});
     return frame;
-  }
-
-  void FillRows() {
-    std::lock_guard lock(state.listMutex);
-    state.rows.InsertTop(Row("10.0.0.7: 22", "first.example"));
-    state.rows.InsertTop(Row("10.0.0.8: 80", "second.example"));
-  }
-  std::size_t RowCount() {
-    std::lock_guard lock(state.listMutex);
-    return state.rows.Size();
   }
   std::vector<std::string> LogNames() const {
     std::vector<std::string> names;
@@ -105,59 +78,58 @@ class DialogHooksTest : public ::testing::Test, protected testing::UsesGuiApp {
     return names;
   }
 
-  std::unique_ptr<testing::TemporarySettings> settings_;
-  ScratchDirectory scratch;
-  FakePlatform platform;
+  testing::TemporarySettings settings_;
+  testing::ScratchDirectory scratch;
+  testing::FakePlatform platform;
   EngineState state;
   MemoryProfileStore profile;
-  FakeMessageBoxes boxes;
+  testing::FakeMessageBoxes boxes;
 };
 
-TEST_F(DialogHooksTest, SaveAndClearWritesALogAndEmptiesTheList) {
-  auto frame = MakeFrame(scratch.path());
-  FillRows();
-  {
-    std::lock_guard lock(state.statMutex);
-    state.stats.cumulativeDownload = 4096;
-  }
-  frame->Action(kIdSaveAndClear)->trigger();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return RowCount() == 0; }));
-  frame->JoinListThreads();
-  const std::vector<std::string> names = LogNames();
-  ASSERT_EQ(names.size(), 1u);
-  const std::vector<LogRow> saved = ReadTrafficLog(scratch / names[0]);
-  ASSERT_EQ(saved.size(), 2u);
-  EXPECT_EQ(saved[0][1], "first.example");  // the viewer shows the last line on top
-  EXPECT_TRUE(boxes.requests.empty());
-  std::lock_guard lock(state.statMutex);
-  EXPECT_EQ(state.stats.cumulativeDownload, 0u);
-}
-
-TEST_F(DialogHooksTest, SaveAndClearThatCannotWriteClearsNothing) {
+TEST_F(DialogHooksTest, SaveAndClearWritesALogAndEmptiesTheListOrSaysWhyNotAndClearsNothing) {
   WriteBytes(scratch / "file", "not a directory");
-  auto frame = MakeFrame(scratch / "file" / "data");
-  FillRows();
-  {
-    std::lock_guard lock(state.statMutex);
-    state.stats.cumulativeDownload = 4096;
+  for (const bool writable : {true, false}) {
+    SCOPED_TRACE(writable);
+    const auto data = writable ? scratch.path() : scratch / "file" / "data";
+    auto frame = MakeFrame(data);
+    {
+      std::scoped_lock lock(state.listMutex, state.statMutex);
+      state.stats.cumulativeDownload = 4096;
+      for (const char* host : {"first.example", "second.example"}) {
+        FlowRow row;
+        row.columns = {"10.0.0.7: 22", host, "1.00 KB", "0 B", "1.00 KB", "curl(42): 5000", "2024-03-01 08:00:00",
+                       "2024-03-01 08:00:09", "/usr/bin/curl"};
+        state.rows.InsertTop(row);
+      }
+    }
+    boxes.requests.clear();
+    frame->Action(kIdSaveAndClear)->trigger();
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+      std::lock_guard lock(state.listMutex);
+      return !boxes.requests.empty() || state.rows.Size() == 0;
+    }));
+    frame->JoinListThreads();
+    std::scoped_lock lock(state.listMutex, state.statMutex);
+    if (writable) {
+      EXPECT_TRUE(boxes.requests.empty());
+      ASSERT_EQ(LogNames().size(), 1u);
+      const std::vector<LogRow> saved = ReadTrafficLog(scratch / LogNames()[0]);
+      ASSERT_EQ(saved.size(), 2u);
+      EXPECT_EQ(saved[0][1], "first.example");  // the viewer shows the last line on top
+    } else {
+      ASSERT_EQ(boxes.requests.size(), 1u);
+      EXPECT_EQ(boxes.requests[0].text.rfind("Can't write to " + data.string(), 0), 0u) << boxes.requests[0].text;
+      EXPECT_EQ(boxes.requests[0].title, "Error");
+      EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
+    }
+    EXPECT_EQ(state.rows.Size(), writable ? 0u : 2u);
+    EXPECT_EQ(state.stats.cumulativeDownload, writable ? 0u : 4096u);
   }
-  frame->Action(kIdSaveAndClear)->trigger();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !boxes.requests.empty(); }));
-  frame->JoinListThreads();
-  EXPECT_EQ(boxes.requests[0].text.rfind("Can't write to " + (scratch / "file" / "data").string(), 0), 0u)
-      << boxes.requests[0].text;
-  EXPECT_EQ(boxes.requests[0].title, "Error");
-  EXPECT_EQ(boxes.requests[0].icon, MessageIcon::kStop);
-  EXPECT_EQ(RowCount(), 2u);
-  std::lock_guard lock(state.statMutex);
-  EXPECT_EQ(state.stats.cumulativeDownload, 4096u);
 }
 
-TEST_F(DialogHooksTest, ClearAllLogsAsksFirstAndDeletesOnlyLogs) {
+TEST_F(DialogHooksTest, ClearAllLogsAsksFirstDeletesOnlyItsLogsAndShowsAFailure) {
   auto frame = MakeFrame(scratch.path());
-  for (const char* name : {"a.log", "2005-10-12_14t30t05.log", "set.dat", "filters.dat"}) {
-    WriteBytes(scratch / name, "x");
-  }
+  for (const char* name : {"a.log", "2005-10-12_14t30t05.log", "set.dat", "filters.dat"}) WriteBytes(scratch / name, "x");
   for (const MessageAnswer answer : {MessageAnswer::kNo, MessageAnswer::kYes}) {
     boxes.requests.clear();
     boxes.yesNoAnswer = answer;
@@ -165,20 +137,16 @@ TEST_F(DialogHooksTest, ClearAllLogsAsksFirstAndDeletesOnlyLogs) {
     ASSERT_EQ(boxes.requests.size(), 1u);
     EXPECT_EQ(boxes.requests[0].title, "Quorvel");
     EXPECT_EQ(boxes.requests[0].buttons, MessageButtons::kYesNo);
-    // A log of another program stays.
-    EXPECT_EQ(LogNames().size(), answer == MessageAnswer::kYes ? 1u : 2u);
+    EXPECT_EQ(LogNames().size(), answer == MessageAnswer::kYes ? 1u : 2u) << "a log of another program stays";
   }
-  EXPECT_TRUE(std::filesystem::exists(scratch / "set.dat"));
-  EXPECT_TRUE(std::filesystem::exists(scratch / "filters.dat"));
-}
+  EXPECT_TRUE(std::filesystem::exists(scratch / "set.dat") && std::filesystem::exists(scratch / "filters.dat"));
 
-TEST_F(DialogHooksTest, ClearAllLogsShowsAFailure) {
-  auto frame = MakeFrame(scratch.path());
+  std::filesystem::remove(scratch / "a.log");
   WriteBytes(scratch / "2005-10-12_14t30t05.log", "x");
   WriteBytes(scratch / "2005-10-12_14t30t05_2.log", "x");
   const ImmutableFile stuck(scratch / "2005-10-12_14t30t05.log");
   if (!stuck.ok()) GTEST_SKIP() << "the file system cannot make a file immutable";
-  boxes.yesNoAnswer = MessageAnswer::kYes;
+  boxes.requests.clear();
   frame->Action(kIdClearAllLogs)->trigger();
   ASSERT_EQ(boxes.requests.size(), 2u);
   EXPECT_EQ(boxes.requests[1].text, "Can't delete " + (scratch / "2005-10-12_14t30t05.log").string());
@@ -202,7 +170,6 @@ TEST_F(DialogHooksTest, ShowLogOpensTheViewerOnTheDataDirectory) {
 
 TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
   auto frame = MakeFrame(scratch.path());
-  WriteBytes(scratch / "filters.dat", "2\r\n10.1.1 iexplorer\r\n");
   AnswerNextDialog<COptionsDlg>([](COptionsDlg& options) {
     Control<QComboBox>(options, COptionsDlg::kIdInterfaceList).setCurrentIndex(0);  // nothing monitored yet
     Control<QCheckBox>(options, COptionsDlg::kIdFreezeGraph).click();
@@ -213,10 +180,8 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
   });
   frame->Action(kIdOptions)->trigger();
   frame->JoinListThreads();
-
-  EXPECT_EQ(ReadBytes(scratch / "set.dat"), "0 1 1 proxy.lan 3128 16777215\r\n");
-  EXPECT_TRUE(state.settings.freezeGraph.load());
-  EXPECT_TRUE(state.settings.useProxy.load());
+  EXPECT_EQ(testing::ReadBytes(scratch / "set.dat"), "0 1 1 proxy.lan 3128 16777215\r\n");
+  EXPECT_TRUE(state.settings.freezeGraph.load() && state.settings.useProxy.load());
   EXPECT_EQ(state.settings.ProxyServerText(), "10.0.0.9");
   EXPECT_EQ(state.settings.proxyAddress.Get(), IpAddress(MakeIpv4(10, 0, 0, 9)));
   EXPECT_EQ(state.settings.proxyPort.load(), 3128);
@@ -226,22 +191,18 @@ TEST_F(DialogHooksTest, OptionsOkHandsTheNewValuesToTheEngine) {
     const auto opened = platform.packets.Opened();
     return !opened.empty() && opened.back() == MakeIpv4(10, 0, 0, 5);
   }));
-  {
-    std::lock_guard lock(state.listMutex);
-    EXPECT_EQ(state.filters.rules, (std::vector<FilterRule>{{"10.1.1", "iexplorer"}}));
-    EXPECT_EQ(state.filters.mode, FilterMode::kWhiteList);
-  }
 
-  // Reopened, the monitored interface is preselected: OK alone moves nothing.
   const std::size_t opened = platform.packets.Opened().size();
-  AnswerNextDialog<COptionsDlg>([](COptionsDlg& options) {
-    EXPECT_EQ(Control<QComboBox>(options, COptionsDlg::kIdInterfaceList).currentText(), "eth0");
-    Control<QCheckBox>(options, COptionsDlg::kIdFreezeGraph).click();
-    Control<QPushButton>(options, kIdOk).click();
-  });
-  frame->Action(kIdOptions)->trigger();
+
+  // No interface chosen: the engine keeps its own; a "?" port is port 0.
+  OptionsResult result;
+  result.settings = {1, 0, 0, "?", "?", 0xFFFFFFFF};
+  ApplyOptionsResult(*frame, result);
   frame->JoinListThreads();
-  EXPECT_FALSE(state.settings.freezeGraph.load());
+  EXPECT_TRUE(state.settings.hideLanFlows.load());
+  EXPECT_EQ(state.settings.ProxyServerText(), "");
+  EXPECT_EQ(state.settings.proxyPort.load(), 0);
+  EXPECT_EQ(state.settings.interfaceAddress.load(), MakeIpv4(10, 0, 0, 5));
   EXPECT_EQ(platform.packets.Opened().size(), opened);
 }
 
@@ -262,32 +223,14 @@ TEST_F(DialogHooksTest, OptionsCancelChangesNothingNotEvenTheRules) {
   });
   frame->Action(kIdOptions)->trigger();
   frame->JoinListThreads();
-
-  EXPECT_EQ(ReadBytes(scratch / "filters.dat"), "2\r\n");
+  EXPECT_EQ(testing::ReadBytes(scratch / "filters.dat"), "2\r\n");
   EXPECT_FALSE(std::filesystem::exists(scratch / "set.dat"));
-  EXPECT_FALSE(state.settings.useProxy.load());
-  EXPECT_FALSE(state.settings.hideLanFlows.load());
+  EXPECT_FALSE(state.settings.useProxy.load() || state.settings.hideLanFlows.load());
   EXPECT_EQ(state.settings.networkMask.load(), 0xFFFFFFFFu);
   EXPECT_EQ(state.settings.interfaceAddress.load(), MakeIpv4(10, 0, 0, 1));
   EXPECT_TRUE(platform.packets.Opened().empty());
   std::lock_guard lock(state.listMutex);
   EXPECT_EQ(state.filters.mode, FilterMode::kBlackList);
-}
-
-TEST_F(DialogHooksTest, ApplyOptionsResultKeepsTheInterfaceWhenNoneWasChosen) {
-  auto frame = MakeFrame(scratch.path());
-  state.settings.interfaceAddress = MakeIpv4(10, 0, 0, 1);
-  OptionsResult result;
-  result.settings.bHideLanFlows = 1;
-  result.settings.strProxyHost = "?";
-  result.settings.strProxyPort = "?";
-  ApplyOptionsResult(*frame, result);
-  frame->JoinListThreads();
-  EXPECT_TRUE(state.settings.hideLanFlows.load());
-  EXPECT_EQ(state.settings.ProxyServerText(), "");
-  EXPECT_EQ(state.settings.proxyPort.load(), 0);
-  EXPECT_EQ(state.settings.interfaceAddress.load(), MakeIpv4(10, 0, 0, 1));
-  EXPECT_TRUE(platform.packets.Opened().empty());
 }
 
 }  // namespace

@@ -27,15 +27,11 @@ QUORVEL_GUI_TEST_LEAK_SUPPRESSIONS()
 namespace quorvel {
 namespace {
 
-using testing::AnswerNextDialog;
 using testing::Control;
-using testing::FakeMessageBoxes;
-using testing::FakePlatform;
-using testing::GoldenFile;
-using testing::PixelsNear;
 using testing::ReadBytes;
-using testing::ScratchDirectory;
 using testing::WriteBytes;
+
+const char* const kDefaultsLine = "0 0 0 ? ? 4294967295\r\n";
 
 InterfaceInfo Adapter(const std::string& description, const std::string& address, const std::string& mask) {
   return InterfaceInfo{description, description, address, mask, true, false, {}};
@@ -43,25 +39,26 @@ InterfaceInfo Adapter(const std::string& description, const std::string& address
 
 class OptionsDlgTest : public ::testing::Test, protected testing::UsesGuiApp {
  protected:
-  std::unique_ptr<COptionsDlg> Open(Ipv4Address monitored = 0) { return Open(DataDirectory(scratch.path()), monitored); }
-  std::unique_ptr<COptionsDlg> Open(const DataDirectory& data, Ipv4Address monitored = 0) {
-    return std::make_unique<COptionsDlg>(
-        OptionsDialogParts{data, boxes, platform.interfaces, platform.names, scratch / "autostart", monitored, &profile});
+  std::unique_ptr<COptionsDlg> Open(Ipv4Address monitored = 0, std::optional<DataDirectory> data = {}) {
+    return std::make_unique<COptionsDlg>(OptionsDialogParts{data.value_or(DataDirectory(scratch.path())), boxes,
+                                                            platform.interfaces, platform.names,
+                                                            scratch / "autostart", monitored, &profile});
   }
   std::filesystem::path SetDat() const { return scratch / "set.dat"; }
 
   static QComboBox& List(const COptionsDlg& dialog) { return Control<QComboBox>(dialog, COptionsDlg::kIdInterfaceList); }
+  static QCheckBox& Box(const COptionsDlg& dialog, int id) { return Control<QCheckBox>(dialog, id); }
+  static QLineEdit& Edit(const COptionsDlg& dialog, int id) { return Control<QLineEdit>(dialog, id); }
   static void Ok(COptionsDlg& dialog) { Control<QPushButton>(dialog, kIdOk).click(); }
   static void SetProxy(COptionsDlg& dialog, bool on, const QString& host, const QString& port) {
-    auto& box = Control<QCheckBox>(dialog, COptionsDlg::kIdUseProxy);
-    if (box.isChecked() != on) box.click();
-    Control<QLineEdit>(dialog, COptionsDlg::kIdProxyHost).setText(host);
-    Control<QLineEdit>(dialog, COptionsDlg::kIdProxyPort).setText(port);
+    if (Box(dialog, COptionsDlg::kIdUseProxy).isChecked() != on) Box(dialog, COptionsDlg::kIdUseProxy).click();
+    Edit(dialog, COptionsDlg::kIdProxyHost).setText(host);
+    Edit(dialog, COptionsDlg::kIdProxyPort).setText(port);
   }
 
-  ScratchDirectory scratch;
-  FakePlatform platform;
-  FakeMessageBoxes boxes;
+  testing::ScratchDirectory scratch;
+  testing::FakePlatform platform;
+  testing::FakeMessageBoxes boxes;
   MemoryProfileStore profile;
 };
 
@@ -72,17 +69,16 @@ TEST_F(OptionsDlgTest, ShowsTheControlsAndTheDefaultsAndOkWritesThem) {
                                  std::pair{COptionsDlg::kIdHideLanFlows, "Do not show local area network flows"},
                                  std::pair{COptionsDlg::kIdFreezeGraph, "Freeze the graph"},
                                  std::pair{COptionsDlg::kIdUseProxy, "I use proxy server"}}) {
-    EXPECT_EQ(Control<QCheckBox>(*dialog, id).text(), text);
-    EXPECT_FALSE(Control<QCheckBox>(*dialog, id).isChecked()) << text;
+    EXPECT_EQ(Box(*dialog, id).text(), text);
+    EXPECT_FALSE(Box(*dialog, id).isChecked()) << text;
   }
-  EXPECT_EQ(Control<QCheckBox>(*dialog, COptionsDlg::kIdNameHostsFromTraffic).text(),
-            "Name hosts from observed traffic");
+  EXPECT_EQ(Box(*dialog, COptionsDlg::kIdNameHostsFromTraffic).text(), "Name hosts from observed traffic");
   EXPECT_EQ(Control<QPushButton>(*dialog, COptionsDlg::kIdSetupFilters).text(), "Setup filters...");
   EXPECT_TRUE(Control<QPushButton>(*dialog, kIdCancel).isDefault());
-  EXPECT_FALSE(Control<QCheckBox>(*dialog, COptionsDlg::kIdLaunchOnStartup).isEnabled());
+  EXPECT_FALSE(Box(*dialog, COptionsDlg::kIdLaunchOnStartup).isEnabled());
   for (const int id : {COptionsDlg::kIdProxyHost, COptionsDlg::kIdProxyPort}) {
-    EXPECT_TRUE(Control<QLineEdit>(*dialog, id).text().isEmpty()) << id;
-    EXPECT_FALSE(Control<QLineEdit>(*dialog, id).isEnabled()) << id;
+    EXPECT_TRUE(Edit(*dialog, id).text().isEmpty()) << id;
+    EXPECT_FALSE(Edit(*dialog, id).isEnabled()) << id;
   }
   EXPECT_FALSE(Control<QGroupBox>(*dialog, COptionsDlg::kIdProxyGroup).isEnabled());
 
@@ -93,33 +89,30 @@ TEST_F(OptionsDlgTest, ShowsTheControlsAndTheDefaultsAndOkWritesThem) {
                                     std::pair{COptionsDlg::kIdProxyGroup, "Proxy Server:"}}) {
     auto& group = Control<QGroupBox>(*dialog, id);
     EXPECT_EQ(group.title(), caption);
-    EXPECT_GT(PixelsNear(group, QColor(50, 0, 225)), 5) << caption << " is not drawn in RGB(50, 0, 225)";
+    EXPECT_GT(testing::PixelsNear(group, QColor(50, 0, 225)), 5) << caption << " is not drawn in RGB(50, 0, 225)";
   }
   SetProxy(*dialog, false, "", "");
   Ok(*dialog);
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_TRUE(boxes.requests.empty());
-  EXPECT_EQ(ReadBytes(SetDat()), ReadBytes(GoldenFile(__FILE__, "set_defaults.dat")));
+  EXPECT_EQ(ReadBytes(SetDat()), kDefaultsLine);
   EXPECT_FALSE(dialog->Result().chosenInterface);
   EXPECT_EQ(dialog->Result().settings.strProxyHost, "?");
   EXPECT_EQ(dialog->Result().proxyAddressText, "");
 }
 
 TEST_F(OptionsDlgTest, NameHostsFromTrafficIsKeptInTheProfileNotInSetDat) {
-  const auto box = [](COptionsDlg& dialog) -> QCheckBox& {
-    return Control<QCheckBox>(dialog, COptionsDlg::kIdNameHostsFromTraffic);
-  };
   auto dialog = Open();
-  EXPECT_TRUE(box(*dialog).isChecked());  // on by default
-  box(*dialog).click();
+  EXPECT_TRUE(Box(*dialog, COptionsDlg::kIdNameHostsFromTraffic).isChecked()) << "on by default";
+  Box(*dialog, COptionsDlg::kIdNameHostsFromTraffic).click();
   Ok(*dialog);
   EXPECT_FALSE(dialog->Result().nameHostsFromTraffic);
   EXPECT_EQ(profile.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1), 0);
-  EXPECT_EQ(ReadBytes(SetDat()), ReadBytes(GoldenFile(__FILE__, "set_defaults.dat")));
+  EXPECT_EQ(ReadBytes(SetDat()), kDefaultsLine);
 
   auto again = Open();
-  EXPECT_FALSE(box(*again).isChecked());
-  box(*again).click();
+  EXPECT_FALSE(Box(*again, COptionsDlg::kIdNameHostsFromTraffic).isChecked());
+  Box(*again, COptionsDlg::kIdNameHostsFromTraffic).click();
   Control<QPushButton>(*again, kIdCancel).click();
   EXPECT_EQ(profile.GetInt(kSettingsSection, kNameHostsFromTrafficValue, 1), 0);
 }
@@ -128,10 +121,11 @@ TEST_F(OptionsDlgTest, NameHostsFromTrafficIsKeptInTheProfileNotInSetDat) {
 // preselected, so that OK alone never moves capture.
 TEST_F(OptionsDlgTest, PreselectsTheMonitoredInterfaceAndChoosesWhatTheUserLeftSelected) {
   const std::vector<InterfaceInfo> docker = {Adapter("wlan0", "10.0.0.5", "255.255.255.0"),
-                                            Adapter("docker0", "172.17.0.1", "255.255.0.0"),
-                                            Adapter("Bridge", "192.168.122.1", "255.255.255.0")};
+                                             Adapter("docker0", "172.17.0.1", "255.255.0.0"),
+                                             Adapter("Bridge", "192.168.122.1", "255.255.255.0")};
   const std::vector<InterfaceInfo> twins = {Adapter("eth", "10.0.0.1", "255.0.0.0"),
-                                           Adapter("eth", "10.0.0.2", "255.255.0.0")};
+                                            Adapter("eth", "10.0.0.2", "255.255.0.0")};
+  const Ipv4Address wlan = MakeIpv4(10, 0, 0, 5);
   const struct {
     const char* name;
     std::vector<InterfaceInfo> adapters;
@@ -142,14 +136,11 @@ TEST_F(OptionsDlgTest, PreselectsTheMonitoredInterfaceAndChoosesWhatTheUserLeftS
     std::optional<Ipv4Address> chosen;
     const char* written;
   } cases[] = {
-      {"monitored kept", docker, MakeIpv4(10, 0, 0, 5), "wlan0", -1, nullptr, MakeIpv4(10, 0, 0, 5),
-       "0 0 0 ? ? 16777215\r\n"},
-      {"another picked", docker, MakeIpv4(10, 0, 0, 5), "wlan0", 1, nullptr, MakeIpv4(172, 17, 0, 1),
-       "0 0 0 ? ? 65535\r\n"},
-      {"monitored not listed", docker, MakeIpv4(10, 9, 9, 9), "", -1, nullptr, std::nullopt,
-       "0 0 0 ? ? 4294967295\r\n"},
-      {"nothing monitored", docker, 0, "", -1, nullptr, std::nullopt, "0 0 0 ? ? 4294967295\r\n"},
-      {"typed text", docker, MakeIpv4(10, 0, 0, 5), "wlan0", -1, "eth9", std::nullopt, "0 0 0 ? ? 4294967295\r\n"},
+      {"monitored kept", docker, wlan, "wlan0", -1, nullptr, wlan, "0 0 0 ? ? 16777215\r\n"},
+      {"another picked", docker, wlan, "wlan0", 1, nullptr, MakeIpv4(172, 17, 0, 1), "0 0 0 ? ? 65535\r\n"},
+      {"monitored not listed", docker, MakeIpv4(10, 9, 9, 9), "", -1, nullptr, std::nullopt, kDefaultsLine},
+      {"nothing monitored", docker, 0, "", -1, nullptr, std::nullopt, kDefaultsLine},
+      {"typed text", docker, wlan, "wlan0", -1, "eth9", std::nullopt, kDefaultsLine},
       // Same description: a picked line takes the adapter reported first,
       // the monitored one left alone stays itself.
       {"twin picked", twins, MakeIpv4(10, 0, 0, 2), "eth", 1, nullptr, MakeIpv4(10, 0, 0, 1), "0 0 0 ? ? 255\r\n"},
@@ -169,10 +160,8 @@ TEST_F(OptionsDlgTest, PreselectsTheMonitoredInterfaceAndChoosesWhatTheUserLeftS
     if (c.pickLine >= 0) List(*dialog).setCurrentIndex(c.pickLine);
     if (c.typed != nullptr) List(*dialog).setEditText(QString::fromLatin1(c.typed));
     Ok(*dialog);
-    EXPECT_EQ(dialog->Result().chosenInterface.has_value(), c.chosen.has_value());
-    if (c.chosen && dialog->Result().chosenInterface) {
-      EXPECT_EQ(dialog->Result().chosenInterface->address, *c.chosen);
-    }
+    const auto& chosen = dialog->Result().chosenInterface;
+    EXPECT_EQ(chosen ? std::optional(chosen->address) : std::nullopt, c.chosen);
     EXPECT_EQ(ReadBytes(SetDat()), c.written);
   }
 }
@@ -213,7 +202,7 @@ TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
       {true, "proxy6.lan", "3128", nullptr, "0 0 1 proxy6.lan 3128 4294967295\r\n", "2001:db8::9"},
       {true, "proxy.lan", "3128", nullptr, "0 0 1 proxy.lan 3128 4294967295\r\n", "10.0.0.9"},
       {true, "proxy.lan", "80x", nullptr, "0 0 1 proxy.lan 80x 4294967295\r\n", "10.0.0.9"},
-      {false, "10.0.0.1", "", nullptr, "0 0 0 ? ? 4294967295\r\n", ""},
+      {false, "10.0.0.1", "", nullptr, kDefaultsLine, ""},
       {false, "", "3128", nullptr, "0 0 0 ? 3128 4294967295\r\n", ""},
       // Resolvable, but set.dat stores one byte per character.
       {true, "\xe4\xbe\x8b.jp", "3128", "U+4F8B", nullptr, ""},
@@ -233,72 +222,61 @@ TEST_F(OptionsDlgTest, ProxyChecksRunInOrderAndWriteOnlyWhenAllPass) {
       EXPECT_EQ(boxes.requests[0].title, "Error");
       EXPECT_TRUE(dialog->isVisible());
       // Everything as the user left it.
-      EXPECT_EQ(Control<QLineEdit>(*dialog, COptionsDlg::kIdProxyHost).text(), QString::fromUtf8(c.host));
-      EXPECT_EQ(Control<QLineEdit>(*dialog, COptionsDlg::kIdProxyPort).text(), QString::fromUtf8(c.port));
+      EXPECT_EQ(Edit(*dialog, COptionsDlg::kIdProxyHost).text(), QString::fromUtf8(c.host));
+      EXPECT_EQ(Edit(*dialog, COptionsDlg::kIdProxyPort).text(), QString::fromUtf8(c.port));
     } else {
       EXPECT_TRUE(boxes.requests.empty());
       EXPECT_EQ(dialog->result(), QDialog::Accepted);
       EXPECT_EQ(dialog->Result().proxyAddressText, c.proxyText);
     }
-    if (c.written != nullptr) {
-      EXPECT_EQ(ReadBytes(SetDat()), c.written);
-    } else {
-      EXPECT_FALSE(std::filesystem::exists(SetDat()));
-    }
+    EXPECT_EQ(std::filesystem::exists(SetDat()) ? ReadBytes(SetDat()) : "no file", c.written ? c.written : "no file");
   }
 }
 
-TEST_F(OptionsDlgTest, LoadedSettingsAreShownAndWrittenBack) {
+TEST_F(OptionsDlgTest, LoadedSettingsAndTheAutostartEntryAreShownAndWrittenBack) {
   platform.interfaces.interfaces = {Adapter("eth0", "10.0.0.5", "255.255.255.0")};
   WriteBytes(SetDat(), "1 0 1 10.0.0.1 8080 255\r\n");
+  std::filesystem::create_directories(scratch / "autostart");
+  WriteBytes(scratch / "autostart" / kAutostartEntryName, "");
   auto dialog = Open(MakeIpv4(10, 0, 0, 5));
-  EXPECT_TRUE(Control<QCheckBox>(*dialog, COptionsDlg::kIdHideLanFlows).isChecked());
-  EXPECT_FALSE(Control<QCheckBox>(*dialog, COptionsDlg::kIdFreezeGraph).isChecked());
-  EXPECT_TRUE(Control<QCheckBox>(*dialog, COptionsDlg::kIdUseProxy).isChecked());
-  EXPECT_TRUE(Control<QLineEdit>(*dialog, COptionsDlg::kIdProxyHost).isEnabled());
-  EXPECT_EQ(Control<QLineEdit>(*dialog, COptionsDlg::kIdProxyHost).text(), "10.0.0.1");
-  EXPECT_EQ(Control<QLineEdit>(*dialog, COptionsDlg::kIdProxyPort).text(), "8080");
-  // The proxy box switches its controls.
-  auto& box = Control<QCheckBox>(*dialog, COptionsDlg::kIdUseProxy);
-  for (const bool on : {false, true}) {
-    box.click();
-    EXPECT_EQ(Control<QLineEdit>(*dialog, COptionsDlg::kIdProxyPort).isEnabled(), on);
+  EXPECT_TRUE(Box(*dialog, COptionsDlg::kIdLaunchOnStartup).isChecked());
+  EXPECT_FALSE(Box(*dialog, COptionsDlg::kIdLaunchOnStartup).isEnabled()) << "read only";
+  EXPECT_TRUE(Box(*dialog, COptionsDlg::kIdHideLanFlows).isChecked());
+  EXPECT_FALSE(Box(*dialog, COptionsDlg::kIdFreezeGraph).isChecked());
+  EXPECT_TRUE(Edit(*dialog, COptionsDlg::kIdProxyHost).isEnabled());
+  EXPECT_EQ(Edit(*dialog, COptionsDlg::kIdProxyHost).text(), "10.0.0.1");
+  EXPECT_EQ(Edit(*dialog, COptionsDlg::kIdProxyPort).text(), "8080");
+  for (const bool on : {false, true}) {  // the proxy box switches its controls
+    Box(*dialog, COptionsDlg::kIdUseProxy).click();
+    EXPECT_EQ(Edit(*dialog, COptionsDlg::kIdProxyPort).isEnabled(), on);
     EXPECT_EQ(Control<QGroupBox>(*dialog, COptionsDlg::kIdProxyGroup).isEnabled(), on);
   }
   Ok(*dialog);
-  EXPECT_EQ(ReadBytes(SetDat()), ReadBytes(GoldenFile(__FILE__, "set_proxy.dat")));
+  EXPECT_EQ(ReadBytes(SetDat()), "1 0 1 10.0.0.1 8080 16777215\r\n");
 }
 
 TEST_F(OptionsDlgTest, EnterOrCancelAfterChangesWritesNothing) {
-  WriteBytes(SetDat(), "0 0 0 ? ? 4294967295\r\n");
+  WriteBytes(SetDat(), kDefaultsLine);
   for (const bool enter : {true, false}) {
     auto dialog = Open();
     dialog->show();
     SetProxy(*dialog, true, "10.0.0.1", "8080");
-    Control<QCheckBox>(*dialog, COptionsDlg::kIdFreezeGraph).click();
+    Box(*dialog, COptionsDlg::kIdFreezeGraph).click();
     if (enter) {
-      QTest::keyClick(&Control<QCheckBox>(*dialog, COptionsDlg::kIdHideLanFlows), Qt::Key_Return);
+      QTest::keyClick(&Box(*dialog, COptionsDlg::kIdHideLanFlows), Qt::Key_Return);
     } else {
       Control<QPushButton>(*dialog, kIdCancel).click();
     }
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(ReadBytes(SetDat()), "0 0 0 ? ? 4294967295\r\n");
+    EXPECT_EQ(ReadBytes(SetDat()), kDefaultsLine);
   }
   EXPECT_TRUE(boxes.requests.empty());
 }
 
-TEST_F(OptionsDlgTest, LaunchOnStartupShowsTheAutostartEntryReadOnly) {
-  std::filesystem::create_directories(scratch / "autostart");
-  WriteBytes(scratch / "autostart" / kAutostartEntryName, "");
-  auto dialog = Open();
-  EXPECT_TRUE(Control<QCheckBox>(*dialog, COptionsDlg::kIdLaunchOnStartup).isChecked());
-  EXPECT_FALSE(Control<QCheckBox>(*dialog, COptionsDlg::kIdLaunchOnStartup).isEnabled());
-}
-
 TEST_F(OptionsDlgTest, UnwritableSettingsFileIsReportedAndTheValuesStillGo) {
   WriteBytes(scratch / "file", "not a directory");
-  auto dialog = Open(DataDirectory(scratch / "file" / "data"));
-  Control<QCheckBox>(*dialog, COptionsDlg::kIdFreezeGraph).click();
+  auto dialog = Open(0, DataDirectory(scratch / "file" / "data"));
+  Box(*dialog, COptionsDlg::kIdFreezeGraph).click();
   Ok(*dialog);
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].text, "Can't write to " + (scratch / "file" / "data" / "set.dat").string());
@@ -310,7 +288,7 @@ TEST_F(OptionsDlgTest, SetupFiltersRunsTheFiltersDialogOnTheSameDirectory) {
   WriteBytes(scratch / "filters.dat", "2\r\n10.1.1 iexplorer\r\n");
   auto dialog = Open();
   std::vector<FilterRule> shown;
-  AnswerNextDialog<CFiltersDlg>([&shown](CFiltersDlg& filters) {
+  testing::AnswerNextDialog<CFiltersDlg>([&shown](CFiltersDlg& filters) {
     shown = filters.Rules();
     filters.reject();
   });
