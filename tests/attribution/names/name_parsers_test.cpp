@@ -40,13 +40,16 @@ ByteVector Cut(ByteVector bytes, std::size_t size) {
   return bytes;
 }
 
+ByteVector With(ByteVector bytes, std::size_t at, std::uint8_t value) {
+  bytes[at] = value;
+  return bytes;
+}
+
 TEST(NameParsersTest, DnsAnswersNameEachAddressByTheQuestion) {
   const ByteVector chain = testing::BuildDnsResponse(
       "WWW.Example.com", {CnameRecord("WWW.Example.com", "edge.cdn.net", 60), CnameRecord("edge.cdn.net", "a1.cdn.net"),
                           ARecord("a1.cdn.net", 192, 0, 2, 1, 30), ARecord("a1.cdn.net", 192, 0, 2, 2, 40)});
   ByteVector aaaa = testing::BuildDnsResponse("v6.example", {{"v6.example", 28, 50, ByteVector(16, 0x20), {}}});
-  ByteVector query = chain;
-  query[2] &= 0x7F;  // QR clear
   ByteVector loop = testing::BuildDnsResponse("x.test", {ARecord("x.test", 10, 0, 0, 1)});
   loop[loop.size() - 16] = 0xC0;  // answer owner: a pointer to itself
   loop[loop.size() - 15] = static_cast<std::uint8_t>(loop.size() - 16);
@@ -59,7 +62,7 @@ TEST(NameParsersTest, DnsAnswersNameEachAddressByTheQuestion) {
       {"CNAME chain, two addresses, lower case", chain,
        {"www.example.com=192.0.2.1/30", "www.example.com=192.0.2.2/40"}},
       {"AAAA", aaaa, {"v6.example=v6/50"}},
-      {"a query names nothing", query, {}},
+      {"a query names nothing", With(chain, 2, chain[2] & 0x7F), {}},
       {"pointer loop", loop, {}},
       {"cut in the second address", Cut(chain, chain.size() - 2), {"www.example.com=192.0.2.1/30"}},
       {"cut in the header", Cut(chain, 7), {}},
@@ -70,22 +73,18 @@ TEST(NameParsersTest, DnsAnswersNameEachAddressByTheQuestion) {
   };
   for (const auto& c : cases) EXPECT_EQ(DnsSummary(c.message), c.expected) << c.what;
 
-  const ByteVector tcp = [&] {
-    ByteVector out = {static_cast<std::uint8_t>(chain.size() >> 8), static_cast<std::uint8_t>(chain.size())};
-    out.insert(out.end(), chain.begin(), chain.end());
-    return out;
-  }();
+  ByteVector tcp = chain;  // over TCP a message follows its length
+  tcp.insert(tcp.begin(), {static_cast<std::uint8_t>(chain.size() >> 8), static_cast<std::uint8_t>(chain.size())});
   EXPECT_EQ(DnsSummary(ByteVector(DnsMessageInTcp(tcp).begin(), DnsMessageInTcp(tcp).end())).size(), 2u);
 }
 
 TEST(NameParsersTest, TlsAndHttpNameTheirConnection) {
   const ByteVector hello12 = testing::TlsRecord(testing::BuildClientHello("Shop.Example.org", false));
   const ByteVector hello13 = testing::TlsRecord(testing::BuildClientHello("api.example.net", true));
-  ByteVector hugeSni = testing::TlsRecord(testing::BuildClientHello(std::string(300, 'a'), true));
-  ByteVector lying = hello13;
-  lying[84] = lying[85] = 0xFF;  // extensions length far beyond the record
-  ByteVector lyingName = hello13;
-  lyingName[101] = lyingName[102] = 0xFF;  // server name length far beyond the record
+  const ByteVector hugeSni = testing::TlsRecord(testing::BuildClientHello(std::string(300, 'a'), true));
+  // Extensions length, or server name length, far beyond the record.
+  const ByteVector lying = With(With(hello13, 84, 0xFF), 85, 0xFF);
+  const ByteVector lyingName = With(With(hello13, 101, 0xFF), 102, 0xFF);
   const std::string longName = std::string(260, 'b');
   const struct {
     const char* what;
@@ -145,8 +144,6 @@ TEST(NameParsersTest, QuicInitialOfTheRfcTestVectors) {
   split.insert(split.end(), head.begin(), head.end());
   ByteVector flipped = testing::BuildQuicClientInitial(dcid, 7, split);
   const ByteVector gap = testing::BuildQuicClientInitial(dcid, 8, testing::CryptoFrame(40, ByteVector(hello.begin() + 40, hello.end())));
-  ByteVector tampered = flipped;
-  tampered[600] ^= 1;
   const struct {
     const char* what;
     ByteVector datagram;
@@ -154,10 +151,10 @@ TEST(NameParsersTest, QuicInitialOfTheRfcTestVectors) {
   } cases[] = {
       {"split CRYPTO frames", flipped, "video.example"},
       {"gap before the name", gap, std::nullopt},
-      {"tampered payload fails authentication", tampered, std::nullopt},
+      {"tampered payload fails authentication", With(flipped, 600, flipped[600] ^ 1), std::nullopt},
       {"cut datagram", Cut(flipped, 100), std::nullopt},
-      {"version 2", [&] { ByteVector v = flipped; v[4] = 2; return v; }(), std::nullopt},
-      {"connection id longer than 20", [&] { ByteVector v = flipped; v[5] = 21; return v; }(), std::nullopt},
+      {"version 2", With(flipped, 4, 2), std::nullopt},
+      {"connection id longer than 20", With(flipped, 5, 21), std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ReadQuicInitialServerName(c.datagram), c.expected) << c.what;
 }
