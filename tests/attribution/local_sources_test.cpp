@@ -105,11 +105,12 @@ TEST_F(LocalSourcesTest, KernelEventsFirstThenTheTableThenTheProtocol) {
   ASSERT_TRUE(both.RunPass());
   tracker.Set(false, 6000, local, {0, false, 30, true, "curl", "/usr/bin/curl"});
   tracker.Set(true, 6000, 0, {0, true, 31, true, "dns", ""});
-  ExpectLookups(both, {{6000, 6, local, "curl(30): 6000", "/usr/bin/curl"},
-                       {6000, 17, local, "dns(31): 6000", ""},  // bound to any address; gone processes keep their name
-                       {6000, 6, MakeIpv4(198, 18, 0, 9), "stale(2): 6000", "/bin/stale"},  // another address: the table
-                       {5000, 6, local, "table(1): 5000", "/bin/table"},
-                       {7000, 17, local, "UDP protocol: 7000", "unchanged"}});
+  ExpectLookups(both,
+                {{6000, 6, local, "curl(30): 6000", "/usr/bin/curl"},
+                 {6000, 17, local, "dns(31): 6000", ""},  // bound to any address; gone processes keep their name
+                 {6000, 6, MakeIpv4(198, 18, 0, 9), "stale(2): 6000", "/bin/stale"},  // another address: the table
+                 {5000, 6, local, "table(1): 5000", "/bin/table"},
+                 {7000, 17, local, "UDP protocol: 7000", "unchanged"}});
   // A port one program closed and another took: the new event makes
   // remembered texts stale, and the second program names it.
   LocalSourceCache cache(both);

@@ -55,10 +55,12 @@ TEST(NamePayloads, KeepsWholeOnlyWhatTheNameReadersNeed) {
   };
   NamePayloads names;
   for (const Sent& sent : packets) {
-    std::vector<std::uint8_t> packet = sent.outgoing
-        ? BuildIpv4Packet({kLocal, kRemote, sent.protocol, sent.localPort, sent.remotePort, 5, sent.payload})
-        : BuildIpv4Packet({kRemote, kLocal, sent.protocol, sent.remotePort, sent.localPort, 5, sent.payload});
-    for (int i = 0; i < 4 && sent.protocol == 6; ++i) packet[24 + i] = static_cast<std::uint8_t>(sent.sequence >> (24 - 8 * i));
+    std::vector<std::uint8_t> packet =
+        sent.outgoing
+            ? BuildIpv4Packet({kLocal, kRemote, sent.protocol, sent.localPort, sent.remotePort, 5, sent.payload})
+            : BuildIpv4Packet({kRemote, kLocal, sent.protocol, sent.remotePort, sent.localPort, 5, sent.payload});
+    for (int i = 0; i < 4 && sent.protocol == 6; ++i)
+      packet[24 + i] = static_cast<std::uint8_t>(sent.sequence >> (24 - 8 * i));
     EXPECT_EQ(names.Wanted(kLocal, 1'700'000'000'000'000, packet.data(), packet.size()), sent.wanted) << sent.what;
   }
 }

@@ -55,7 +55,10 @@ TEST(FlowRowsTest, LookupsEqualAScanFromTheTopUnderRandomChanges) {
       auto& [id, row] = reference[pick(reference.size())];
       const std::size_t which = pick(4);
       const int column = std::array{kColumnRemote, kColumnHost, kColumnLocalSource, kColumnDownload}[which];
-      const std::string text = which == 0 ? remote() : which == 1 ? host() : which == 2 ? sources[pick(3)] : bytes[pick(5)];
+      const std::string text = which == 0   ? remote()
+                               : which == 1 ? host()
+                               : which == 2 ? sources[pick(3)]
+                                            : bytes[pick(5)];
       row.columns[column] = text;
       row.selected = !row.selected;
       if (pick(2) == 0) {
@@ -76,7 +79,8 @@ TEST(FlowRowsTest, LookupsEqualAScanFromTheTopUnderRandomChanges) {
       store.SortByColumn(column, ascending);
       std::stable_sort(reference.begin(), reference.end(), [&](const auto& a, const auto& b) {
         const auto& [x, y] = ascending ? std::tie(a, b) : std::tie(b, a);
-        if (column == kColumnDownload) return ByteTextValue(x.second.columns[column]) < ByteTextValue(y.second.columns[column]);
+        if (column == kColumnDownload)
+          return ByteTextValue(x.second.columns[column]) < ByteTextValue(y.second.columns[column]);
         return x.second.columns[column] < y.second.columns[column];
       });
     }
@@ -120,7 +124,8 @@ TEST(FlowRowsTest, HeldSnapshotsKeepTheirRowsAndAnUnchangedListKeepsItsSnapshot)
   for (const char* remote : {"0: 1", "1: 1", "2: 1", "3: 1"}) ids.push_back(rows.InsertTop(MakeRow(remote, "h", "s")));
   const auto texts = [](const FlowRowsSnapshot& snapshot) {
     std::string shown;
-    for (const auto& entry : *snapshot.rows) shown += entry.row->columns[kColumnRemote] + "/" + entry.row->columns[kColumnHost] + " ";
+    for (const auto& entry : *snapshot.rows)
+      shown += entry.row->columns[kColumnRemote] + "/" + entry.row->columns[kColumnHost] + " ";
     return shown;
   };
   auto oldest = rows.Snapshot();
@@ -167,9 +172,14 @@ TEST(FlowRowsTest, LastActivityFollowsItsColumnAcrossChanges) {
 }
 
 TEST(FlowRowsTest, TextsReadBackForSortingAndExpiry) {
-  const std::pair<const char*, float> bytes[] = {{"512 B", 512.0f},    {"1.00 KB", 1024.0f}, {"1.50 KB", 1536.0f},
-                                                 {"1.00 MB", 1048576.0f}, {"4096.00 MB", 4096.0f * 1048576.0f},
-                                                 {"", 0.0f},          {"KB", 0.0f},         {"7", 7.0f}};
+  const std::pair<const char*, float> bytes[] = {{"512 B", 512.0f},
+                                                 {"1.00 KB", 1024.0f},
+                                                 {"1.50 KB", 1536.0f},
+                                                 {"1.00 MB", 1048576.0f},
+                                                 {"4096.00 MB", 4096.0f * 1048576.0f},
+                                                 {"", 0.0f},
+                                                 {"KB", 0.0f},
+                                                 {"7", 7.0f}};
   for (const auto& [text, value] : bytes) EXPECT_FLOAT_EQ(ByteTextValue(text), value) << text;
   for (const std::int64_t t : {0LL, 1'700'000'000LL, 1'142'414'100LL}) EXPECT_EQ(ParseTimestamp(FormatTimestamp(t)), t);
   EXPECT_EQ(ParseTimestamp("2006-3-15 9:15:0"), 1'142'414'100);

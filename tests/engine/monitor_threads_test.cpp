@@ -1,7 +1,6 @@
-#include "engine/monitor.h"
-
 #include <gtest/gtest.h>
 
+#include "engine/monitor.h"
 #include "engine/resolver_fixture.h"
 #include "support/fake_platform.h"
 #include "support/packet_builder.h"
@@ -109,7 +108,11 @@ TEST_F(MonitorTest, InterfaceChoice) {
   } cases[] = {
       {"host name address", {kFirst, kSecond}, kRemote, {up}, kFirst},
       {"loopback host name: default route", {MakeIpv4(127, 0, 1, 1)}, kRemote, {up}, kRemote},
-      {"no host address, no route: first up interface", {}, std::nullopt, {loopback, down, up}, MakeIpv4(198, 18, 9, 9)},
+      {"no host address, no route: first up interface",
+       {},
+       std::nullopt,
+       {loopback, down, up},
+       MakeIpv4(198, 18, 9, 9)},
       {"nothing at all", {}, std::nullopt, {loopback, down}, std::nullopt},
   };
   for (const auto& c : cases) {

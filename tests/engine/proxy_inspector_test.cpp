@@ -79,22 +79,29 @@ TEST(ProxyInspector, RequestsNameTheHostOfTheirPortsPackets) {
   } cases[] = {
       {"get then reply",
        {{true, "GET http://example.com/path HTTP/1.1\r\n\r\n"}, {false, "HTTP/1.1 200 OK", true}},
-       {{"example.com", out, 1}, {"example.com", in, 1}}, 0},
+       {{"example.com", out, 1}, {"example.com", in, 1}},
+       0},
       {"connect tunnel",
        {{true, "CONNECT www.example.com:443 HTTP/1.1\r\n\r\n"}, {false, "\x16\x03\x01", true}},
-       {{"www.example.com", out, 1}, {"www.example.com", in, 1}}, 0},
+       {{"www.example.com", out, 1}, {"www.example.com", in, 1}},
+       0},
       {"handshake before the request counts with the proxy",
-       {{true, ""}, {false, "hello"}, {true, "GET http://example.com/ HTTP/1.1"}}, {{"example.com", out, 1}}, 2},
+       {{true, ""}, {false, "hello"}, {true, "GET http://example.com/ HTTP/1.1"}},
+       {{"example.com", out, 1}},
+       2},
       {"later post switches the host",
        {{true, "GET http://one.example/ HTTP/1.1"}, {true, "POST http://two.example/f HTTP/1.1", true}, {false, "ok"}},
-       {{"one.example", out, 1}, {"two.example", out, 1}, {"two.example", in, 1}}, 0},
+       {{"one.example", out, 1}, {"two.example", out, 1}, {"two.example", in, 1}},
+       0},
       {"relative request keeps the host",
        {{true, "GET http://one.example/ HTTP/1.1"}, {true, "GET /next HTTP/1.1", true}},
-       {{"one.example", out, 1}, {"one.example", out, 1}}, 0},
+       {{"one.example", out, 1}, {"one.example", out, 1}},
+       0},
       {"zero byte ends the request text", {{true, std::string("x\0GET http://h.example/ HTTP/1.1", 32)}}, {}, 1},
       {"one second's packets merge",
        {{true, "GET http://example.com/ HTTP/1.1"}, {false, "part one"}, {true, "ack"}, {false, "part two!"}},
-       {{"example.com", out, 2}, {"example.com", in, 2}}, 0},
+       {{"example.com", out, 2}, {"example.com", in, 2}},
+       0},
       {"another port of the proxy address", {{true, "GET http://example.com/ HTTP/1.1", false, 8080}}, {}, 1},
       {"proxy off", {{true, "GET http://example.com/ HTTP/1.1"}}, {}, 1, true},
   };
@@ -107,8 +114,9 @@ TEST(ProxyInspector, RequestsNameTheHostOfTheirPortsPackets) {
     std::size_t queuedPackets = 0;
     for (const Step& step : c.steps) {
       if (step.nextSecond) setup.fakes.clock.Advance(1000);
-      sent += setup.Account(step.outgoing ? BuildIpv4Packet({kLocal, kProxy, 6, 1500, step.proxyPort, 5, step.payload})
-                                          : BuildIpv4Packet({kProxy, kLocal, 6, step.proxyPort, 1500, 5, step.payload}));
+      sent +=
+          setup.Account(step.outgoing ? BuildIpv4Packet({kLocal, kProxy, 6, 1500, step.proxyPort, 5, step.payload})
+                                      : BuildIpv4Packet({kProxy, kLocal, 6, step.proxyPort, 1500, 5, step.payload}));
     }
     ASSERT_EQ(state.proxyEvents.size(), c.queued.size());
     for (std::size_t i = 0; i < c.queued.size(); ++i) {
@@ -133,10 +141,11 @@ TEST_F(ProxyInspectorTest, AnIpv6ProxyAddressTakesItsPacketsUnderTheRequestedHos
   state.settings.interfaceIpv6Addresses.Set({{local, 64}});
   state.settings.proxyAddress.Set(proxy);
   // A hop-by-hop header before TCP: the request text is found after both.
-  const std::size_t request =
-      Account(testing::BuildIpv6Packet({local, proxy, {{0, 8}}, 6, 1500, 3128, true, "GET http://six.example/ HTTP/1.1\r\n\r\n"}));
+  const std::size_t request = Account(testing::BuildIpv6Packet(
+      {local, proxy, {{0, 8}}, 6, 1500, 3128, true, "GET http://six.example/ HTTP/1.1\r\n\r\n"}));
   fakes.clock.Advance(1000);
-  const std::size_t reply = Account(testing::BuildIpv6Packet({proxy, local, {}, 6, 3128, 1500, true, "HTTP/1.1 200 OK\r\n"}));
+  const std::size_t reply =
+      Account(testing::BuildIpv6Packet({proxy, local, {}, 6, 3128, 1500, true, "HTTP/1.1 200 OK\r\n"}));
   ASSERT_EQ(state.proxyEvents.size(), 2u);
   EXPECT_EQ(state.proxyEvents[0].host, "six.example");
   EXPECT_EQ(state.proxyEvents[0].length, request);

@@ -168,7 +168,8 @@ TEST_F(ReplayTest, EachNameSourceNamesItsFlows) {
   };
   // A segment of `payload` from offset `from` on, with that TCP sequence number.
   const auto segment = [](Ipv4Address to, const Packet& payload, std::size_t from, std::size_t end) {
-    auto packet = BuildIpv4Packet({kLocal, to, 6, 41010, 443, 5, std::string(payload.begin() + from, payload.begin() + end)});
+    auto packet =
+        BuildIpv4Packet({kLocal, to, 6, 41010, 443, 5, std::string(payload.begin() + from, payload.begin() + end)});
     for (int i = 0; i < 4; ++i) packet[24 + i] = static_cast<std::uint8_t>((1000 + from) >> (24 - 8 * i));
     return packet;
   };
@@ -192,15 +193,17 @@ TEST_F(ReplayTest, EachNameSourceNamesItsFlows) {
   state.settings.interfaceIpv6Addresses.Set({{kLocal6, 64}});
   Replay(Ethernet({
       BuildIpv4Packet({resolver, kLocal, 17, 53, 40000, 5, Text(dns)}),
-      BuildIpv4Packet({resolver, kLocal, 6, 53, 40001, 5, std::string{0, static_cast<char>(tcpDns.size())} + Text(tcpDns)}),
+      BuildIpv4Packet(
+          {resolver, kLocal, 6, 53, 40001, 5, std::string{0, static_cast<char>(tcpDns.size())} + Text(tcpDns)}),
       BuildIpv4Packet({kLocal, remote(10), 1, 0, 0, 5, "ping"}),
       withOptions(remote(11), 41000, 443, hello("api.example.net")),
       BuildIpv4Packet({kLocal, remote(11), 6, 41001, 443, 5, hello(std::nullopt, false)}),
       BuildIpv4Packet({kLocal, remote(20), 6, 41002, 443, 5, hello("shop.example.org", false)}),
       withOptions(remote(21), 41003, 8080, "GET / HTTP/1.1\r\nHost: web.example:8080\r\n\r\n"),
       BuildIpv4Packet({kLocal, remote(22), 17, 41004, 443, 5,
-                       Text(testing::BuildQuicClientInitial({9, 8, 7, 6, 5, 4, 3, 2}, 0,
-                                                            testing::CryptoFrame(0, testing::BuildClientHello("quic.example", true))))}),
+                       Text(testing::BuildQuicClientInitial(
+                           {9, 8, 7, 6, 5, 4, 3, 2}, 0,
+                           testing::CryptoFrame(0, testing::BuildClientHello("quic.example", true))))}),
       BuildIpv4Packet({kLocal, remote(30), 6, 41005, 22, 5, "SSH-2.0-x"}),
       BuildIpv4Packet({kLocal, remote(40), 17, 41006, 9999, 5, "plain"}),
       segment(remote(50), longHello, 0, 1400),
@@ -210,7 +213,8 @@ TEST_F(ReplayTest, EachNameSourceNamesItsFlows) {
       BuildIpv4Packet({kLocal, remote(51), 17, 41011, 443, 5, initial(1, 1000, longQuic.size())}),
       // Names are what this computer asked: a request coming in names nothing.
       BuildIpv4Packet({remote(41), kLocal, 6, 41007, 80, 5, "GET / HTTP/1.1\r\nHost: me.example\r\n\r\n"}),
-      BuildIpv6Packet({resolver6, kLocal6, {}, 17, 53, 40002, true, Text(testing::BuildDnsResponse("v6.example", {aaaa}))}),
+      BuildIpv6Packet(
+          {resolver6, kLocal6, {}, 17, 53, 40002, true, Text(testing::BuildDnsResponse("v6.example", {aaaa}))}),
       BuildIpv6Packet({kLocal6, kRemote6, {}, 6, 41020, 22, true, "SSH-2.0-x"}),
   }));
   const std::pair<FlowKey, const char*> cases[] = {

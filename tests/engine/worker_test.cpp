@@ -61,10 +61,12 @@ class WorkerTest : public ::testing::Test {
   testing::FakeClock clock_{kStart};
   LocalSources sources_{owners_, clock_};
   HostResolverPool resolver_{state_, names_, clock_, 2};  // not started: rows keep their address text
-  std::filesystem::path logs_ = std::filesystem::path(::testing::TempDir()) /
-                                ("worker_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-  Worker worker_{state_, sources_, resolver_, names_, clock_,
-                 [this](std::int64_t now) { return CutToTrafficLog(state_, logs_, now, false, true); }};
+  std::filesystem::path logs_ =
+      std::filesystem::path(::testing::TempDir()) /
+      ("worker_test_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+  Worker worker_{state_,    sources_,
+                 resolver_, names_,
+                 clock_,    [this](std::int64_t now) { return CutToTrafficLog(state_, logs_, now, false, true); }};
 };
 
 TEST_F(WorkerTest, EventsAreAppliedOnceOlderThanTwoSecondsInQueueOrder) {
@@ -93,8 +95,9 @@ TEST_F(WorkerTest, NewRowTextsRefreshesAndTheNewRowPause) {
   Event(key, kStart - 3, 1536, 512);
   worker_.RunCycle();
   ASSERT_EQ(Rows().size(), 1u);
-  const FlowRowTexts expected = {"10.0.0.5: 443", "10.0.0.5", "1.50 KB", "512 B", "2.00 KB", "app.exe(1234): 5000",
-                                 "2023-11-14 22:13:17", "2023-11-14 22:13:17", "/usr/bin/app"};
+  const FlowRowTexts expected = {
+      "10.0.0.5: 443",       "10.0.0.5",    "1.50 KB", "512 B", "2.00 KB", "app.exe(1234): 5000", "2023-11-14 22:13:17",
+      "2023-11-14 22:13:17", "/usr/bin/app"};
   EXPECT_EQ(Rows()[0].columns, expected);
   EXPECT_EQ(Rows()[0].iconPath, "/usr/bin/app");
   EXPECT_EQ(Rows()[0].download, 1536u) << "the counts beside the texts, for exports";
@@ -326,7 +329,7 @@ TEST_F(WorkerTest, RowsShowTheFlowsTrafficNameThenTheDnsNameThenTheReverseName) 
       {"10.0.0.6: 2", "dns.example"},
       {"10.0.0.7: 3", "rev.example"},
       {"10.0.0.6: 5", "10.0.0.6"},  // names from traffic switched off
-  };  // 10.0.0.8 is hidden by the rule on its name
+  };                                // 10.0.0.8 is hidden by the rule on its name
   EXPECT_EQ(shown, expected);
   EXPECT_EQ(state_.stats.downloadRemotes.at(sni.remoteAddress).displayName, "sni.example");
 }

@@ -23,13 +23,20 @@ TEST(FiltersFileTest, WritesTheModeAndRulesInOrderAndReadsThemBack) {
   } cases[] = {
       {kExampleRules, FilterMode::kBlackList, "", kExampleRules},
       {{}, FilterMode::kWhiteList, "2\r\n", {}},
-      {{{"b", "2"}, {"a", "1"}, {" lead", "caf\xC3\xA9"}}, FilterMode::kBlackList,
-       "1\r\nb 2\r\na 1\r\n?lead caf\xE9\r\n", {{"b", "2"}, {"a", "1"}, {" lead", "caf\xC3\xA9"}}},
+      {{{"b", "2"}, {"a", "1"}, {" lead", "caf\xC3\xA9"}},
+       FilterMode::kBlackList,
+       "1\r\nb 2\r\na 1\r\n?lead caf\xE9\r\n",
+       {{"b", "2"}, {"a", "1"}, {" lead", "caf\xC3\xA9"}}},
       // An empty remote pattern would shift the local one into its place.
-      {{{"", "app"}, {"host", ""}}, FilterMode::kBlackList, "1\r\n<ANY> app\r\nhost \r\n", {{"<ANY>", "app"}, {"host", ""}}},
+      {{{"", "app"}, {"host", ""}},
+       FilterMode::kBlackList,
+       "1\r\n<ANY> app\r\nhost \r\n",
+       {{"<ANY>", "app"}, {"host", ""}}},
       // Blanks are written as "?", and a typed "?" comes back as a blank.
-      {{{"my host", "my app.exe"}, {"<ANY>", "<ANY>"}, {"a?b", "x"}}, FilterMode::kWhiteList,
-       "2\r\nmy?host my?app.exe\r\n<ANY> <ANY>\r\na?b x\r\n", {{"my host", "my app.exe"}, {"<ANY>", "<ANY>"}, {"a b", "x"}}},
+      {{{"my host", "my app.exe"}, {"<ANY>", "<ANY>"}, {"a?b", "x"}},
+       FilterMode::kWhiteList,
+       "2\r\nmy?host my?app.exe\r\n<ANY> <ANY>\r\na?b x\r\n",
+       {{"my host", "my app.exe"}, {"<ANY>", "<ANY>"}, {"a b", "x"}}},
   };
   for (const auto& c : cases) {
     ScratchDirectory dir;
@@ -67,7 +74,8 @@ TEST(FiltersFileTest, ReadsLinesAsTheirTokens) {
       {"1\n\ta\tb\r\n", black, {{"a", "b"}}},
       {"1\nh\xF6st x\n", black, {{"h\xC3\xB6st", "x"}}},
       // Tokens are cut at 259 characters, lines at 519.
-      {"1\n" + std::string(300, 'r') + " " + std::string(300, 'l') + "\n" + std::string(515, 'x') + " yyyy\n", black,
+      {"1\n" + std::string(300, 'r') + " " + std::string(300, 'l') + "\n" + std::string(515, 'x') + " yyyy\n",
+       black,
        {{std::string(259, 'r'), std::string(218, 'l')}, {std::string(259, 'x'), "yyy"}}},
   };
   for (const auto& c : cases) {
@@ -106,7 +114,8 @@ TEST(FiltersFileTest, RefusesPatternsTheFileCannotHoldAndWritesNothing) {
   const std::string prefix = "Can't save the filters: the text ";
   const std::pair<FilterRule, std::string> cases[] = {
       {{"<ANY>", "\xE5\xBE\xAE\xE4\xBF\xA1"},
-       prefix + "\"\xE5\xBE\xAE\xE4\xBF\xA1\" contains \"\xE5\xBE\xAE\" (U+5FAE), but only characters up to U+00FF can be stored"},
+       prefix + "\"\xE5\xBE\xAE\xE4\xBF\xA1\" contains \"\xE5\xBE\xAE\" (U+5FAE), but only characters up to U+00FF can "
+                "be stored"},
       {{"a\tb", "x"}, prefix + "\"a\tb\" contains a tab or a line break"},
       {{"x", "line\nbreak"}, prefix + "\"line\nbreak\" contains a tab or a line break"},
   };

@@ -28,9 +28,12 @@ TEST(ObservedNamesTest, KeepsNamesForTheirClampedTtlAndDropsTheOldestWhenFull) {
     std::int64_t now;
     const char* expected;
   } cases[] = {
-      {v4(1), 599, "zero.test"}, {v4(1), 600, "-"},  // at least 10 minutes
-      {v4(2), 86'399, "day.test"}, {v4(2), 86'400, "-"},  // at most a day
-      {v4(3), 3599, "hour.test"}, {v4(3), 3600, "-"},
+      {v4(1), 599, "zero.test"},
+      {v4(1), 600, "-"},  // at least 10 minutes
+      {v4(2), 86'399, "day.test"},
+      {v4(2), 86'400, "-"},  // at most a day
+      {v4(3), 3599, "hour.test"},
+      {v4(3), 3600, "-"},
       {IpAddress::Ipv6(v6.address.data()), 599, "six.test"},
       {v4(9), 0, "-"},  // an AAAA answer names only its IPv6 address
   };

@@ -84,10 +84,11 @@ TEST_F(FiltersDlgTest, ShowsTheControlsWithTheirTextsAndColours) {
   EXPECT_EQ(newFilter.windowTitle(), "New filter");
   EXPECT_TRUE(Control<QPushButton>(newFilter, kIdOk).isDefault());
   newFilter.show();
-  const std::pair<int, const char*> labels[] = {{CNewFilterDlg::kIdHeading, "Please input the new connection filter rules"},
-                                                {CNewFilterDlg::kIdExamples, "Examples:"},
-                                                {CNewFilterDlg::kIdRemoteLabel, "Remote host:"},
-                                                {CNewFilterDlg::kIdLocalLabel, "Local source:"}};
+  const std::pair<int, const char*> labels[] = {
+      {CNewFilterDlg::kIdHeading, "Please input the new connection filter rules"},
+      {CNewFilterDlg::kIdExamples, "Examples:"},
+      {CNewFilterDlg::kIdRemoteLabel, "Remote host:"},
+      {CNewFilterDlg::kIdLocalLabel, "Local source:"}};
   for (const auto& [id, text] : labels) EXPECT_EQ(Control<QLabel>(newFilter, id).text(), text);
   EXPECT_EQ(Control<QLabel>(newFilter, CNewFilterDlg::kIdHeading).font().weight(), QFont::Bold);
   EXPECT_EQ(Control<QLabel>(newFilter, CNewFilterDlg::kIdExamples).font().weight(), QFont::Bold);
@@ -187,7 +188,8 @@ TEST_F(FiltersDlgTest, PatternTheFileCannotStoreIsRefusedInTheNewFilterDialog) {
   CFiltersDlg dialog(Data(), boxes);
   bool stayedOpen = false;
   AnswerNextDialog<CNewFilterDlg>([&stayedOpen](CNewFilterDlg& newFilter) {
-    Control<QLineEdit>(newFilter, CNewFilterDlg::kIdRemoteEdit).setText(QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac.jp"));
+    Control<QLineEdit>(newFilter, CNewFilterDlg::kIdRemoteEdit)
+        .setText(QString::fromUtf8("\xe6\x97\xa5\xe6\x9c\xac.jp"));
     Click(newFilter, kIdOk);
     stayedOpen = newFilter.isVisible();
     EXPECT_EQ(newFilter.RemotePattern(), "\xe6\x97\xa5\xe6\x9c\xac.jp") << "the typed text is still there to correct";
