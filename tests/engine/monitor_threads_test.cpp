@@ -18,16 +18,13 @@ class RecordingObserver final : public MonitorObserver {
  public:
   void OnWindowTitle(const std::string& title) override { Add(titles_, title); }
   void OnCaptureProblem(const std::string& message) override { Add(problems_, message); }
-  std::vector<std::string> Problems() { return Copy(problems_); }
-  std::vector<std::string> Titles() { return Copy(titles_); }
+  std::vector<std::string> Problems() { return Add(problems_); }
+  std::vector<std::string> Titles() { return Add(titles_); }
 
  private:
-  void Add(std::vector<std::string>& texts, const std::string& text) {
+  std::vector<std::string> Add(std::vector<std::string>& texts, std::optional<std::string> text = std::nullopt) {
     std::lock_guard lock(mutex_);
-    texts.push_back(text);
-  }
-  std::vector<std::string> Copy(const std::vector<std::string>& texts) {
-    std::lock_guard lock(mutex_);
+    if (text) texts.push_back(*text);
     return texts;
   }
   std::mutex mutex_;
