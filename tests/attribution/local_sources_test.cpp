@@ -12,6 +12,21 @@
 namespace quorvel {
 namespace {
 
+struct Lookup {
+  std::uint32_t port;
+  std::uint16_t protocol;
+  Ipv4Address address;
+  const char *text, *path;  // "unchanged": the path is not set
+};
+
+void ExpectLookups(LocalSources& sources, const std::vector<Lookup>& lookups) {
+  for (const Lookup& c : lookups) {
+    std::string path = "unchanged";
+    EXPECT_EQ(sources.LookupLocalSource(c.port, c.protocol, &path, c.address), c.text) << c.port;
+    EXPECT_EQ(path, c.path) << c.port;
+  }
+}
+
 class LocalSourcesTest : public ::testing::Test {
  protected:
   testing::FakeOwnerSource owners;
@@ -20,54 +35,35 @@ class LocalSourcesTest : public ::testing::Test {
 };
 
 TEST_F(LocalSourcesTest, OwnerAndFallbackTexts) {
-  owners.SetOwners({
-      {5000, false, 1234, true, "app.bin", "/opt/app/app.bin"},
-      {135, false, 4, false, "", ""},
-      {7000, false, 10, true, "tcp-owner", "/bin/tcp-owner"},
-      {7000, true, 11, true, "udp-owner", "/bin/udp-owner"},
-  });
+  owners.SetOwners({{5000, false, 1234, true, "app.bin", "/opt/app/app.bin"},
+                    {135, false, 4, false, "", ""},
+                    {7000, false, 10, true, "tcp-owner", "/bin/tcp-owner"},
+                    {7000, true, 11, true, "udp-owner", "/bin/udp-owner"}});
   ASSERT_TRUE(sources.RunPass());
-  struct Case {
-    std::uint32_t port;
-    std::uint16_t protocol;
-    const char* text;
-    const char* path;
-  } const cases[] = {
-      {5000, 6, "app.bin(1234): 5000", "/opt/app/app.bin"},
-      {5000, 17, "app.bin(1234): 5000", "/opt/app/app.bin"},  // TCP and UDP share the port map
-      {135, 6, "Process ID# 4", ""},
-      {7000, 6, "udp-owner(11): 7000", "/bin/udp-owner"},     // UDP rows come after TCP rows
-      {53, 17, "UDP protocol: 53", "unchanged"},
-      {80, 6, "TCP protocol: 80", "unchanged"},
-      {5000, 1, "ICMP protocol", "unchanged"},
-      {0, 58, "ICMPv6 protocol", "unchanged"},
-  };
-  for (const Case& c : cases) {
-    std::string path = "unchanged";
-    EXPECT_EQ(sources.LookupLocalSource(c.port, c.protocol, &path), c.text) << c.port;
-    EXPECT_EQ(path, c.path) << c.port;
-  }
-}
-
-TEST_F(LocalSourcesTest, PortsKeepTheirLastOwner) {
-  owners.SetOwners({{5000, false, 1, true, "first", "/bin/first"}});
-  ASSERT_TRUE(sources.RunPass());
+  ExpectLookups(sources, {{5000, 6, 0, "app.bin(1234): 5000", "/opt/app/app.bin"},
+                          {5000, 17, 0, "app.bin(1234): 5000", "/opt/app/app.bin"},  // TCP and UDP share the port map
+                          {135, 6, 0, "Process ID# 4", ""},
+                          {7000, 6, 0, "udp-owner(11): 7000", "/bin/udp-owner"},  // UDP rows come after TCP rows
+                          {53, 17, 0, "UDP protocol: 53", "unchanged"},
+                          {80, 6, 0, "TCP protocol: 80", "unchanged"},
+                          {5000, 1, 0, "ICMP protocol", "unchanged"},
+                          {0, 58, 0, "ICMPv6 protocol", "unchanged"}});
+  // Ports keep their last owner until another one takes them.
   const std::uint64_t generation = sources.Generation();
   owners.SetOwners({});  // the program closed its socket
   ASSERT_TRUE(sources.RunPass());
   EXPECT_EQ(sources.Generation(), generation);
-  EXPECT_EQ(sources.LookupLocalSource(5000, 6), "first(1): 5000");
+  EXPECT_EQ(sources.LookupLocalSource(5000, 6), "app.bin(1234): 5000");
   owners.SetOwners({{5000, true, 2, true, "second", "/bin/second"}});
   ASSERT_TRUE(sources.RunPass());
   EXPECT_NE(sources.Generation(), generation);
   EXPECT_EQ(sources.LookupLocalSource(5000, 17), "second(2): 5000");
-}
-
-TEST_F(LocalSourcesTest, WithoutTablesEveryPacketGetsAProtocolText) {
-  owners.Fail(true);
-  EXPECT_FALSE(sources.RunPass());
-  EXPECT_EQ(sources.LookupLocalSource(443, 6), "TCP protocol: 443");
-  EXPECT_EQ(sources.LookupLocalSource(53, 17), "UDP protocol: 53");
+  // Without tables every packet gets a protocol text.
+  testing::FakeOwnerSource failing;
+  failing.Fail(true);
+  LocalSources without(failing, clock);
+  EXPECT_FALSE(without.RunPass());
+  EXPECT_EQ(without.LookupLocalSource(443, 6), "TCP protocol: 443");
 }
 
 // The socket tables, with owners as kernel events report them by (UDP,
@@ -109,25 +105,12 @@ TEST_F(LocalSourcesTest, KernelEventsFirstThenTheTableThenTheProtocol) {
   ASSERT_TRUE(both.RunPass());
   tracker.Set(false, 6000, local, {0, false, 30, true, "curl", "/usr/bin/curl"});
   tracker.Set(true, 6000, 0, {0, true, 31, true, "dns", ""});
-  struct Case {
-    std::uint32_t port;
-    std::uint16_t protocol;
-    Ipv4Address address;
-    const char* text;
-    const char* path;
-  } const cases[] = {
-      {6000, 6, local, "curl(30): 6000", "/usr/bin/curl"},
-      {6000, 17, local, "dns(31): 6000", ""},  // bound to any address; gone processes keep their name
-      {6000, 6, MakeIpv4(198, 18, 0, 9), "stale(2): 6000", "/bin/stale"},  // another address: the table
-      {5000, 6, local, "table(1): 5000", "/bin/table"},
-      {7000, 17, local, "UDP protocol: 7000", "unchanged"},
-  };
-  for (const Case& c : cases) {
-    std::string path = "unchanged";
-    EXPECT_EQ(both.LookupLocalSource(c.port, c.protocol, &path, c.address), c.text) << c.port;
-    EXPECT_EQ(path, c.path) << c.port;
-  }
-
+  ExpectLookups(both,
+                {{6000, 6, local, "curl(30): 6000", "/usr/bin/curl"},
+                 {6000, 17, local, "dns(31): 6000", ""},  // bound to any address; gone processes keep their name
+                 {6000, 6, MakeIpv4(198, 18, 0, 9), "stale(2): 6000", "/bin/stale"},  // another address: the table
+                 {5000, 6, local, "table(1): 5000", "/bin/table"},
+                 {7000, 17, local, "UDP protocol: 7000", "unchanged"}});
   // A port one program closed and another took: the new event makes
   // remembered texts stale, and the second program names it.
   LocalSourceCache cache(both);

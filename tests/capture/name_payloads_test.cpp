@@ -22,8 +22,7 @@ struct Sent {
   const char* what;
   bool outgoing;
   std::uint8_t protocol;
-  std::uint16_t localPort;
-  std::uint16_t remotePort;
+  std::uint16_t localPort, remotePort;
   std::string payload;
   std::uint32_t sequence;  // TCP only
   bool wanted;
@@ -57,12 +56,11 @@ TEST(NamePayloads, KeepsWholeOnlyWhatTheNameReadersNeed) {
   NamePayloads names;
   for (const Sent& sent : packets) {
     std::vector<std::uint8_t> packet =
-        BuildIpv4Packet({sent.outgoing ? kLocal : kRemote, sent.outgoing ? kRemote : kLocal, sent.protocol,
-                         sent.outgoing ? sent.localPort : sent.remotePort,
-                         sent.outgoing ? sent.remotePort : sent.localPort, 5, sent.payload});
-    if (sent.protocol == 6) {
-      for (int i = 0; i < 4; ++i) packet[24 + i] = static_cast<std::uint8_t>(sent.sequence >> (24 - 8 * i));
-    }
+        sent.outgoing
+            ? BuildIpv4Packet({kLocal, kRemote, sent.protocol, sent.localPort, sent.remotePort, 5, sent.payload})
+            : BuildIpv4Packet({kRemote, kLocal, sent.protocol, sent.remotePort, sent.localPort, 5, sent.payload});
+    for (int i = 0; i < 4 && sent.protocol == 6; ++i)
+      packet[24 + i] = static_cast<std::uint8_t>(sent.sequence >> (24 - 8 * i));
     EXPECT_EQ(names.Wanted(kLocal, 1'700'000'000'000'000, packet.data(), packet.size()), sent.wanted) << sent.what;
   }
 }

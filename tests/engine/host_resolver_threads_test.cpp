@@ -1,52 +1,38 @@
-#include "engine/host_resolver.h"
-
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <functional>
+#include <atomic>
 #include <thread>
 
+#include "engine/host_resolver.h"
 #include "engine/resolver_fixture.h"
-#include "support/fake_platform.h"
 
 namespace quorvel {
 namespace {
 
-using testing::FakeClock;
+using testing::WaitUntil;
 
 const Ipv4Address kServer = MakeIpv4(10, 0, 0, 1);
 const Ipv4Address kNeighbour = MakeIpv4(10, 0, 0, 15);
-
-// Waits for the pool's threads, with a bound so that a hang fails the test.
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
 
 using HostResolverThreadsTest = testing::ResolverFixture;
 
 TEST_F(HostResolverThreadsTest, LookupsAreMergedCachedAndFailuresRetriedLater) {
   names_.SetReverse(kServer, "server.example");
+  const auto named = [this](RowId id, const char* name) {
+    return WaitUntil([&] { return pool_.Idle() && Row(id)->columns[kColumnHost] == name; });
+  };
   const RowId first = AddRow("10.0.0.1: 443", "10.0.0.1", "a");
   // Requests made before the threads run, and repeated ones, merge into one lookup.
   for (int i = 0; i < 50; ++i) pool_.Request(kServer);
   pool_.Request(kNeighbour);  // no reverse entry
   pool_.Start();
-  ASSERT_TRUE(WaitUntil([this] { return pool_.Idle(); }));
+  ASSERT_TRUE(named(first, "server.example"));
   EXPECT_EQ(pool_.LookupsMade(), 2u);
-  EXPECT_EQ(Row(first)->columns[kColumnHost], "server.example");
-
   // A new row of a known address is named from the cache.
   const RowId second = AddRow("10.0.0.1: 80", "10.0.0.1", "a");
   pool_.Request(kServer);
-  ASSERT_TRUE(WaitUntil([&] { return pool_.Idle() && Row(second)->columns[kColumnHost] == "server.example"; }));
+  ASSERT_TRUE(named(second, "server.example"));
   EXPECT_EQ(pool_.LookupsMade(), 2u);
-
   // A failure is not asked again at once, but after a while.
   const RowId neighbour = AddRow("10.0.0.15: 80", "10.0.0.15", "a");
   pool_.Request(kNeighbour);
@@ -55,7 +41,7 @@ TEST_F(HostResolverThreadsTest, LookupsAreMergedCachedAndFailuresRetriedLater) {
   names_.SetReverse(kNeighbour, "neighbour.example");
   clock_.Advance(HostResolverPool::kRetryFailureMilliseconds);
   pool_.Request(kNeighbour);
-  ASSERT_TRUE(WaitUntil([&] { return pool_.Idle() && Row(neighbour)->columns[kColumnHost] == "neighbour.example"; }));
+  ASSERT_TRUE(named(neighbour, "neighbour.example"));
   EXPECT_EQ(pool_.LookupsMade(), 3u);
   EXPECT_EQ(pool_.ThreadsCreated(), 2u);
 }
@@ -63,14 +49,8 @@ TEST_F(HostResolverThreadsTest, LookupsAreMergedCachedAndFailuresRetriedLater) {
 TEST(HostResolverPoolTest, StopLeavesLookupsBehindAndTheyDeliverNothing) {
   EngineState state;
   testing::GatedResolver names;
-  FakeClock clock;
-  {
-    FlowRow row;
-    row.columns[kColumnRemote] = "10.0.0.1: 80";
-    row.columns[kColumnHost] = "10.0.0.1";
-    std::lock_guard lock(state.listMutex);
-    state.rows.InsertTop(row);
-  }
+  testing::FakeClock clock;
+  state.rows.InsertTop(testing::MakeRow("10.0.0.1: 80", "10.0.0.1"));
   {
     HostResolverPool pool(state, names, clock, 2);
     pool.Start();
@@ -88,28 +68,25 @@ TEST(HostResolverPoolTest, StopLeavesLookupsBehindAndTheyDeliverNothing) {
 }
 
 TEST_F(HostResolverThreadsTest, RequestsUnderListMutexWhileRowsComeAndGoNeverDeadlock) {
-  for (int i = 0; i < 64; ++i) names_.SetReverse(MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(i)), "n" + std::to_string(i));
+  const auto address = [](int index) { return MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(index)); };
+  for (int i = 0; i < 64; ++i) names_.SetReverse(address(i), "n" + std::to_string(i));
   pool_.Start();
   // Two "workers" add rows and ask for names holding listMutex, as the worker
   // does; a third empties everything now and then, as Save and Clear does.
   std::atomic<bool> clearing{true};
-  const auto work = [this](int seed) {
+  const auto work = [&](int seed) {
     for (int i = 0; i < 3000; ++i) {
-      const int index = (i * 7 + seed) % 64;
-      const Ipv4Address address = MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(index));
-      FlowRow row;
-      row.columns[kColumnRemote] = Ipv4ToText(address) + ": " + std::to_string(i % 5);
-      row.columns[kColumnHost] = Ipv4ToText(address);
-      row.columns[kColumnLocalSource] = "s" + std::to_string(seed);
+      const Ipv4Address remote = address((i * 7 + seed) % 64);
+      const FlowRow row = testing::MakeRow(Ipv4ToText(remote) + ": " + std::to_string(i % 5), Ipv4ToText(remote),
+                                           "s" + std::to_string(seed));
       std::lock_guard list(state_.listMutex);
       if (!state_.rows.FindRowByEndpoint(row.columns[kColumnRemote], row.columns[kColumnLocalSource])) {
         state_.rows.InsertTop(row);
-        pool_.Request(address);
+        pool_.Request(remote);
       }
     }
   };
-  std::thread first(work, 1);
-  std::thread second(work, 2);
+  std::thread first(work, 1), second(work, 2);
   std::thread clearer([&] {
     while (clearing) {
       {
@@ -127,13 +104,9 @@ TEST_F(HostResolverThreadsTest, RequestsUnderListMutexWhileRowsComeAndGoNeverDea
   clearer.join();
   // Rows added now are named from the cache.
   for (int i = 0; i < 64; ++i) {
-    const Ipv4Address address = MakeIpv4(10, 9, 0, static_cast<std::uint8_t>(i));
     std::lock_guard list(state_.listMutex);
-    FlowRow row;
-    row.columns[kColumnRemote] = Ipv4ToText(address) + ": 1";
-    row.columns[kColumnHost] = Ipv4ToText(address);
-    state_.rows.InsertTop(row);
-    pool_.Request(address);
+    state_.rows.InsertTop(testing::MakeRow(Ipv4ToText(address(i)) + ": 1", Ipv4ToText(address(i))));
+    pool_.Request(address(i));
   }
   ASSERT_TRUE(WaitUntil([this] { return pool_.Idle(); }));
   pool_.Stop();

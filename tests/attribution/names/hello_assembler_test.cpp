@@ -17,11 +17,9 @@ TEST(HelloAssemblerTest, LongHelloIsNamedWhenItsRestComesInTime) {
     std::int64_t delay;
     std::uint32_t secondSequence;
     std::optional<std::string> expected;
-  } cases[] = {
-      {2, 1400, "late.example"},
-      {3, 1400, std::nullopt},  // expired: later packets stop paying for it
-      {0, 1401, std::nullopt},  // not the next byte
-  };
+  } cases[] = {{2, 1400, "late.example"},
+               {3, 1400, std::nullopt},   // expired: later packets stop paying for it
+               {0, 1401, std::nullopt}};  // not the next byte
   for (const auto& c : cases) {
     HelloAssembler hellos;
     EXPECT_EQ(hellos.AddTcpSegment(key, 0, bytes.first(1400), 100), std::nullopt);
