@@ -58,7 +58,8 @@ std::vector<PcapRecord> ReadPcap(const std::string& file) {
   std::vector<PcapRecord> records;
   if (file.size() < 24 || u32(0) != 0xA1B2C3D4 || u32(20) != 101) return records;
   for (std::size_t at = 24; at + 16 <= file.size(); at += 16 + u32(at + 8)) {
-    records.push_back({std::int64_t{u32(at)} * 1'000'000 + u32(at + 4), u32(at + 12), file.substr(at + 16, u32(at + 8))});
+    const std::int64_t microseconds = std::int64_t{u32(at)} * 1'000'000 + u32(at + 4);
+    records.push_back({microseconds, u32(at + 12), file.substr(at + 16, u32(at + 8))});
   }
   return records;
 }

@@ -49,7 +49,8 @@ TEST_F(SpyEngineTest, RowTargetShowsOnlyItsFlowBothWays) {
   SpySession first(state.spy, testing::AllTrafficTarget());
   Shown(first, {{kRemote, kLocal, 6, 443, 50000, 5, "first"}});
   ASSERT_EQ(state.stats.flows.size(), 1u);
-  SpySession session(state.spy, SpyTarget{"203.0.113.9: 443", "host", state.stats.flows.begin()->first.localSource, ""});
+  const std::string localSource = state.stats.flows.begin()->first.localSource;
+  SpySession session(state.spy, SpyTarget{"203.0.113.9: 443", "host", localSource, ""});
   EXPECT_EQ(Shown(session, {{kRemote, kLocal, 6, 443, 50000, 5, "in"},
                             {kLocal, kRemote, 6, 50000, 443, 5, "out"},
                             {MakeIpv4(203, 0, 113, 10), kLocal, 6, 443, 50000, 5, "other remote"},

@@ -249,13 +249,13 @@ TEST_F(TrafficSpyDialogTest, ContextMenuCopiesTheLineItWasOpenedOn) {
   dialog->reject();
 }
 
-TEST_F(TrafficSpyDialogTest, HorizontalScrollFollowsTheExtent) {
+TEST_F(TrafficSpyDialogTest, DrainsOnItsTimerAndScrollsToTheExtent) {
   auto dialog = Open();
   dialog->resize(700, 500);
   dialog->show();
   QTreeView* list = dialog->packetList();
   FeedPacket(registry, std::string(300, 'x'));
-  dialog->OnDrainTimer();
+  EXPECT_TRUE(testing::ProcessEventsUntil([&] { return list->model()->rowCount() == 1; }));
   QApplication::processEvents();
   EXPECT_EQ(list->header()->sectionSize(0), 9 * 300 + 8) << "the extent and a margin each side";
   EXPECT_EQ(list->horizontalScrollBar()->maximum(), 9 * 300 + 8 - list->viewport()->width());
@@ -263,13 +263,6 @@ TEST_F(TrafficSpyDialogTest, HorizontalScrollFollowsTheExtent) {
   dialog->OnClear();
   QApplication::processEvents();
   EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
-  dialog->reject();
-}
-
-TEST_F(TrafficSpyDialogTest, DrainsOnItsTimer) {
-  auto dialog = Open();
-  FeedPacket(registry, "timed");
-  EXPECT_TRUE(testing::ProcessEventsUntil([&] { return dialog->packetList()->model()->rowCount() == 1; }));
   dialog->reject();
 }
 

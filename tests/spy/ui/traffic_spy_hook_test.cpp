@@ -27,7 +27,8 @@ TEST_F(TrafficSpyHookTest, LaunchRunsTheSpyModallyOverTheFrameFedByItsEngine) {
   EngineState state;
   MemoryProfileStore profile;
   testing::FakeMessageBoxes boxes;
-  CMainFrame frame(MainFrameParts{state, fake.Bundle(), profile, DataDirectory(dataDirectory.path().toStdString()), boxes});
+  const DataDirectory data(dataDirectory.path().toStdString());
+  CMainFrame frame(MainFrameParts{state, fake.Bundle(), profile, data, boxes});
   frame.hooks().trafficSpy = MakeTrafficSpyHook([](QWidget*) { return std::optional<QString>(); });
   bool seen = false;
   QTimer::singleShot(0, &frame, [&] {
