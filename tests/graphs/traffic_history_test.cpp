@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "graphs/recording_canvas.h"
-#include "recorded_shapes.h"
+#include "shape_printers.h"
 
 namespace quorvel {
 namespace {
@@ -25,8 +25,7 @@ struct Graph {
 Graph Draw(const TrafficHistory& history) {
   RecordingCanvas target(kStrip, {6, 12, 14});
   history.DrawHistoryGraph(target);
-  Graph graph;
-  graph.primitivesOnTarget = target.Primitives().size();
+  Graph graph{{}, {}, target.Primitives().size()};
   if (graph.primitivesOnTarget != 1) return graph;
   const Primitive& copy = target.Primitives().front();
   EXPECT_EQ(copy.kind, PrimitiveKind::kImage);
@@ -50,11 +49,8 @@ TEST(TrafficHistoryTest, MiddleLineAndCaptionsCentredInTheirColoursOnBlack) {
   history.AppendHistorySample(0, 0);
   graph = Draw(history);
   ASSERT_EQ(graph.texts.size(), 2u);
-  const struct {
-    const char* text;
-    Point at;
-    Color color;
-  } expected[] = {{"max DL 0 B/s", {100, 10}, {100, 255, 100}}, {"max UL 0 B/s", {100, 35}, {50, 230, 255}}};
+  const struct { const char* text; Point at; Color color; } expected[] = {
+      {"max DL 0 B/s", {100, 10}, {100, 255, 100}}, {"max UL 0 B/s", {100, 35}, {50, 230, 255}}};
   for (std::size_t i = 0; i < 2; ++i) {
     const Primitive& t = graph.texts[i];
     EXPECT_EQ(t.text, expected[i].text);
@@ -75,10 +71,8 @@ TEST(TrafficHistoryTest, DirectionsAreScaledEachToItsOwnLargestSample) {
   history.AppendHistorySample(1024, 50);
   const Graph graph = Draw(history);
   ASSERT_EQ(graph.lines.size(), 5u);
-  EXPECT_EQ(graph.lines[1].points, Bar(196, 23, 0));
-  EXPECT_EQ(graph.lines[2].points, Bar(197, 23, 12));
-  EXPECT_EQ(graph.lines[3].points, Bar(196, 25, 48));
-  EXPECT_EQ(graph.lines[4].points, Bar(197, 25, 36));
+  const std::vector<Point> bars[] = {Bar(196, 23, 0), Bar(197, 23, 12), Bar(196, 25, 48), Bar(197, 25, 36)};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(graph.lines[i + 1].points, bars[i]) << i;
   EXPECT_EQ(graph.lines[1].pen.color, (Color{100, 255, 100}));
   EXPECT_EQ(graph.lines[3].pen.color, (Color{50, 230, 255}));
   EXPECT_EQ(history.UploadCaption(), "max UL 100 B/s");

@@ -1,16 +1,13 @@
 #include "spy/pcapng_writer.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "persistence/scratch_directory.h"
 #include "spy/spy_session.h"
 #include "spy_test_support.h"
 
@@ -18,8 +15,8 @@ namespace quorvel {
 namespace {
 
 struct Fed {
-  std::string received;         // the buffer from the IPv4 header on
-  std::uint16_t length;         // the IPv4 total length
+  std::string received;  // the buffer from the IPv4 header on
+  std::uint16_t length;  // the IPv4 total length
   std::int64_t microseconds;
 };
 
@@ -30,11 +27,7 @@ struct PcapRecord {
   friend bool operator==(const PcapRecord&, const PcapRecord&) = default;
 };
 
-std::string Packet(std::size_t size, char fill) {
-  std::string bytes(size, fill);
-  bytes[0] = 0x45;
-  return bytes;
-}
+std::string Packet(std::size_t size, char fill) { return '\x45' + std::string(size - 1, fill); }
 
 void Feed(SpyFeedRegistry& registry, const Fed& packet) {
   const auto* start = reinterpret_cast<const std::uint8_t*>(packet.received.data());
@@ -55,21 +48,18 @@ std::string RunShell(const std::string& command) {
   return status == 0 ? out : "failed: " + out;
 }
 
-// The records of a classic little-endian microsecond pcap file.
-std::vector<PcapRecord> ReadPcap(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  std::vector<PcapRecord> records;
+// The records of a classic little-endian microsecond pcap file of raw IP.
+std::vector<PcapRecord> ReadPcap(const std::string& file) {
   const auto u32 = [&file](std::size_t at) {
     std::uint32_t value;
     std::memcpy(&value, file.data() + at, 4);
     return value;
   };
+  std::vector<PcapRecord> records;
   if (file.size() < 24 || u32(0) != 0xA1B2C3D4 || u32(20) != 101) return records;
-  for (std::size_t at = 24; at + 16 <= file.size();) {
-    const std::uint32_t captured = u32(at + 8);
-    records.push_back({std::int64_t{u32(at)} * 1'000'000 + u32(at + 4), u32(at + 12), file.substr(at + 16, captured)});
-    at += 16 + captured;
+  for (std::size_t at = 24; at + 16 <= file.size(); at += 16 + u32(at + 8)) {
+    const std::int64_t microseconds = std::int64_t{u32(at)} * 1'000'000 + u32(at + 4);
+    records.push_back({microseconds, u32(at + 12), file.substr(at + 16, u32(at + 8))});
   }
   return records;
 }
@@ -78,17 +68,15 @@ TEST(PcapngWriterTest, TsharkReadsEveryPacketWithItsBytesAndTime) {
   if (RunShell("command -v tshark").find("tshark") == std::string::npos) GTEST_SKIP() << "tshark is not installed";
   const std::vector<Fed> fed = {
       {Packet(60, 'a'), 60, 1'700'000'000'000'001},
-      {Packet(60, 'b'), 46, 1'700'000'000'250'000},    // link padding after the IPv4 packet is left out
+      {Packet(60, 'b'), 46, 1'700'000'000'250'000},  // link padding after the IPv4 packet is left out
       {Packet(1500, 'c'), 1500, 1'700'000'001'999'999},
       {Packet(100, 'd'), 4000, 1'700'000'002'000'000},  // a cut capture keeps what was received
       {Packet(20, 'e'), 20, 1'800'000'000'123'456},
   };
   std::vector<PcapRecord> expected;
   for (const Fed& packet : fed) {
-    expected.push_back({packet.microseconds, packet.length,
-                        packet.received.substr(0, std::min<std::size_t>(packet.length, packet.received.size()))});
+    expected.push_back({packet.microseconds, packet.length, packet.received.substr(0, packet.length)});
   }
-
   SpyFeedRegistry registry;
   SpySession session(registry, testing::AllTrafficTarget());
   session.Open();
@@ -97,28 +85,20 @@ TEST(PcapngWriterTest, TsharkReadsEveryPacketWithItsBytesAndTime) {
   Feed(registry, fed[0]);
   session.Drain();
 
-  const auto directory = std::filesystem::temp_directory_path() / ("quorvel-pcapng-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(directory);
-  const auto pcapng = directory / "spy.pcapng";
-  const auto pcap = directory / "back.pcap";
-  {
-    std::ofstream out(pcapng, std::ios::binary);
-    const std::string bytes = PcapngBytes(session.Recorder().Packets(), session.Recorder().Comment());
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  }
-  // Read back by tshark without a word of warning, and written out again
-  // as a classic pcap whose records are compared.
-  EXPECT_EQ(RunShell("tshark -r '" + pcapng.string() + "' -F pcap -w '" + pcap.string() + "'"), "");
-  EXPECT_EQ(ReadPcap(pcap), expected);
-  EXPECT_EQ(RunShell("tshark -r '" + pcapng.string() + "' -T fields -e frame.time_epoch | head -1"),
-            "1700000000.000001000\n");
-  std::filesystem::remove_all(directory);
+  testing::ScratchDirectory scratch;
+  const std::string pcapng = (scratch / "spy.pcapng").string();
+  const std::string pcap = (scratch / "back.pcap").string();
+  testing::WriteBytes(pcapng, PcapngBytes(session.Recorder().Packets(), session.Recorder().Comment()));
+  // Read back by tshark without a word of warning, and written out again as
+  // a classic pcap whose records are compared.
+  EXPECT_EQ(RunShell("tshark -r '" + pcapng + "' -F pcap -w '" + pcap + "'"), "");
+  EXPECT_EQ(ReadPcap(testing::ReadBytes(pcap)), expected);
+  EXPECT_EQ(RunShell("tshark -r '" + pcapng + "' -T fields -e frame.time_epoch | head -1"), "1700000000.000001000\n");
 }
 
 TEST(PcapngWriterTest, KeepsTheNewestPacketsWithinItsBound) {
-  const std::size_t packetCost = RecordedPacketCost(60);
   SpyFeedRegistry registry;
-  SpySession session(registry, testing::AllTrafficTarget(), kSpyMaxPendingCaptureBytes, 3 * packetCost);
+  SpySession session(registry, testing::AllTrafficTarget(), kSpyMaxPendingCaptureBytes, 3 * RecordedPacketCost(60));
   session.Open();
   for (int i = 0; i < 5; ++i) Feed(registry, {Packet(60, static_cast<char>('a' + i)), 60, i * 1'000'000});
   session.Drain();

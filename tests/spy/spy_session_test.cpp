@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,100 +13,97 @@ namespace quorvel {
 namespace {
 
 using namespace std::string_literals;
-using testing::AllTrafficTarget;
-using testing::FeedPacket;
 using testing::ReadBytes;
-using testing::ScratchDirectory;
-using testing::WriteBytes;
+using Lines = std::vector<std::string>;
 
 class SpySessionTest : public ::testing::Test {
  protected:
   std::string Path(std::string_view name) const { return (scratch / name).string(); }
+  void Feed(std::string_view data, int times = 1) {
+    for (int i = 0; i < times; ++i) testing::FeedPacket(registry, data);
+  }
+  // Opens the session capturing to `name`.
+  void OpenCapturing(std::string_view name) {
+    session.Open();
+    ASSERT_TRUE(session.OpenCaptureFile(Path(name)).ok);
+    session.SetCaptureToFile(true);
+  }
 
-  ScratchDirectory scratch;
+  testing::ScratchDirectory scratch;
   SpyFeedRegistry registry;
+  SpySession session{registry, testing::AllTrafficTarget()};
 };
 
 TEST_F(SpySessionTest, NothingArrivesBeforeOpeningOrAfterClosingAndPendingPacketsAreOnlyCaptured) {
-  SpySession session(registry, AllTrafficTarget());
-  FeedPacket(registry, "early");
-  session.Open();
+  Feed("early");
+  OpenCapturing("p.dmp");
   EXPECT_TRUE(registry.Active());
-  ASSERT_TRUE(session.OpenCaptureFile(Path("p.dmp")).ok);
-  session.SetCaptureToFile(true);
-  FeedPacket(registry, "shown");
+  Feed("shown");
   session.Drain();
-  FeedPacket(registry, "pending");
+  Feed("pending");
   session.Close();
   EXPECT_FALSE(registry.Active());
-  FeedPacket(registry, "late");
+  Feed("late");
   session.Drain();
-  EXPECT_EQ(session.List().Lines(), std::vector<std::string>{"shown"});
+  EXPECT_EQ(session.List().Lines(), Lines{"shown"});
   EXPECT_EQ(ReadBytes(Path("p.dmp")), "shown\r\npending\r\n");
   session.Close();  // twice is harmless
 }
 
 TEST_F(SpySessionTest, FilteredOutOrEmptyPacketsAreNeitherShownNorCaptured) {
-  SpySession session(registry, AllTrafficTarget());
-  session.Open();
-  ASSERT_TRUE(session.OpenCaptureFile(Path("f.dmp")).ok);
-  session.SetCaptureToFile(true);
+  OpenCapturing("f.dmp");
   session.SetFilter(true, "get");
-  FeedPacket(registry, "GET / HTTP/1.1");
-  FeedPacket(registry, "POST / HTTP/1.1");
-  FeedPacket(registry, "forget it");
+  for (const char* data : {"GET / HTTP/1.1", "POST / HTTP/1.1", "forget it"}) Feed(data);
   session.SetFilter(false, "get");
-  registry.Feed(SpyPacket{"app(1): 5", MakeIpv4(10, 0, 0, 5), 443, nullptr, 10, nullptr});  // no data: no line
-  FeedPacket(registry, "PUT");
+  registry.Feed(SpyPacket{"app(1): 5", MakeIpv4(10, 0, 0, 5), 443, nullptr, 10, nullptr});
+  Feed("PUT");
   session.Drain();
-  EXPECT_EQ(session.List().Lines(), (std::vector<std::string>{"GET / HTTP/1.1", "forget it", "PUT"}));
+  EXPECT_EQ(session.List().Lines(), (Lines{"GET / HTTP/1.1", "forget it", "PUT"}));
   session.Close();
   EXPECT_EQ(ReadBytes(Path("f.dmp")), "GET / HTTP/1.1\r\nforget it\r\nPUT\r\n");
 }
 
-// The stored form of a known sequence: data bytes, every LF as CR LF, and
-// CR LF after each packet, appended to what the file held.
+// Stored: the data bytes with every LF as CR LF, and CR LF after each packet,
+// appended to what the file held. Shown: every byte as itself, NUL as a dot.
 TEST_F(SpySessionTest, CaptureFileBytesAreAppendedInTextForm) {
-  WriteBytes(Path("old.dmp"), "kept\r\n");
-  SpySession session(registry, AllTrafficTarget());
+  testing::WriteBytes(Path("old.dmp"), "kept\r\n");
   session.Open();
-  FeedPacket(registry, "before browse");
+  Feed("before browse");
   ASSERT_TRUE(session.OpenCaptureFile(Path("old.dmp")).ok);
-  FeedPacket(registry, "box still off");
+  Feed("box still off");
   session.SetCaptureToFile(true);
-  FeedPacket(registry, "GET / HTTP/1.1\r\nHost: a\r\n\r\n\0"s);
-  FeedPacket(registry, "\n");
-  FeedPacket(registry, "");
-  FeedPacket(registry, "\xFF\x0D\x00\x0A\x0A"s);
+  for (const std::string& data : {"GET / HTTP/1.1\r\nHost: a\r\n\r\n\0"s, "\n"s, ""s, "\xFF\x0D\x00\x0A\x0A\xE9"s}) {
+    Feed(data);
+  }
   session.Drain();
   session.SetFrozen(true);
-  for (int i = 0; i < 40; ++i) FeedPacket(registry, "x");
+  Feed("x", 40);
   session.Drain();
   session.Close();
   std::string expected = "kept\r\n"s + "GET / HTTP/1.1\r\r\nHost: a\r\r\n\r\r\n\0\r\n"s + "\r\n\r\n" + "\r\n" +
-                         "\xFF\x0D\x00\x0D\x0A\x0D\x0A\x0D\x0A"s;
+                         "\xFF\x0D\x00\x0D\x0A\x0D\x0A\xE9\x0D\x0A"s;
   for (int i = 0; i < 40; ++i) expected += "x\r\n";
   EXPECT_EQ(ReadBytes(Path("old.dmp")), expected);
-  EXPECT_EQ(session.List().Lines().size(), 26u) << "frozen: captured but no longer shown";
-  EXPECT_EQ(session.List().Lines()[2], "GET / HTTP/1.1\r\nHost: a\r\n\r\n.");
+  const Lines& lines = session.List().Lines();
+  EXPECT_EQ(lines.size(), 26u) << "frozen: captured but no longer shown";
+  EXPECT_EQ(lines[2], "GET / HTTP/1.1\r\nHost: a\r\n\r\n.");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "\xFF\r.\n\n\xE9"), lines.end());
 }
 
 TEST_F(SpySessionTest, BrowseMovesCaptureToTheNewFileAndAFailedOneLeavesNone) {
-  SpySession session(registry, AllTrafficTarget());
   session.Open();
   session.SetCaptureToFile(true);
-  FeedPacket(registry, "no file yet");
+  Feed("no file yet");
   ASSERT_TRUE(session.OpenCaptureFile(Path("a.dmp")).ok);
-  FeedPacket(registry, "to a");
+  Feed("to a");
   ASSERT_TRUE(session.OpenCaptureFile(Path("b.dmp")).ok);
-  FeedPacket(registry, "to b");
-  const Status failed = session.OpenCaptureFile(Path("missing/directory/x.dmp"));
-  EXPECT_EQ(failed.error, "Can't open file!");
+  Feed("to b");
+  EXPECT_EQ(session.OpenCaptureFile(Path("missing/directory/x.dmp")).error, "Can't open file!");
   EXPECT_FALSE(session.CaptureFileOpen());
-  FeedPacket(registry, "nowhere");
+  Feed("nowhere");
   ASSERT_TRUE(session.OpenCaptureFile(Path("c.dmp")).ok);
   session.SetCaptureToFile(false);
-  FeedPacket(registry, "box off");
+  Feed("box off");
   session.Close();
   EXPECT_EQ(ReadBytes(Path("a.dmp")), "to a\r\n");
   EXPECT_EQ(ReadBytes(Path("b.dmp")), "to b\r\n");
@@ -114,35 +112,32 @@ TEST_F(SpySessionTest, BrowseMovesCaptureToTheNewFileAndAFailedOneLeavesNone) {
 }
 
 TEST_F(SpySessionTest, CaptureBytesOverTheBoundAreCountedNotHalfWritten) {
-  SpySession session(registry, AllTrafficTarget(), 10);
-  session.Open();
-  ASSERT_TRUE(session.OpenCaptureFile(Path("c.dmp")).ok);
-  session.SetCaptureToFile(true);
-  FeedPacket(registry, "1234");
-  FeedPacket(registry, "5678");
-  FeedPacket(registry, "9");  // 5 + 5 + 2 bytes would pass the bound of 10
-  session.Drain();
-  session.WaitUntilCaptureWritten();  // written bytes no longer count
-  FeedPacket(registry, "9");
-  session.Close();
+  SpySession bounded(registry, testing::AllTrafficTarget(), 10);
+  bounded.Open();
+  ASSERT_TRUE(bounded.OpenCaptureFile(Path("c.dmp")).ok);
+  bounded.SetCaptureToFile(true);
+  for (const char* data : {"1234", "5678", "9"}) Feed(data);  // 5 + 5 + 2 bytes would pass the bound of 10
+  bounded.Drain();
+  bounded.WaitUntilCaptureWritten();  // written bytes no longer count
+  Feed("9");
+  bounded.Close();
   EXPECT_EQ(ReadBytes(Path("c.dmp")), "1234\r\n5678\r\n9\r\n");
-  EXPECT_EQ(session.DroppedCapturePackets(), 1u);
+  EXPECT_EQ(bounded.DroppedCapturePackets(), 1u);
 }
 
 TEST_F(SpySessionTest, ButtonsApplyToPacketsAfterTheClick) {
-  SpySession session(registry, AllTrafficTarget());
   session.Open();
-  for (int i = 0; i < 10; ++i) FeedPacket(registry, "before");
+  Feed("before", 10);
   session.SetFrozen(true);  // the ten arrived while not frozen
-  for (int i = 0; i < 30; ++i) FeedPacket(registry, "after");
+  Feed("after", 30);
   session.Drain();
-  EXPECT_EQ(session.List().Lines().size(), 26u);
-  EXPECT_EQ(session.List().Lines()[9], "before");
-  EXPECT_EQ(session.List().Lines()[10], "after");
-  FeedPacket(registry, "cleared");
+  const Lines& lines = session.List().Lines();
+  ASSERT_EQ(lines.size(), 26u);
+  EXPECT_EQ(lines[9], "before");
+  EXPECT_EQ(lines[10], "after");
+  Feed("cleared");
   session.Clear();
   EXPECT_TRUE(session.List().Lines().empty()) << "packets before Clear are cleared too";
-  EXPECT_TRUE(session.List().Frozen());
 }
 
 }  // namespace

