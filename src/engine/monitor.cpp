@@ -185,10 +185,11 @@ std::optional<std::string> Monitor::RunCapture(PacketSource& source, CaptureLoop
       failed = true;
       break;
     }
-    if (platform_.clock.SteadyMilliseconds() >= nextStats) {
+    // Timed from before the reads, so that no change made meanwhile waits a period more.
+    if (const std::int64_t now = platform_.clock.SteadyMilliseconds(); now >= nextStats) {
       publishStatus();
       followInterface();
-      nextStats = platform_.clock.SteadyMilliseconds() + kStatsPeriodMilliseconds;
+      nextStats = now + kStatsPeriodMilliseconds;
     }
   }
   publishStatus();
