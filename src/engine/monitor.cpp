@@ -1,5 +1,7 @@
 #include "engine/monitor.h"
 
+#include <algorithm>
+
 #include "engine/accounting.h"
 #include "engine/capture_loop.h"
 
@@ -7,6 +9,8 @@ namespace quorvel {
 namespace {
 
 constexpr std::int64_t kStatsPeriodMilliseconds = 1000;
+constexpr std::int64_t kReopenPeriodMilliseconds = 1000;
+constexpr std::int64_t kInterfaceWatchMilliseconds = 250;
 
 bool IsLoopback(Ipv4Address address) { return FirstOctet(address) == 127; }
 
@@ -110,8 +114,20 @@ CaptureStatus Monitor::Status() const {
   return status_;
 }
 
+// The captured interface as the system lists it.
+struct Monitor::WatchedInterface {
+  std::string name;
+  bool listed = false;  // seen in the list: a live interface, not a replayed file
+  std::optional<Ipv4Address> firstAddress;  // its first IPv4 address when last seen
+  std::optional<std::vector<IpPrefix>> ipv6Addresses;  // none yet: the last interface's stand
+};
+
+std::string Monitor::WindowTitle(Ipv4Address address) {
+  return "Quorvel - " + platform_.names.HostName() + "(" + Ipv4ToText(address) + ")";
+}
+
 void Monitor::CaptureThread(Ipv4Address address) {
-  observer_.OnWindowTitle("Quorvel - " + platform_.names.HostName() + "(" + Ipv4ToText(address) + ")");
+  observer_.OnWindowTitle(WindowTitle(address));
   OpenedCapture opened = platform_.packets.Open(address);
   if (!opened.source) {
     {
@@ -126,29 +142,34 @@ void Monitor::CaptureThread(Ipv4Address address) {
 
   Accountant accountant(state_, localSources_, platform_.clock);
   CaptureLoop loop(accountant);
+  WatchedInterface watched;
+  watched.name = opened.source->Name();
+  while (opened.source) {
+    const auto failure = RunCapture(*opened.source, loop, watched);
+    if (!failure) return;
+    // Told once the status is final, so the observer reads the stopped state.
+    observer_.OnCaptureStopped("Capture on " + watched.name + " stopped: " + *failure);
+    if (!Status().interfaceDown) return;
+    opened = Reopen(watched);
+  }
+}
+
+std::optional<std::string> Monitor::RunCapture(PacketSource& source, CaptureLoop& loop, WatchedInterface& watched) {
   {
     std::lock_guard lock(statusMutex_);
-    source_ = opened.source.get();
-    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, localSources_.AttributionName(), {}};
+    source_ = &source;
+    status_ = CaptureStatus{source.Name(), state_.settings.interfaceAddress.load(), loop.PacketsSeen(), 0, 0, true,
+                            localSources_.AttributionName(), {}, false};
   }
-
-  // IPv6 addresses come and go while it runs (temporary addresses above
-  // all); a file replayed has no interface and keeps the addresses it was given.
-  const std::string interfaceName = opened.source->Name();
-  std::optional<std::vector<IpPrefix>> lastIpv6Addresses;  // none yet: the last interface's stand
-  auto refreshIpv6Addresses = [&] {
-    for (const InterfaceInfo& info : platform_.interfaces.List()) {
-      if (info.name != interfaceName) continue;
-      if (info.ipv6Addresses != lastIpv6Addresses) {
-        lastIpv6Addresses = info.ipv6Addresses;
-        state_.settings.interfaceIpv6Addresses.Set(info.ipv6Addresses);
-      }
-    }
+  auto followInterface = [&] {
+    const bool up = FollowInterface(watched).has_value();
+    std::lock_guard lock(statusMutex_);
+    status_.interfaceDown = watched.listed && !up;
   };
-  refreshIpv6Addresses();
+  followInterface();
   // Statistics are read on this thread: the capture handle is not shared.
   auto publishStatus = [&] {
-    const CaptureStats stats = opened.source->Stats();
+    const CaptureStats stats = source.Stats();
     std::lock_guard lock(statusMutex_);
     status_.packetsSeen = loop.PacketsSeen();
     status_.kernelDropped = stats.dropped;
@@ -158,27 +179,75 @@ void Monitor::CaptureThread(Ipv4Address address) {
   std::string error;
   bool failed = false;
   while (captureRun_.IsSet()) {
-    const PacketSource::Next next = opened.source->Dispatch(loop, error);
+    const PacketSource::Next next = source.Dispatch(loop, error);
     if (next == PacketSource::Next::kEnd) break;
     if (next == PacketSource::Next::kError) {
       failed = true;
       break;
     }
-    if (platform_.clock.SteadyMilliseconds() >= nextStats) {
+    // Timed from before the reads, so that no change made meanwhile waits a period more.
+    if (const std::int64_t now = platform_.clock.SteadyMilliseconds(); now >= nextStats) {
       publishStatus();
-      refreshIpv6Addresses();
-      nextStats = platform_.clock.SteadyMilliseconds() + kStatsPeriodMilliseconds;
+      followInterface();
+      nextStats = now + kStatsPeriodMilliseconds;
     }
   }
   publishStatus();
-  {
-    std::lock_guard lock(statusMutex_);
-    source_ = nullptr;
-    status_.running = false;
-    if (failed) status_.problem = error;
+  // Whether the interface went away decides whether it is opened again.
+  if (failed) followInterface();
+  std::lock_guard lock(statusMutex_);
+  source_ = nullptr;
+  status_.running = false;
+  if (!failed) return std::nullopt;
+  status_.problem = error;
+  return error;
+}
+
+// IPv6 addresses come and go while it runs (temporary addresses above all),
+// a new lease changes its IPv4 address: directions and the title follow. A
+// file replayed has no interface and keeps the addresses it was given.
+// Returns the interface's IPv4 address while it is up.
+std::optional<Ipv4Address> Monitor::FollowInterface(WatchedInterface& watched) {
+  const std::vector<InterfaceInfo> interfaces = platform_.interfaces.List();
+  const auto info = std::find_if(interfaces.begin(), interfaces.end(),
+                                 [&](const InterfaceInfo& each) { return each.name == watched.name; });
+  if (info == interfaces.end()) return std::nullopt;
+  watched.listed = true;
+  if (info->ipv6Addresses != watched.ipv6Addresses) {
+    watched.ipv6Addresses = info->ipv6Addresses;
+    state_.settings.interfaceIpv6Addresses.Set(info->ipv6Addresses);
   }
-  // Told once the status is final, so the observer reads the stopped state.
-  if (failed) observer_.OnCaptureStopped("Capture on " + opened.source->Name() + " stopped: " + error);
+  const std::optional<Ipv4Address> address = ParseIpv4(info->address);
+  // Only a change is followed: a second address chosen on purpose stays.
+  if (watched.firstAddress && address != watched.firstAddress && address.value_or(0) != 0) {
+    state_.settings.interfaceAddress = *address;
+    {
+      std::lock_guard lock(statusMutex_);
+      status_.address = *address;
+    }
+    observer_.OnWindowTitle(WindowTitle(*address));
+  }
+  watched.firstAddress = address;
+  if (!info->up) return std::nullopt;
+  return state_.settings.interfaceAddress.load();
+}
+
+// Watches for the interface to be up, and opens it then; a second at least
+// between tries, since each starts a capture helper. No source once capture
+// is stopped.
+OpenedCapture Monitor::Reopen(WatchedInterface& watched) {
+  std::int64_t nextTry = platform_.clock.SteadyMilliseconds();
+  for (;;) {
+    platform_.clock.Sleep(kInterfaceWatchMilliseconds, &captureRun_);
+    if (!captureRun_.IsSet()) return {};
+    const std::optional<Ipv4Address> address = FollowInterface(watched);
+    if (!address || platform_.clock.SteadyMilliseconds() < nextTry) continue;
+    nextTry = platform_.clock.SteadyMilliseconds() + kReopenPeriodMilliseconds;
+    OpenedCapture opened = platform_.packets.Open(*address);
+    if (opened.source) return opened;
+    std::lock_guard lock(statusMutex_);
+    status_.problem = opened.error;
+  }
 }
 
 }  // namespace quorvel

@@ -16,6 +16,8 @@
 
 namespace quorvel {
 
+class CaptureLoop;
+
 // How the monitor tells the user what happened; called from engine threads.
 class MonitorObserver {
  public:
@@ -28,7 +30,8 @@ class MonitorObserver {
   // A traffic log that could not be written at midnight (the list is kept).
   virtual void OnSaveProblem(const std::string& message) { OnCaptureProblem(message); }
   // A running capture ended with an error (its helper gone, the interface
-  // failed); the status says why and capture can be restarted.
+  // failed); the status says why. One whose interface is down or gone is
+  // opened again once it is back; any other can be restarted.
   virtual void OnCaptureStopped(const std::string& message) { OnCaptureProblem(message); }
 };
 
@@ -42,6 +45,8 @@ struct CaptureStatus {
   bool running = false;
   std::string attribution;         // how owners are found: "kernel events" or "connection table"
   std::string problem;             // why the capture stopped or could not start; empty otherwise
+  // The interface is down, unlinked or gone: capture resumes once it is back.
+  bool interfaceDown = false;
 };
 
 struct MonitorOptions {
@@ -93,7 +98,13 @@ class Monitor {
  private:
   void StartCapture();
   void StopCapture();
+  struct WatchedInterface;
   void CaptureThread(Ipv4Address address);
+  // Runs an opened capture until it is stopped, a file ends or it fails; returns the failure.
+  std::optional<std::string> RunCapture(PacketSource& source, CaptureLoop& loop, WatchedInterface& watched);
+  std::optional<Ipv4Address> FollowInterface(WatchedInterface& watched);
+  OpenedCapture Reopen(WatchedInterface& watched);
+  std::string WindowTitle(Ipv4Address address);
 
   EngineState& state_;
   Platform platform_;

@@ -15,7 +15,7 @@ struct InterfaceInfo {
   std::string description;  // text shown to the user
   std::string address;      // dotted text of the first IPv4 address
   std::string mask;         // dotted text of its mask
-  bool up = false;
+  bool up = false;  // up and linked: it can carry traffic
   bool loopback = false;
   std::vector<IpPrefix> ipv6Addresses;  // global, temporary, unique-local and link-local
 };

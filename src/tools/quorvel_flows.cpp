@@ -207,6 +207,13 @@ std::int64_t WallMilliseconds() {
 
 CaptureCounts Counts(const CaptureStatus& status) { return {status.packetsSeen, status.kernelDropped}; }
 
+// Said once each time the interface goes down and capture resumes.
+std::string CaptureStateLine(const CaptureStatus& status) {
+  if (status.interfaceDown) return "interface " + status.interfaceName + " is down: capture resumes when it is back";
+  if (status.running) return "capturing on " + status.interfaceName + " (" + Ipv4ToText(status.address) + ")";
+  return {};
+}
+
 void OnSignal(int) { interrupted = true; }
 
 int Run(const Options& options) {
@@ -275,11 +282,17 @@ int Run(const Options& options) {
   std::signal(SIGTERM, OnSignal);
   const auto started = std::chrono::steady_clock::now();
   auto nextPrint = started + std::chrono::seconds(1);
+  std::string stateLine;
   while (!interrupted) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     DiscardEvents(state);
     const auto now = std::chrono::steady_clock::now();
-    if (!monitor.Status().running && observer.failed) break;
+    const CaptureStatus status = monitor.Status();
+    if (const std::string line = CaptureStateLine(status); !line.empty() && line != stateLine) {
+      stateLine = line;
+      std::fprintf(stderr, "quorvel-flows: %s\n", line.c_str());
+    }
+    if (!status.running && !status.interfaceDown && observer.failed) break;
     if (now >= nextPrint) {
       exports.Tick(state, Counts(monitor.Status()), WallMilliseconds());
       PrintFlows(state, options.names);

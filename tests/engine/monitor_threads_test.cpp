@@ -168,5 +168,54 @@ TEST_F(MonitorTest, PacketsBecomeNamedRowsThroughTheWorker) {
   EXPECT_EQ(rows()[0][kColumnLocalSource], "UDP protocol: 1000");
 }
 
+TEST_F(MonitorTest, KeepsCapturingThroughInterfaceDownRemovalAndNewAddress) {
+  testing::FakePacketSource& source = fakes.packets.SourceFor(kFirst);
+  const auto listed = [&](bool up, const char* address) {
+    fakes.interfaces.Set({{"fake-198.18.0.1", "", address, "255.255.255.0", up, false, {}}});
+    fakes.clock.Advance(1000);
+  };
+  listed(true, "198.18.0.1");
+  state.settings.interfaceAddress = kFirst;
+  Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
+  const auto status = [&](bool running, bool down) {
+    return Eventually([&] {
+      const CaptureStatus now = monitor.Status();
+      return now.running == running && now.interfaceDown == down;
+    });
+  };
+  monitor.Start();
+  source.Push(IncomingFrom(kFirst, 1000));
+  ASSERT_TRUE(Eventually([&] { return Downloaded() == 34; }));
+
+  listed(false, "198.18.0.1");
+  ASSERT_TRUE(status(true, true));
+  // Taken away: nothing is opened while it is gone, then it is opened again.
+  fakes.interfaces.Set({});
+  source.Fail("The interface disappeared");
+  ASSERT_TRUE(status(false, true));
+  EXPECT_EQ(fakes.packets.Opened().size(), 1u);
+  listed(true, "198.18.0.1");
+  ASSERT_TRUE(status(true, false));
+  source.Push(IncomingFrom(kFirst, 1001));
+  ASSERT_TRUE(Eventually([&] { return Downloaded() == 68; }));
+
+  // A new lease: directions and the title follow.
+  listed(true, "198.18.1.1");
+  ASSERT_TRUE(Eventually([&] { return state.settings.interfaceAddress.load() == kSecond; }));
+  source.Push(IncomingFrom(kSecond, 1002));
+  ASSERT_TRUE(Eventually([&] { return Downloaded() == 102; }));
+
+  // Its helper gone while the interface is up: stopped until the user restarts it.
+  source.Fail("quorvel-capture ended");
+  ASSERT_TRUE(status(false, false));
+  monitor.Stop();
+  EXPECT_EQ(fakes.packets.Opened(), (std::vector<Ipv4Address>{kFirst, kFirst}));
+  EXPECT_EQ(observer.Titles(), (std::vector<std::string>{"Quorvel - testhost(198.18.0.1)",
+                                                         "Quorvel - testhost(198.18.1.1)"}));
+  EXPECT_EQ(observer.Problems(),
+            (std::vector<std::string>{"Capture on fake-198.18.0.1 stopped: The interface disappeared",
+                                      "Capture on fake-198.18.0.1 stopped: quorvel-capture ended"}));
+}
+
 }  // namespace
 }  // namespace quorvel

@@ -298,9 +298,12 @@ void CMainFrame::SaveColumnWidths() {
 void CMainFrame::UpdateCaptureStatus() {
   const CaptureStatus status = monitor_->Status();
   captureLabel_->setText(QString::fromStdString(FormatCaptureStatus(status)));
-  const bool alarming = status.kernelDropped > 0 || status.helperDropped > 0 || !status.problem.empty();
+  const bool alarming =
+      status.kernelDropped > 0 || status.helperDropped > 0 || !status.problem.empty() || status.interfaceDown;
   captureLabel_->setStyleSheet(alarming ? QStringLiteral("color: #b3261e; font-weight: bold;") : QString());
-  restartButton_->setVisible(started_ && !exiting_ && !status.running && !status.problem.empty());
+  // While the interface is down capture resumes by itself.
+  restartButton_->setVisible(started_ && !exiting_ && !status.running && !status.problem.empty() &&
+                             !status.interfaceDown);
 }
 
 void CMainFrame::RestartCapture() {

@@ -51,7 +51,8 @@ std::vector<InterfaceInfo> IfaddrsInterfaceLister::List() {
     info.description = name;
     info.address = AddressText(entry->ifa_addr);
     info.mask = AddressText(entry->ifa_netmask);
-    info.up = (entry->ifa_flags & IFF_UP) != 0;
+    // A cable pulled or Wi-Fi off leaves the interface up without a link.
+    info.up = (entry->ifa_flags & IFF_UP) != 0 && (entry->ifa_flags & IFF_RUNNING) != 0;
     info.loopback = (entry->ifa_flags & IFF_LOOPBACK) != 0;
     interfaces.push_back(std::move(info));
   }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "platform/linux/link_layer.h"
 
@@ -46,6 +47,7 @@ class PcapPacketSource final : public PacketSource {
   }
 
   Next Dispatch(PacketSink& sink, std::string& error) override {
+    const bool failedBefore = std::exchange(lastWaitFailed_, false);
     Batch batch{this, &sink, 0};
     if (!Read(batch, error)) return Next::kError;
     if (batch.frames > 0) return Next::kPackets;
@@ -66,8 +68,12 @@ class PcapPacketSource final : public PacketSource {
     if (ready <= 0 || waits[0].revents == 0) return Next::kTimeout;
     if (!Read(batch, error)) return Next::kError;
     if (batch.frames > 0) return Next::kPackets;
-    if (waits[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
-      // Not an error libpcap names, but waiting again would spin.
+    // The interface going down raises one error, which libpcap's read has
+    // just taken: the socket captures again once the interface is up, and a
+    // vanished interface fails libpcap's next read. An error that stays
+    // would only spin.
+    lastWaitFailed_ = (waits[0].revents & POLLERR) != 0;
+    if ((lastWaitFailed_ && failedBefore) || (waits[0].revents & (POLLHUP | POLLNVAL))) {
       error = "the capture on " + name_ + " failed";
       return Next::kError;
     }
@@ -132,6 +138,7 @@ class PcapPacketSource final : public PacketSource {
   const int pollTimeoutMilliseconds_;
   ReplayClock* const replayClock_;
   bool interrupted_ = false;  // the last read was ended by pcap_breakloop
+  bool lastWaitFailed_ = false;  // the last Dispatch ended on a socket error
   std::atomic<std::uint64_t> framesRead_{0};
   mutable std::mutex statsMutex_;  // pcap_stats keeps running sums in the handle
 };

@@ -487,6 +487,7 @@ TEST_F(MainFrameTest, ACaptureWhoseHelperDiedIsShownInTheStatusBarAndRestartsWit
   EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(packet.size()) + "  UL: 0 B");
 
   fake.packets.SourceFor(kLocal).Push(packet);
+  fake.interfaces.Set({{"fake-198.18.0.1", "", "198.18.0.1", "255.255.255.0", true, false, {}}});
   frame->RestartCaptureButton()->click();
   EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
   ASSERT_TRUE(ProcessEventsUntil([&] {
@@ -495,6 +496,15 @@ TEST_F(MainFrameTest, ACaptureWhoseHelperDiedIsShownInTheStatusBarAndRestartsWit
   }));
   frame->OnTrafficTimer();
   EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(2 * packet.size()) + "  UL: 0 B");
+
+  // Its interface gone: capture resumes by itself once it is back, so no restart is offered.
+  fake.interfaces.Set({});
+  fake.packets.SourceFor(kLocal).Fail("The interface disappeared");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return frame->CaptureStatusText().startsWith(QStringLiteral("Interface")); }));
+  EXPECT_EQ(frame->CaptureStatusText().toStdString(),
+            "Interface fake-198.18.0.1 (198.18.0.1) is down: capture resumes when it is back; 1 packets, 0 dropped "
+            "by the kernel, 0 by Quorvel");
+  EXPECT_TRUE(frame->RestartCaptureButton()->isHidden());
 }
 
 TEST_F(MainFrameTest, MenusToolbarAndTrayHoldTheirCommands) {
