@@ -4,10 +4,10 @@
 # between those counts, in the right direction, and stderr says when the
 # interface is down and where capture resumed.
 set -euo pipefail
-source "$(dirname "$0")/../support/netns.sh"
+source "$(dirname "$0")/../support/live_checks.sh"
 
 bin="${QUORVEL_BINARY_DIR:?}"
-command -v ping >/dev/null || { echo "SKIP: ping is not installed"; exit 77; }
+need_tools ping
 work="$(mktemp -d)"
 netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT
@@ -68,23 +68,10 @@ kill -0 "$flows_pid" && running=yes || running=no
 kill -TERM "$flows_pid"
 wait "$flows_pid" || true
 
-awk '/^#/ { n = 0; delete rows } !/^#/ { rows[n++] = $0 } END { for (i = 0; i < n; i++) print rows[i] }' \
-  "$work/flows.txt" >"$work/last.txt"
-failures=0
-check() {
-  if [ "$2" = "$3" ]; then
-    echo "ok: $1 ($2)"
-  else
-    echo "FAIL: $1: got '$2', expected '$3'"
-    failures=$((failures + 1))
-  fi
-}
+last_table "$work/flows.txt" >"$work/last.txt"
 check "quorvel-flows ran throughout" "$running" "yes"
 check "ping bytes in and out" "$(awk -F'\t' '$1 == "ICMP protocol" && $3 == "'"$QV_ADDR_B"'" { print $5 "/" $6 }' \
   "$work/last.txt")" "$((pings * 128))/$((pings * 128))"
 check "the capture was lost once, with its interface" \
   "$(grep -c "stopped: The interface disappeared" "$work/flows.err" || true)" "1"
-if [ "$failures" -ne 0 ]; then
-  echo "--- quorvel-flows"; cat "$work/last.txt" "$work/flows.err"; cat "$work/ping.txt"
-  exit 1
-fi
+checks_done "$work/last.txt" "$work/flows.err" "$work/ping.txt"
