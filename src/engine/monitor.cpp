@@ -129,7 +129,9 @@ void Monitor::CaptureThread(Ipv4Address address) {
   {
     std::lock_guard lock(statusMutex_);
     source_ = opened.source.get();
-    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, localSources_.AttributionName(), {}};
+    // Asking how owners are found starts the kernel events helper: the problem comes after.
+    status_ = CaptureStatus{opened.source->Name(), address, 0, 0, 0, true, localSources_.AttributionName(), {},
+                            localSources_.AttributionProblem()};
   }
 
   // IPv6 addresses come and go while it runs (temporary addresses above
@@ -149,7 +151,12 @@ void Monitor::CaptureThread(Ipv4Address address) {
   // Statistics are read on this thread: the capture handle is not shared.
   auto publishStatus = [&] {
     const CaptureStats stats = opened.source->Stats();
+    // Kernel events can fail while capture runs: the status follows.
+    std::string attribution = localSources_.AttributionName();
+    std::string attributionProblem = localSources_.AttributionProblem();
     std::lock_guard lock(statusMutex_);
+    status_.attribution = std::move(attribution);
+    status_.attributionProblem = std::move(attributionProblem);
     status_.packetsSeen = loop.PacketsSeen();
     status_.kernelDropped = stats.dropped;
     status_.helperDropped = stats.helperDropped;

@@ -42,6 +42,7 @@ struct CaptureStatus {
   bool running = false;
   std::string attribution;         // how owners are found: "kernel events" or "connection table"
   std::string problem;             // why the capture stopped or could not start; empty otherwise
+  std::string attributionProblem;  // why not kernel events although asked for; empty otherwise
 };
 
 struct MonitorOptions {

@@ -31,7 +31,7 @@ class HelperOwnerSource final : public OwnerSource {
   std::uint64_t OwnerEvents() const override { return ownerEvents_.load(std::memory_order_acquire); }
   // Why owners do not come from kernel events although asked for; empty
   // when they do, were not asked for or nobody asked yet.
-  std::string KernelEventsProblem() const;
+  std::string KernelEventsProblem() const override;
 
  private:
   bool Ask(const std::function<bool(HelperProcess&)>& exchange);
