@@ -97,9 +97,9 @@ for pause in 0.02 0; do
 done
 
 # Hook cost in CPU time per pair: runs alternate so that a busy machine
-# weighs on all alike; the cheapest of seven runs counts.
+# weighs on all alike; the median of seven runs counts.
 loop="$build/bench/connect_close_loop"
-declare -A best
+declare -A runs
 for run in 1 2 3 4 5 6 7; do
   for mode in none kernel table; do
     flows_pid=
@@ -111,16 +111,17 @@ for run in 1 2 3 4 5 6 7; do
       flows_pid=$!
       sleep 1
     fi
-    nanoseconds="$(ip netns exec "$QV_NS_A" "$loop" 100000)"
+    runs[$mode]+="$(ip netns exec "$QV_NS_A" "$loop" 100000) "
     if [ -n "$flows_pid" ]; then
       kill -TERM "$flows_pid" 2>/dev/null || true
       wait "$flows_pid" || true
     fi
-    if [ -z "${best[$mode]:-}" ] || [ "$nanoseconds" -lt "${best[$mode]}" ]; then best[$mode]="$nanoseconds"; fi
   done
 done
+median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+none="$(median <<<"${runs[none]}")"
 for mode in kernel table; do
-  awk -v m="$mode" -v n="${best[none]}" -v q="${best[$mode]}" 'BEGIN {
+  awk -v m="$mode" -v n="$none" -v q="$(median <<<"${runs[$mode]}")" 'BEGIN {
     printf "connect/close pair: %d CPU ns without Quorvel, %d with quorvel-flows (%s): %.3f of the cost without\n",
       n, q, m == "kernel" ? "kernel events" : "connection table", q / n }'
 done

@@ -77,6 +77,10 @@ std::string LocalSources::AttributionName() const {
   return owners_.TracksSockets() ? "kernel events" : "connection table";
 }
 
+std::string LocalSources::AttributionProblem() const {
+  return owners_.TracksSockets() ? std::string() : owners_.KernelEventsProblem();
+}
+
 bool LocalSources::RunPass() {
   // Taken before the tables are read, so a socket that comes during the pass
   // makes the next period's pass run.

@@ -49,6 +49,9 @@ class LocalSources {
 
   // How owners are found, for the status bar: "kernel events" or "connection table".
   std::string AttributionName() const;
+  // Why it is the connection table although kernel events were asked for;
+  // empty otherwise.
+  std::string AttributionProblem() const;
 
   // One pass over the owner source, as the thread makes it; false when the
   // tables could not be read. For tests and the thread itself.

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -42,6 +43,28 @@ bool WriteAll(int socket, const std::vector<std::uint8_t>& bytes) {
     at += static_cast<std::size_t>(sent);
   }
   return true;
+}
+
+// Sends `bytes` with a descriptor attached to their first byte.
+bool WriteWithDescriptor(int socket, const std::vector<std::uint8_t>& bytes, int descriptor) {
+  iovec data{const_cast<std::uint8_t*>(bytes.data()), bytes.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* header = CMSG_FIRSTHDR(&message);
+  header->cmsg_level = SOL_SOCKET;
+  header->cmsg_type = SCM_RIGHTS;
+  header->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(header), &descriptor, sizeof descriptor);
+  ssize_t sent;
+  do {
+    sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent <= 0) return false;
+  return WriteAll(socket, std::vector<std::uint8_t>(bytes.begin() + sent, bytes.end()));
 }
 
 enum class Read { kRequest, kEnd, kMalformed };
@@ -208,12 +231,16 @@ int RunRequestLoop(int socket) {
   if (!KeepOnlyRights(needed)) return kHelperFailed;
   if (role == HelperRole::kOwnerEvents) {
     reply.clear();
+    // The count of owners learned travels with the answer, so that the
+    // asking program knows when its remembered answers went stale.
+    const int counter = tracker ? tracker->OwnerEventsDescriptor() : -1;
     if (tracker) {
       AppendOpened(reply, OpenedReply{});
     } else {
       AppendText(reply, MessageType::kOpenFailed, trackerError);
     }
-    if (!WriteAll(socket, reply) || !tracker) return tracker ? kHelperDone : kHelperFailed;
+    const bool sent = counter >= 0 ? WriteWithDescriptor(socket, reply, counter) : WriteAll(socket, reply);
+    if (!sent || !tracker) return tracker ? kHelperDone : kHelperFailed;
   }
   return Serve(socket, role, std::move(tracker));
 }

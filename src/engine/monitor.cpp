@@ -158,8 +158,9 @@ std::optional<std::string> Monitor::RunCapture(PacketSource& source, CaptureLoop
   {
     std::lock_guard lock(statusMutex_);
     source_ = &source;
+    // Asking how owners are found starts the kernel events helper: the problem comes after.
     status_ = CaptureStatus{source.Name(), state_.settings.interfaceAddress.load(), loop.PacketsSeen(), 0, 0, true,
-                            localSources_.AttributionName(), {}, false};
+                            localSources_.AttributionName(), {}, localSources_.AttributionProblem(), false};
   }
   auto followInterface = [&] {
     const bool up = FollowInterface(watched).has_value();
@@ -170,7 +171,12 @@ std::optional<std::string> Monitor::RunCapture(PacketSource& source, CaptureLoop
   // Statistics are read on this thread: the capture handle is not shared.
   auto publishStatus = [&] {
     const CaptureStats stats = source.Stats();
+    // Kernel events can fail while capture runs: the status follows.
+    std::string attribution = localSources_.AttributionName();
+    std::string attributionProblem = localSources_.AttributionProblem();
     std::lock_guard lock(statusMutex_);
+    status_.attribution = std::move(attribution);
+    status_.attributionProblem = std::move(attributionProblem);
     status_.packetsSeen = loop.PacketsSeen();
     status_.kernelDropped = stats.dropped;
     status_.helperDropped = stats.helperDropped;

@@ -45,6 +45,7 @@ struct CaptureStatus {
   bool running = false;
   std::string attribution;         // how owners are found: "kernel events" or "connection table"
   std::string problem;             // why the capture stopped or could not start; empty otherwise
+  std::string attributionProblem;  // why not kernel events although asked for; empty otherwise
   // The interface is down, unlinked or gone: capture resumes once it is back.
   bool interfaceDown = false;
 };

@@ -44,6 +44,9 @@ class OwnerSource {
   // Counts the owners learned from kernel events, so callers know when
   // remembered answers may be stale. Lock-free.
   virtual std::uint64_t OwnerEvents() const { return 0; }
+  // Why owners do not come from kernel events although they were asked
+  // for (e.g. "BPF refused: Operation not permitted"); empty otherwise.
+  virtual std::string KernelEventsProblem() const { return {}; }
 };
 
 }  // namespace quorvel

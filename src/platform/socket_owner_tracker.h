@@ -16,6 +16,9 @@ class SocketOwnerTracker {
   virtual bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) = 0;
   // Counts owners learned so far; lock-free.
   virtual std::uint64_t OwnerEvents() const = 0;
+  // A descriptor to map (read-only, one page) for that count at offset 0,
+  // so that another process sees it change without asking; -1 if none.
+  virtual int OwnerEventsDescriptor() const { return -1; }
 };
 
 }  // namespace quorvel

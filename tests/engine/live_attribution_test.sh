@@ -3,7 +3,7 @@
 # opening a connection per download, and a listener opened just before its
 # traffic, in two namespaces; quorvel-flows --live watches the clients' side.
 # With kernel events every connection is one flow named by its program and
-# pid, a port reused by another program included; with the socket tables
+# pid, ports reused by other programs included; with the socket tables
 # alone the long-lived program's connections are, and no connection is split.
 set -euo pipefail
 source "$(dirname "$0")/../support/live_checks.sh"
@@ -32,9 +32,12 @@ for mode in kernel table; do
   fi
   workload_run "$work" 10
   if [ "$mode" = kernel ]; then
-    # A port one program used and closed, taken by another program.
-    read -r pid port < <(ip netns exec "$QV_NS_A" "$QV_PYTHON" "$QV_WORKLOAD_PY" udp "$QV_ADDR_B")
+    # A port one program bound to its address and closed, taken by another
+    # bound to any address (UDP), then by a TCP client.
+    read -r pid port < <(ip netns exec "$QV_NS_A" "$QV_PYTHON" "$QV_WORKLOAD_PY" udp "$QV_ADDR_B" 9999 "$QV_ADDR_A" 0)
     echo "udp $port 9999 $QV_PYTHON_NAME $pid" >>"$work/expected.txt"
+    read -r pid port < <(ip netns exec "$QV_NS_A" "$QV_PYTHON" "$QV_WORKLOAD_PY" udp "$QV_ADDR_B" 9998 0.0.0.0 "$port")
+    echo "reused $port 9998 $QV_PYTHON_NAME $pid" >>"$work/expected.txt"
     read -r pid port < <(ip netns exec "$QV_NS_A" sh -c 'echo $$; exec curl -s -o /dev/null --local-port "$1" \
       -w "%{local_port}" "$0"' "http://$QV_ADDR_B:8080/" "$port" | tr '\n' ' '; echo)
     echo "reused $port 8080 curl $pid" >>"$work/expected.txt"

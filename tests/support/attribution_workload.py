@@ -53,15 +53,15 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def serve(address):
-    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    udp.bind((address, 9999))
-
-    def echo():
+    def echo(udp):
         while True:
             data, peer = udp.recvfrom(2048)
             udp.sendto(data * 4, peer)
 
-    threading.Thread(target=echo, daemon=True).start()
+    for port in (9999, 9998):
+        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        udp.bind((address, port))
+        threading.Thread(target=echo, args=(udp,), daemon=True).start()
     server = Server((address, 8080), Handler)
     print("listening", flush=True)
     server.serve_forever()
@@ -83,10 +83,11 @@ def long_lived(address, count):
         print(os.getpid(), download(address, 8080), flush=True)
 
 
-def udp_once(address):
+def udp_once(address, port=9999, local=("", 0)):
     client = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     client.settimeout(5)
-    client.sendto(b"request " * 100, (address, 9999))
+    client.bind(local)
+    client.sendto(b"request " * 100, (address, port))
     client.recvfrom(8192)
     print(os.getpid(), client.getsockname()[1], flush=True)
 
@@ -142,7 +143,10 @@ def main():
     elif role == "long":
         long_lived(args[0], int(args[1]))
     elif role == "udp":
-        udp_once(args[0])
+        # udp SERVER [PORT [LOCAL_ADDRESS LOCAL_PORT]]
+        port = int(args[1]) if len(args) > 1 else 9999
+        local = (args[2], int(args[3])) if len(args) > 3 else ("", 0)
+        udp_once(args[0], port, local)
     elif role == "listen":
         listen(args[0], int(args[1]), int(args[2]))
     elif role == "check":

@@ -88,6 +88,9 @@ class FakeOwnerSource final : public OwnerSource {
   // The tables' stamp; none by default, so that every periodic pass runs.
   void SetStamp(std::optional<std::uint64_t> stamp);
   std::optional<std::uint64_t> TablesStamp() override;
+  // Owners come from the tables, for this reason.
+  void SetKernelEventsProblem(std::string problem) { problem_ = std::move(problem); }
+  std::string KernelEventsProblem() const override { return problem_; }
 
  private:
   std::mutex mutex_;
@@ -97,6 +100,7 @@ class FakeOwnerSource final : public OwnerSource {
   std::atomic<bool> fail_{false};
   std::atomic<int> passes_{0};
   std::optional<std::uint64_t> stamp_;  // guarded by mutex_
+  std::string problem_;
 };
 
 class FakeNameResolver final : public NameResolver {

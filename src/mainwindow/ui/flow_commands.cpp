@@ -39,7 +39,10 @@ std::string FormatCaptureStatus(const CaptureStatus& status) {
                              std::to_string(status.helperDropped) + " by Quorvel";
   const std::string where = status.interfaceName + " (" + Ipv4ToText(status.address) + ")";
   if (status.interfaceDown) return "Interface " + where + " is down: capture resumes when it is back; " + counts;
-  if (status.running) return "Capturing on " + where + ": " + counts + "; owners from " + status.attribution;
+  if (status.running) {
+    const std::string why = status.attributionProblem.empty() ? "" : " (" + status.attributionProblem + ")";
+    return "Capturing on " + where + ": " + counts + "; owners from " + status.attribution + why;
+  }
   if (!status.problem.empty()) return "Capture stopped on " + where + ": " + status.problem + "; " + counts;
   return "Capture stopped on " + where + ": " + counts;
 }

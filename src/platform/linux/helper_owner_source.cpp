@@ -1,5 +1,8 @@
 #include "platform/linux/helper_owner_source.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <string_view>
@@ -17,6 +20,10 @@ constexpr int kFindOwnerMilliseconds = 50;
 // Lookups left unanswered, their answers read past later, before the helper
 // is given up as too slow.
 constexpr int kMaxLateAnswers = 8;
+// The events helper's count of owners is mapped whole: one page (the
+// kernel rounds up where pages are larger).
+constexpr std::size_t kPageBytes = 4096;
+
 // What Receive says of a helper that is alive but has not answered yet.
 constexpr std::string_view kSilent = "did not answer";
 
@@ -25,7 +32,18 @@ constexpr std::string_view kSilent = "did not answer";
 HelperOwnerSource::HelperOwnerSource(std::string helperPath, bool kernelEvents)
     : helperPath_(std::move(helperPath)), eventsWanted_(kernelEvents) {}
 
-HelperOwnerSource::~HelperOwnerSource() = default;
+HelperOwnerSource::~HelperOwnerSource() {
+  if (const std::uint64_t* shared = sharedOwnerEvents_.load()) munmap(const_cast<std::uint64_t*>(shared), kPageBytes);
+}
+
+std::uint64_t HelperOwnerSource::OwnerEvents() const {
+  // Owners the helper learned but nobody asked about yet make remembered
+  // answers stale too: a port given up and taken again by another program.
+  if (const std::uint64_t* shared = sharedOwnerEvents_.load(std::memory_order_acquire)) {
+    return __atomic_load_n(shared, __ATOMIC_ACQUIRE);
+  }
+  return ownerEvents_.load(std::memory_order_acquire);
+}
 
 bool HelperOwnerSource::Ask(const std::function<bool(HelperProcess&)>& exchange) {
   std::lock_guard lock(mutex_);
@@ -72,6 +90,11 @@ bool HelperOwnerSource::EventsHelperLocked() const {
   const auto reply = started.helper->Receive(kEventsStartMilliseconds, error);
   if (reply && std::holds_alternative<OpenedReply>(*reply)) {
     events_ = std::move(started.helper);
+    if (const int counter = events_->TakeDescriptor(); counter >= 0) {
+      void* page = mmap(nullptr, kPageBytes, PROT_READ, MAP_SHARED, counter, 0);
+      close(counter);
+      if (page != MAP_FAILED) sharedOwnerEvents_.store(static_cast<const std::uint64_t*>(page));
+    }
     return true;
   }
   const auto* failed = reply ? std::get_if<OpenFailedReply>(&*reply) : nullptr;

@@ -28,10 +28,10 @@ class HelperOwnerSource final : public OwnerSource {
   std::optional<std::uint64_t> TablesStamp() override;
   bool TracksSockets() const override;
   bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override;
-  std::uint64_t OwnerEvents() const override { return ownerEvents_.load(std::memory_order_acquire); }
+  std::uint64_t OwnerEvents() const override;
   // Why owners do not come from kernel events although asked for; empty
   // when they do, were not asked for or nobody asked yet.
-  std::string KernelEventsProblem() const;
+  std::string KernelEventsProblem() const override;
 
  private:
   bool Ask(const std::function<bool(HelperProcess&)>& exchange);
@@ -50,6 +50,8 @@ class HelperOwnerSource final : public OwnerSource {
   mutable std::string eventsProblem_;
   mutable int unanswered_ = 0;
   std::atomic<std::uint64_t> ownerEvents_{0};
+  // The events helper's own count, mapped from it; stays mapped to the end.
+  mutable std::atomic<const std::uint64_t*> sharedOwnerEvents_{nullptr};
 };
 
 }  // namespace quorvel

@@ -142,6 +142,7 @@ StartedHelper HelperProcess::Start(const std::string& path, HelperRole role) {
 }
 
 HelperProcess::~HelperProcess() {
+  if (descriptor_ >= 0) close(descriptor_);
   if (socket_ >= 0) {
     Send(StopRequest{});
     close(socket_);
@@ -176,8 +177,20 @@ bool HelperProcess::Send(const CaptureRequest& request) {
 HelperProcess::Read HelperProcess::ReadAvailable() {
   for (;;) {
     const auto room = reader_.Room(kReplyChunkBytes);
-    const ssize_t got = recv(socket_, room.data(), room.size(), MSG_DONTWAIT);
+    iovec data{room.data(), room.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(socket_, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (got > 0) {
+      for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
+        if (descriptor_ >= 0) close(descriptor_);
+        std::memcpy(&descriptor_, CMSG_DATA(header), sizeof descriptor_);
+      }
       reader_.Received(static_cast<std::size_t>(got));
       return Read::kData;
     }
@@ -185,6 +198,12 @@ HelperProcess::Read HelperProcess::ReadAvailable() {
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Read::kNothing;
     return Read::kEnded;
   }
+}
+
+int HelperProcess::TakeDescriptor() {
+  const int descriptor = descriptor_;
+  descriptor_ = -1;
+  return descriptor;
 }
 
 std::optional<CaptureReply> HelperProcess::TakeReply(bool& malformed) {

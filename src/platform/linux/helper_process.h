@@ -49,6 +49,9 @@ class HelperProcess {
   // The next whole reply already read; nullopt when none is whole yet, with
   // `malformed` set when the stream cannot be a reply.
   std::optional<CaptureReply> TakeReply(bool& malformed);
+  // A descriptor the helper sent along with a reply, now the caller's to
+  // close; -1 when none came.
+  int TakeDescriptor();
   // How the helper ended, e.g. "quorvel-capture ended unexpectedly (killed by signal 9)".
   std::string EndText();
 
@@ -61,6 +64,7 @@ class HelperProcess {
   std::uint64_t missingRights_ = 0;
   FrameReader reader_{kMaxReplyBytes};
   std::optional<int> waitStatus_;
+  int descriptor_ = -1;
 };
 
 // The names ("cap_net_raw", ...) of the capability bits in `rights`.

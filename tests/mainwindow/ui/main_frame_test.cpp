@@ -395,6 +395,7 @@ TEST_F(MainFrameTest, ExitRunsItsStepsInOrder) {
 TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   fake.names.SetForward("testhost", {kLocal});
   fake.packets.RefusePromiscuous(true);
+  fake.owners.SetKernelEventsProblem("BPF refused: Operation not permitted");
   std::uint64_t bytes = 0;
   for (int i = 0; i < 3; ++i) {
     const auto packet = testing::BuildIpv4Packet(testing::PacketSpec{
@@ -433,7 +434,8 @@ TEST_F(MainFrameTest, TimerTurnsCapturedBytesIntoSummaryHistoryAndPies) {
   EXPECT_EQ(frame->SummaryText(), "DL: " + FormatBytes(bytes) + "  UL: 0 B");
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("3 packets")));
   EXPECT_TRUE(frame->CaptureStatusText().contains(QStringLiteral("0 dropped by the kernel")));
-  EXPECT_TRUE(frame->CaptureStatusText().endsWith(QStringLiteral("owners from connection table")));
+  EXPECT_TRUE(frame->CaptureStatusText().endsWith(
+      QStringLiteral("owners from connection table (BPF refused: Operation not permitted)")));
 }
 
 // Qt appends a set display name to every title ("... — Quorvel").

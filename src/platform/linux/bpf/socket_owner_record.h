@@ -5,6 +5,7 @@
 
 #define QUORVEL_OWNER_NAME_BYTES 64
 #define QUORVEL_OWNER_ENTRIES 65536
+#define QUORVEL_PROCESS_ENTRIES 8192
 
 /* A local endpoint: protocol (6 or 17), family (4: IPv4, IPv4-mapped IPv6
    included; 6: IPv6), port in host order and the bound address (IPv4 in the
@@ -21,20 +22,20 @@ struct quorvel_owner_key {
 
 /* Who gave the endpoint its port. */
 struct quorvel_owner {
-  unsigned long long socket;      /* kernel socket address: tells sockets apart */
+  unsigned long long socket;      /* the socket's cookie: tells sockets apart */
   unsigned long long start_time;  /* process start, ns since boot */
   unsigned long long closed_at;   /* CLOCK_MONOTONIC ns when the socket was released; 0 while open */
   unsigned int pid;
   unsigned int reserved;
-  char name[QUORVEL_OWNER_NAME_BYTES];  /* executable file name, else the task's command */
 };
 
-/* Sent for each new owning process so that its executable's path can be read while
-   the process lives. */
-struct quorvel_owner_event {
+/* A process that owns sockets, sent once on the ring buffer so that its
+   executable's path can be read while it lives. */
+struct quorvel_process {
   unsigned long long start_time;
   unsigned int pid;
   unsigned int reserved;
+  char name[QUORVEL_OWNER_NAME_BYTES]; /* executable file name, else the task's command */
 };
 
 #endif
