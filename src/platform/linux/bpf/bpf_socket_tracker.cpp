@@ -200,6 +200,9 @@ socket_owners_bpf* Load(int& status) {
     status = -errno;
     return nullptr;
   }
+  // Sockets of other namespaces (containers, other tests) change nothing
+  // this capture asks about.
+  skeleton->rodata->counted_namespace = OwnNetworkNamespace();
   status = socket_owners_bpf__load(skeleton);
   if (status == 0) status = socket_owners_bpf__attach(skeleton);
   if (status == 0) return skeleton;

@@ -65,8 +65,11 @@ struct {
   __type(value, struct quorvel_owner);
 } announced SEC(".maps");
 
-// Counts owner entries written; read through the mapped data section, so
-// that a reader learns of a change without a system call.
+// Counts owner entries written for sockets of the capture's network
+// namespace (of every namespace while it is 0), the only ones it asks about;
+// read through the mapped data section, so that a reader learns of a change
+// without a system call. Set before loading.
+const volatile __u32 counted_namespace = 0;
 __u64 owner_changes = 0;
 
 // Scratch for building a value: too large for the BPF stack with the key.
@@ -136,7 +139,7 @@ static __always_inline void record(struct sock *sk, int udp_only) {
     }
   }
   bpf_map_update_elem(&owners, &key, owner, BPF_ANY);
-  __sync_fetch_and_add(&owner_changes, 1);
+  if (!counted_namespace || key.network_namespace == counted_namespace) __sync_fetch_and_add(&owner_changes, 1);
   if (known) return;
 
   bpf_map_update_elem(&announced, &owner->pid, owner, BPF_ANY);
