@@ -122,12 +122,13 @@ void LocalSources::ConnectionTableThread() {
   passDone_.notify_all();
 }
 
-void LocalSources::AwaitFreshPass(std::int64_t milliseconds) {
+bool LocalSources::AwaitFreshPass(std::int64_t milliseconds) {
   std::unique_lock lock(passMutex_);
   const std::uint64_t wanted = passesStarted_ + 1;
   refreshRequest_.Set();
   passDone_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                      [&] { return passesDone_ >= wanted || !threadRunning_.load(); });
+  return passesDone_ >= wanted;
 }
 
 bool LocalSources::AwaitNextPass() {
@@ -167,28 +168,55 @@ void LocalSources::ReturnWaitAllowance(std::int64_t unused) {
   waitBudget_ = std::min(kWaitBurstMilliseconds, waitBudget_ + unused);
 }
 
+bool LocalSources::MissMayAskForPass(std::uint32_t port, bool eventsSaidNone) {
+  std::lock_guard lock(passMutex_);
+  if (!threadRunning_.load()) return false;
+  // Events name every socket that got its port since they were loaded; a
+  // pass that started later saw all the older ones.
+  if (eventsSaidNone && eventsUpAtPass_ && passesDone_ > *eventsUpAtPass_) return false;
+  const auto unowned = unownedUntil_.find(port);
+  return unowned == unownedUntil_.end() || clock_.SteadyMilliseconds() >= unowned->second;
+}
+
+void LocalSources::NoteEventsUp() {
+  std::lock_guard lock(passMutex_);
+  if (!eventsUpAtPass_) eventsUpAtPass_ = passesStarted_;
+}
+
 std::string LocalSources::LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,
                                             std::string* path, Ipv4Address localAddress) {
   if (protocol != kTcp && protocol != kUdp) return ProtocolName(protocol);
+  bool eventsSaidNone = false;
   if (owners_.TracksSockets()) {
+    NoteEventsUp();
     SocketOwner owner;
-    if (owners_.FindOwner(protocol == kUdp, static_cast<std::uint16_t>(localPort), localAddress, owner)) {
+    const OwnerLookup found =
+        owners_.FindOwner(protocol == kUdp, static_cast<std::uint16_t>(localPort), localAddress, owner);
+    if (found == OwnerLookup::kFound) {
       owner.port = static_cast<std::uint16_t>(localPort);
       if (path) *path = owner.path;
       return OwnerText(owner);
     }
+    eventsSaidNone = found == OwnerLookup::kNone;
   }
   std::string text;
   if (FindOwner(localPort, text, path)) return text;
-  if (threadRunning_.load()) {
+  if (MissMayAskForPass(localPort, eventsSaidNone)) {
     // Wait for a fresh pass only within the waiting budget, so that a scan
     // of many unknown ports cannot stall the caller.
     const std::int64_t allowance = TakeWaitAllowance();
     if (allowance > 0) {
       const std::int64_t started = clock_.SteadyMilliseconds();
-      AwaitFreshPass(allowance);
-      ReturnWaitAllowance(allowance - (clock_.SteadyMilliseconds() - started));
+      const bool passed = AwaitFreshPass(allowance);
+      const std::int64_t now = clock_.SteadyMilliseconds();
+      ReturnWaitAllowance(allowance - (now - started));
       if (FindOwner(localPort, text, path)) return text;
+      if (passed) {
+        // Seen unowned after its packet came: its next misses are left to
+        // the passes that run anyway, for as long as they may be apart.
+        std::lock_guard lock(passMutex_);
+        unownedUntil_[localPort] = now + kUnownedHoldMilliseconds;
+      }
     }
   }
   return ProtocolSourceText(localPort, protocol);

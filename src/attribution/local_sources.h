@@ -38,7 +38,8 @@ class LocalSources {
   // "UDP protocol: %u" or the protocol's name. `path` receives the owner's full
   // path when one is known and is left unchanged otherwise. A miss may wait
   // for a pass that starts after it (at most 1 s, and within a waiting
-  // budget); any thread. `localAddress` picks between sockets bound to
+  // budget) unless that pass could not name it (MissMayAskForPass); any
+  // thread. `localAddress` picks between sockets bound to
   // different addresses where the kernel reports owners.
   std::string LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,
                                 std::string* path = nullptr, Ipv4Address localAddress = 0);
@@ -67,6 +68,9 @@ class LocalSources {
   // A socket that took the place of another in one period leaves the stamp
   // as it was; this bounds how long its port can keep the old name.
   static constexpr int kPassesLeftOut = 9;
+  // A port a requested pass found unowned asks for no other pass this long:
+  // the longest the passes that run anyway may be apart.
+  static constexpr std::int64_t kUnownedHoldMilliseconds = (kPassesLeftOut + 1) * kPassPeriodMilliseconds;
 
  private:
   struct Owner {
@@ -89,8 +93,13 @@ class LocalSources {
   bool AwaitNextPass();
   bool FindOwner(std::uint32_t port, std::string& text, std::string* path);
   // Waits, within `milliseconds`, until a pass that started after the call
-  // has finished; a pass already under way does not count.
-  void AwaitFreshPass(std::int64_t milliseconds);
+  // has finished (true); a pass already under way does not count.
+  bool AwaitFreshPass(std::int64_t milliseconds);
+  // Whether a miss on `port` is worth a fresh pass: not when kernel events
+  // said no socket has it and a pass since they came up said so too, nor
+  // while the port is held as seen unowned.
+  bool MissMayAskForPass(std::uint32_t port, bool eventsSaidNone);
+  void NoteEventsUp();
   std::int64_t TakeWaitAllowance();
   void ReturnWaitAllowance(std::int64_t unused);
 
@@ -108,6 +117,8 @@ class LocalSources {
   std::condition_variable passDone_;
   std::uint64_t passesStarted_ = 0;
   std::uint64_t passesDone_ = 0;
+  std::optional<std::uint64_t> eventsUpAtPass_;  // passes started when kernel events first answered
+  std::unordered_map<std::uint32_t, std::int64_t> unownedUntil_;  // port -> steady ms
   RunFlag connectionTableFlag_;
   std::atomic<bool> threadRunning_{false};
   std::thread thread_;

@@ -12,7 +12,8 @@ namespace quorvel {
 class CaptureLoop final : public PacketSink {
  public:
   explicit CaptureLoop(Accountant& accountant) : accountant_(accountant) {}
-  void OnPacket(const std::uint8_t* data, std::size_t received) override;
+  void OnPacket(const std::uint8_t* data, std::size_t received) override { OnTimedPacket(0, data, received); }
+  void OnTimedPacket(std::int64_t arrivalMicroseconds, const std::uint8_t* data, std::size_t received) override;
   PayloadNeed WantedPayload() const override { return accountant_.WantedPayload(); }
   // Buffers received, accepted or not; read from any thread.
   std::uint64_t PacketsSeen() const { return packetsSeen_.load(std::memory_order_relaxed); }

@@ -26,6 +26,9 @@ struct PacketFacts {
   const std::uint8_t* packetStart = nullptr;  // the IPv4 or IPv6 header
   const std::uint8_t* transport = nullptr;    // the TCP or UDP header; null when not in this packet
   const std::uint8_t* receivedEnd = nullptr;  // first byte after the received bytes
+  // When the capture received it, microseconds since 1970; 0 when it does
+  // not say, and the clock tells.
+  std::int64_t arrivalMicroseconds = 0;
 };
 
 // The TCP or UDP payload as far as it was received, found from the real

@@ -19,6 +19,10 @@ struct SocketOwner {
   std::string path;          // full executable path; empty when unreadable
 };
 
+// What kernel events say of one local endpoint: its owner, that none gave
+// the port its owner since they were loaded, or nothing in time.
+enum class OwnerLookup { kFound, kNone, kUnanswered };
+
 // The machine's socket tables joined with the process list, and, where the
 // kernel reports sockets as they get their ports, the owners it reported.
 class OwnerSource {
@@ -37,9 +41,9 @@ class OwnerSource {
   virtual bool TracksSockets() const { return false; }
   // The process that gave the local endpoint its port (the one bound to
   // `localAddress`, else the one bound to any address). Any thread.
-  virtual bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) {
+  virtual OwnerLookup FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) {
     (void)udp, (void)port, (void)localAddress, (void)owner;
-    return false;
+    return OwnerLookup::kUnanswered;
   }
   // Counts the owners learned from kernel events, so callers know when
   // remembered answers may be stale. Lock-free.

@@ -14,7 +14,8 @@ class SocketOwnerTracker {
   // The process that gave the local endpoint its port: the one bound to
   // `localAddress`, else the one bound to any address. Any thread.
   virtual bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) = 0;
-  // Counts owners learned so far; lock-free.
+  // Counts owners learned so far for sockets of this network namespace;
+  // lock-free.
   virtual std::uint64_t OwnerEvents() const = 0;
   // A descriptor to map (read-only, one page) for that count at offset 0,
   // so that another process sees it change without asking; -1 if none.

@@ -77,14 +77,14 @@ class FakeTrackedOwners final : public OwnerSource {
   }
   bool ReadOwners(std::vector<SocketOwner>& owners) override { return tables_.ReadOwners(owners); }
   bool TracksSockets() const override { return true; }
-  bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override {
+  OwnerLookup FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override {
     for (const Ipv4Address address : {localAddress, Ipv4Address{0}}) {
       const auto found = owners_.find({udp, port, address});
       if (found == owners_.end()) continue;
       owner = found->second;
-      return true;
+      return OwnerLookup::kFound;
     }
-    return false;
+    return OwnerLookup::kNone;
   }
   std::uint64_t OwnerEvents() const override { return events_; }
 

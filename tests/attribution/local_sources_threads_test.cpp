@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "attribution/local_sources.h"
@@ -18,15 +19,20 @@ std::int64_t MillisecondsOf(F&& body) {
   return std::chrono::duration_cast<Millis>(std::chrono::steady_clock::now() - started).count();
 }
 
+// True once the tables were read at least `passes` times, within 5 s.
+bool AwaitPasses(testing::FakeOwnerSource& owners, int passes) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (owners.Passes() < passes && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(Millis(1));
+  return owners.Passes() >= passes;
+}
+
 // The connection table thread over fake tables and the real clock, started
 // and past its first pass.
 class ConnectionTableThread : public ::testing::Test {
  protected:
   void Begin() {
     sources.Start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (owners.Passes() < 1 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(Millis(1));
-    ASSERT_EQ(owners.Passes(), 1);
+    ASSERT_TRUE(AwaitPasses(owners, 1));
   }
   void TearDown() override {
     owners.Hold(false);
@@ -92,6 +98,49 @@ TEST_F(ConnectionTableThread, MissesUnderAScanWaitWithinABudget) {
               for (int port = 20000; port < 20030; ++port) sources.LookupLocalSource(port, 6);
             }),
             2500);
+}
+
+// Kernel events that know of no socket on any port, over the tables.
+class NoEventOwners final : public OwnerSource {
+ public:
+  explicit NoEventOwners(OwnerSource& tables) : tables_(tables) {}
+  bool ReadOwners(std::vector<SocketOwner>& owners) override { return tables_.ReadOwners(owners); }
+  std::optional<std::uint64_t> TablesStamp() override { return tables_.TablesStamp(); }
+  bool TracksSockets() const override { return true; }
+  OwnerLookup FindOwner(bool, std::uint16_t, Ipv4Address, SocketOwner&) override { return OwnerLookup::kNone; }
+
+ private:
+  OwnerSource& tables_;
+};
+
+// A miss asks for a pass only when that pass could name it: not once kernel
+// events and a pass made since they came up both know no owner, nor again
+// for a port a requested pass just found unowned. A later pass still names
+// such a port.
+TEST(ConnectionTableMisses, AskForPassesOnlyWhenOneCouldNameThem) {
+  for (const bool events : {true, false}) {
+    testing::FakeOwnerSource owners;
+    owners.SetStamp(1);  // periodic passes left out for three seconds
+    NoEventOwners tracked(owners);
+    SystemClock clock;
+    LocalSources sources(events ? static_cast<OwnerSource&>(tracked) : owners, clock);
+    sources.Start();
+    ASSERT_TRUE(AwaitPasses(owners, 1));
+    EXPECT_EQ(sources.LookupLocalSource(7000, 6), "TCP protocol: 7000");
+    EXPECT_EQ(owners.Passes(), 2) << events;
+    for (int port = 7000; port < (events ? 7100 : 7001); ++port) sources.LookupLocalSource(port, 6);
+    EXPECT_EQ(owners.Passes(), 2) << events;
+    owners.SetOwners({{7000, false, 5, true, "late", "/bin/late"}, {9000, false, 6, true, "new", "/bin/new"}});
+    // With events the new socket is theirs to name; the tables' pass comes anyway.
+    if (events) {
+      owners.SetStamp(2);  // a socket came: the periodic pass runs
+    } else {
+      EXPECT_EQ(sources.LookupLocalSource(9000, 6), "new(6): 9000");
+    }
+    ASSERT_TRUE(AwaitPasses(owners, 3));
+    EXPECT_EQ(sources.LookupLocalSource(7000, 6), "late(5): 7000") << events;
+    sources.Stop();
+  }
 }
 
 TEST_F(ConnectionTableThread, StopReleasesAWaitingLookup) {

@@ -141,12 +141,12 @@ TEST(QuorvelCapture, KernelEventsHelperNamesTheOwnerOfASocketBoundAfterItStarted
   bool found = false;
   // A lookup the loaded machine left unanswered within its bound falls back; the next one is answered.
   for (int attempt = 0; attempt < 20 && !found; ++attempt) {
-    found = source.FindOwner(false, port, htonl(INADDR_LOOPBACK), owner);
+    found = source.FindOwner(false, port, htonl(INADDR_LOOPBACK), owner) == OwnerLookup::kFound;
   }
   ASSERT_TRUE(found) << source.KernelEventsProblem();
   EXPECT_EQ(owner.pid, getpid());
   EXPECT_EQ(owner.port, port);
-  EXPECT_FALSE(source.FindOwner(true, port, htonl(INADDR_LOOPBACK), owner)) << "no UDP socket there";
+  EXPECT_NE(source.FindOwner(true, port, htonl(INADDR_LOOPBACK), owner), OwnerLookup::kFound);  // no UDP socket there
   EXPECT_GT(source.OwnerEvents(), eventsBefore);
   EXPECT_TRUE(source.KernelEventsProblem().empty());
   close(listener);

@@ -118,14 +118,14 @@ std::string HelperOwnerSource::KernelEventsProblem() const {
   return eventsProblem_;
 }
 
-bool HelperOwnerSource::FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) {
-  if (port == 0) return false;
+OwnerLookup HelperOwnerSource::FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) {
+  if (port == 0) return OwnerLookup::kUnanswered;
   std::lock_guard lock(eventsMutex_);
-  if (!EventsHelperLocked()) return false;
+  if (!EventsHelperLocked()) return OwnerLookup::kUnanswered;
   const FindOwnerRequest asked{udp, port, localAddress};
   if (!events_->Send(asked)) {
     StopEventsLocked("the kernel events helper " + events_->EndText());
-    return false;
+    return OwnerLookup::kUnanswered;
   }
   ++unanswered_;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kFindOwnerMilliseconds);
@@ -136,21 +136,22 @@ bool HelperOwnerSource::FindOwner(bool udp, std::uint16_t port, Ipv4Address loca
     if (!reply) {
       // Silent within the bound: this lookup falls back to the tables, and
       // its answer is read past by a later one.
-      if (error == kSilent && unanswered_ <= kMaxLateAnswers) return false;
+      if (error == kSilent && unanswered_ <= kMaxLateAnswers) return OwnerLookup::kUnanswered;
       StopEventsLocked("the kernel events helper " + error);
-      return false;
+      return OwnerLookup::kUnanswered;
     }
     const auto* found = std::get_if<FoundOwnerReply>(&*reply);
     if (found == nullptr) {
       StopEventsLocked("the kernel events helper sent an unexpected reply");
-      return false;
+      return OwnerLookup::kUnanswered;
     }
     ownerEvents_.store(found->ownerEvents, std::memory_order_release);
     // Answers come in order: the last one outstanding is this lookup's.
     if (--unanswered_ > 0) continue;
-    if (found->asked != asked || !found->found) return false;
+    if (found->asked != asked) return OwnerLookup::kUnanswered;
+    if (!found->found) return OwnerLookup::kNone;
     owner = found->owner;
-    return true;
+    return OwnerLookup::kFound;
   }
 }
 

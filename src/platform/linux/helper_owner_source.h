@@ -27,7 +27,7 @@ class HelperOwnerSource final : public OwnerSource {
   bool ReadOwners(std::vector<SocketOwner>& owners) override;
   std::optional<std::uint64_t> TablesStamp() override;
   bool TracksSockets() const override;
-  bool FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override;
+  OwnerLookup FindOwner(bool udp, std::uint16_t port, Ipv4Address localAddress, SocketOwner& owner) override;
   std::uint64_t OwnerEvents() const override;
   // Why owners do not come from kernel events although asked for; empty
   // when they do, were not asked for or nobody asked yet.

@@ -122,11 +122,12 @@ class PcapPacketSource final : public PacketSource {
   static void OnFrame(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
     auto& batch = *reinterpret_cast<Batch*>(user);
     ++batch.frames;
-    if (ReplayClock* clock = batch.source->replayClock_) {
-      clock->SetPacketTime(static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec);
-    }
+    const std::int64_t stamp = std::int64_t{header->ts.tv_sec} * 1'000'000 + header->ts.tv_usec;
+    ReplayClock* clock = batch.source->replayClock_;
+    if (clock) clock->SetPacketTime(stamp);
+    // A file replayed without its own clock goes by the engine's clock.
+    const std::int64_t arrival = batch.source->offline_ && !clock ? 0 : stamp;
     const auto packet = StripLinkLayer(batch.source->linkType_, bytes, header->caplen);
-    const std::int64_t arrival = std::int64_t{header->ts.tv_sec} * 1'000'000 + header->ts.tv_usec;
     if (packet) batch.sink->OnTimedPacket(arrival, packet->data(), packet->size());
   }
 

@@ -272,6 +272,9 @@ socket_owners_bpf* Load(int& status) {
   bpf_program__set_autoload(skeleton->progs.udp_received, udpTracepoints);
   const int cgroup = udpTracepoints ? OpenRootCgroup() : -1;
   bpf_program__set_autoload(skeleton->progs.udp_release, cgroup >= 0);
+  // Sockets of other namespaces (containers, other tests) change nothing
+  // this capture asks about.
+  skeleton->rodata->counted_namespace = OwnNetworkNamespace();
   status = socket_owners_bpf__load(skeleton);
   if (status == 0 && cgroup >= 0) {
     skeleton->links.udp_release = bpf_program__attach_cgroup(skeleton->progs.udp_release, cgroup);

@@ -87,8 +87,11 @@ struct {
   __type(value, struct quorvel_owner);
 } last_announced SEC(".maps");
 
-// Counts owner entries written; read through the mapped data section, so
-// that a reader learns of a change without a system call.
+// Counts owner entries written for sockets of the capture's network
+// namespace (of every namespace while it is 0), the only ones it asks about;
+// read through the mapped data section, so that a reader learns of a change
+// without a system call. Set before loading.
+const volatile __u32 counted_namespace = 0;
 __u64 owner_changes = 0;
 
 static __always_inline int make_key(const struct sock *sk, struct quorvel_owner_key *key) {
@@ -160,7 +163,9 @@ static __always_inline void take_owner(struct socket_slot *slot, __u64 socket) {
 static __always_inline void publish(const struct sock *sk, struct socket_slot *slot) {
   if (!make_key(sk, &slot->key)) return;
   slot->state = SLOT_NAMED;
-  __sync_fetch_and_add(&owner_changes, 1);
+  if (!counted_namespace || slot->key.network_namespace == counted_namespace) {
+    __sync_fetch_and_add(&owner_changes, 1);
+  }
   // A program that connects again and again meets its own earlier entries:
   // rewritten in place, without the cost of replacing an LRU element.
   struct quorvel_owner *known = bpf_map_lookup_elem(&owners, &slot->key);
