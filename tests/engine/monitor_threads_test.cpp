@@ -176,7 +176,7 @@ TEST_F(MonitorTest, KeepsCapturingThroughInterfaceDownRemovalAndNewAddress) {
   };
   listed(true, "198.18.0.1");
   state.settings.interfaceAddress = kFirst;
-  Monitor monitor(state, fakes.Bundle(), observer, kNoWorker);
+  Monitor monitor(state, fakes.Bundle(), observer, options);
   const auto status = [&](bool running, bool down) {
     return Eventually([&] {
       const CaptureStatus now = monitor.Status();
@@ -184,7 +184,7 @@ TEST_F(MonitorTest, KeepsCapturingThroughInterfaceDownRemovalAndNewAddress) {
     });
   };
   monitor.Start();
-  source.Push(IncomingFrom(kFirst, 1000));
+  source.Push(IncomingTo(kFirst, 1000));
   ASSERT_TRUE(Eventually([&] { return Downloaded() == 34; }));
 
   listed(false, "198.18.0.1");
@@ -196,13 +196,13 @@ TEST_F(MonitorTest, KeepsCapturingThroughInterfaceDownRemovalAndNewAddress) {
   EXPECT_EQ(fakes.packets.Opened().size(), 1u);
   listed(true, "198.18.0.1");
   ASSERT_TRUE(status(true, false));
-  source.Push(IncomingFrom(kFirst, 1001));
+  source.Push(IncomingTo(kFirst, 1001));
   ASSERT_TRUE(Eventually([&] { return Downloaded() == 68; }));
 
   // A new lease: directions and the title follow.
   listed(true, "198.18.1.1");
   ASSERT_TRUE(Eventually([&] { return state.settings.interfaceAddress.load() == kSecond; }));
-  source.Push(IncomingFrom(kSecond, 1002));
+  source.Push(IncomingTo(kSecond, 1002));
   ASSERT_TRUE(Eventually([&] { return Downloaded() == 102; }));
 
   // Its helper gone while the interface is up: stopped until the user restarts it.
