@@ -294,7 +294,7 @@ int Run(const Options& options) {
     }
     if (!status.running && !status.interfaceDown && observer.failed) break;
     if (now >= nextPrint) {
-      exports.Tick(state, Counts(monitor.Status()), WallMilliseconds());
+      exports.Tick(state, Counts(status), WallMilliseconds());
       PrintFlows(state, options.names);
       nextPrint += std::chrono::seconds(1);
     }

@@ -21,14 +21,8 @@ trap 'netns_cleanup; rm -rf "$work"' EXIT
 # links coming up are over first.
 sleep 2
 
-ip netns exec "$QV_NS_A" tshark -i "$QV_IF_A" -f "ip or ip6" -F pcap -w "$work/capture.pcap" -q \
-  2>"$work/tshark.err" &
-tshark_pid=$!
-wait_for_line "$work/tshark.err" "Capturing on"
-ip netns exec "$QV_NS_A" "$bin/quorvel-flows" --live --interface "$QV_IF_A" --seconds 7 >"$work/flows.txt" \
-  2>"$work/flows.err" &
-flows_pid=$!
-wait_for_line "$work/flows.txt" "^#"
+start_tshark "ip or ip6"
+start_flows --interface "$QV_IF_A" --seconds 7
 
 ip netns exec "$QV_NS_A" "$peer" tcp-server 5001 >"$work/server6.txt" &
 server6_pid=$!

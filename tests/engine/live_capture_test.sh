@@ -11,13 +11,8 @@ work="$(mktemp -d)"
 netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT
 
-ip netns exec "$QV_NS_A" tshark -i "$QV_IF_A" -f ip -F pcap -w "$work/capture.pcap" -q 2>"$work/tshark.err" &
-tshark_pid=$!
-wait_for_line "$work/tshark.err" "Capturing on"
-ip netns exec "$QV_NS_A" "$bin/quorvel-flows" --live --address "$QV_ADDR_A" --seconds 6 >"$work/flows.txt" \
-  2>"$work/flows.err" &
-flows_pid=$!
-wait_for_line "$work/flows.txt" "^#"
+start_tshark ip
+start_flows --address "$QV_ADDR_A" --seconds 6
 
 ip netns exec "$QV_NS_A" "$peer" tcp-server 5001 >"$work/server.txt" &
 server_pid=$!

@@ -13,10 +13,7 @@ netns_setup
 trap 'netns_cleanup; rm -rf "$work"' EXIT
 for ns in "$QV_NS_A" "$QV_NS_B"; do ip netns exec "$ns" sysctl -qw net.ipv6.conf.default.disable_ipv6=1; done
 
-ip netns exec "$QV_NS_A" "$bin/quorvel-flows" --live --interface "$QV_IF_A" --seconds 60 \
-  >"$work/flows.txt" 2>"$work/flows.err" &
-flows_pid=$!
-wait_for_line "$work/flows.txt" "^#"
+start_flows --interface "$QV_IF_A" --seconds 60
 
 # Waits up to $3 s for $2 lines matching $1 in stderr.
 wait_for_lines() {

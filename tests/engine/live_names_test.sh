@@ -6,7 +6,6 @@
 set -euo pipefail
 source "$(dirname "$0")/../support/live_checks.sh"
 bin="${QUORVEL_BINARY_DIR:?}"
-flows="$bin/quorvel-flows"
 peer="$bin/tests/traffic_peer"
 need_tools dnsmasq openssl getent
 work="$(mktemp -d)"
@@ -31,10 +30,7 @@ ip netns exec "$QV_NS_B" "$peer" tcp-server 5001 >"$work/server.txt" &
 server_pid=$!
 wait_for_line "$work/server.txt" listening
 
-ip netns exec "$QV_NS_A" "$flows" --live --address "$QV_ADDR_A" --names --seconds 5 >"$work/flows.txt" \
-  2>"$work/flows.err" &
-flows_pid=$!
-wait_for_line "$work/flows.txt" "^#"
+start_flows --address "$QV_ADDR_A" --names --seconds 5
 
 resolved="$(in_a getent ahostsv4 alias.named.test | awk 'NR == 1 { print $1 }')"
 in_a "$peer" tcp-client "$resolved" 5001 1000

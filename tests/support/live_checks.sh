@@ -12,6 +12,24 @@ need_tools() {
   done
 }
 
+# start_tshark FILTER: tshark on $QV_IF_A in namespace A writes the packets
+# matching FILTER to $work/capture.pcap; returns once it captures and sets
+# tshark_pid.
+start_tshark() {
+  ip netns exec "$QV_NS_A" tshark -i "$QV_IF_A" -f "$1" -F pcap -w "$work/capture.pcap" -q 2>"$work/tshark.err" &
+  tshark_pid=$!
+  wait_for_line "$work/tshark.err" "Capturing on"
+}
+
+# start_flows ARGS...: $bin/quorvel-flows --live ARGS in namespace A, its
+# tables to $work/flows.txt and stderr to $work/flows.err; returns once the
+# first table is out and sets flows_pid.
+start_flows() {
+  ip netns exec "$QV_NS_A" "$bin/quorvel-flows" --live "$@" >"$work/flows.txt" 2>"$work/flows.err" &
+  flows_pid=$!
+  wait_for_line "$work/flows.txt" "^#"
+}
+
 # check WHAT GOT EXPECTED
 failures=0
 check() {
