@@ -175,7 +175,10 @@ bool LocalSources::MissMayAskForPass(std::uint32_t port, bool eventsSaidNone) {
   // pass that started later saw all the older ones.
   if (eventsSaidNone && eventsUpAtPass_ && passesDone_ > *eventsUpAtPass_) return false;
   const auto unowned = unownedUntil_.find(port);
-  return unowned == unownedUntil_.end() || clock_.SteadyMilliseconds() >= unowned->second;
+  if (unowned == unownedUntil_.end()) return true;
+  if (clock_.SteadyMilliseconds() < unowned->second) return false;
+  unownedUntil_.erase(unowned);  // only holds still running are kept
+  return true;
 }
 
 void LocalSources::NoteEventsUp() {
