@@ -135,7 +135,15 @@ bool LocalSources::AwaitNextPass() {
   for (int leftOut = 0;; ++leftOut) {
     if (refreshRequest_.WaitFor(kPassPeriodMilliseconds)) break;
     if (!connectionTableFlag_.IsSet()) return false;
-    if (leftOut == kPassesLeftOut || !passStamp_ || owners_.TablesStamp() != passStamp_) break;
+    if (leftOut == kPassesLeftOut) break;
+    // Kernel events name every socket made since they came up: one pass
+    // then finds the older ones, and later ones only catch what the events
+    // could not, at their slowest.
+    if (owners_.TracksSockets()) {
+      if (NoteEventsUp()) break;
+      continue;
+    }
+    if (!passStamp_ || owners_.TablesStamp() != passStamp_) break;
   }
   return connectionTableFlag_.IsSet();
 }
@@ -181,9 +189,11 @@ bool LocalSources::MissMayAskForPass(std::uint32_t port, bool eventsSaidNone) {
   return true;
 }
 
-void LocalSources::NoteEventsUp() {
+bool LocalSources::NoteEventsUp() {
   std::lock_guard lock(passMutex_);
-  if (!eventsUpAtPass_) eventsUpAtPass_ = passesStarted_;
+  if (eventsUpAtPass_) return false;
+  eventsUpAtPass_ = passesStarted_;
+  return true;
 }
 
 std::string LocalSources::LookupLocalSource(std::uint32_t localPort, std::uint16_t protocol,

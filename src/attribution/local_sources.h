@@ -20,8 +20,9 @@ namespace quorvel {
 // map from local port to owner text and executable path, rebuilt by
 // ConnectionTableThread every 300 ms or on request.
 // A periodic pass is left out while the owner source's stamp says no socket
-// came or went (at most kPassesLeftOut in a row), so that a quiet machine
-// does not keep the kernel walking its whole socket hash three times a second.
+// came or went, or while kernel events name sockets (at most kPassesLeftOut
+// in a row), so that a quiet machine does not keep the kernel walking its
+// whole socket hash three times a second.
 class LocalSources {
  public:
   LocalSources(OwnerSource& owners, Clock& clock);
@@ -99,7 +100,9 @@ class LocalSources {
   // said no socket has it and a pass since they came up said so too, nor
   // while the port is held as seen unowned.
   bool MissMayAskForPass(std::uint32_t port, bool eventsSaidNone);
-  void NoteEventsUp();
+  // Notes the passes made before kernel events first answered; true the
+  // first time.
+  bool NoteEventsUp();
   std::int64_t TakeWaitAllowance();
   void ReturnWaitAllowance(std::int64_t unused);
 

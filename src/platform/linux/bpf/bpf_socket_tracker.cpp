@@ -3,8 +3,8 @@
 #include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
+#include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,15 +17,15 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/linux/bpf/socket_owner_record.h"
+#include "platform/linux/bpf/udp_releases.h"
 #include "socket_owners.skel.h"
 
 namespace quorvel {
@@ -92,7 +92,18 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     running_ = false;
     if (reader_.joinable()) reader_.join();
     ring_buffer__free(ring_);
+    if (table_ != nullptr) munmap(const_cast<quorvel_socket_slot*>(table_), kTableBytes);
     socket_owners_bpf__destroy(skeleton_);
+  }
+
+  bool MapTable(std::string& error) {
+    void* mapped = mmap(nullptr, kTableBytes, PROT_READ, MAP_SHARED, bpf_map__fd(skeleton_->maps.sockets), 0);
+    if (mapped == MAP_FAILED) {
+      error = std::string("cannot map the socket table: ") + std::strerror(errno);
+      return false;
+    }
+    table_ = static_cast<const quorvel_socket_slot*>(mapped);
+    return true;
   }
 
   bool OpenEvents(std::string& error) {
@@ -101,10 +112,17 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     return ring_ != nullptr;
   }
 
+  bool FollowUdpReleases(std::string& error) { return udpReleases_.Open(error); }
+
   void StartReading() {
     running_ = true;
     reader_ = std::thread([this] {
-      while (running_.load(std::memory_order_relaxed)) ring_buffer__poll(ring_, kPollMilliseconds);
+      pollfd waiting[2] = {{ring_buffer__epoll_fd(ring_), POLLIN, 0}, {udpReleases_.Descriptor(), POLLIN, 0}};
+      while (running_.load(std::memory_order_relaxed)) {
+        if (poll(waiting, 2, kPollMilliseconds) <= 0) continue;
+        if (waiting[0].revents != 0) ring_buffer__consume(ring_);
+        if (waiting[1].revents != 0) udpReleases_.Read(MonotonicNanoseconds(), kClosedKeepNanoseconds);
+      }
     });
   }
 
@@ -122,22 +140,38 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     if (localAddress != 0) add(4, localAddress);
     add(4, 0);
     add(6, 0);  // a dual-stack socket bound to any IPv6 address
-    const int map = bpf_map__fd(skeleton_->maps.owners);
     const std::uint64_t now = MonotonicNanoseconds();
+    std::lock_guard lock(indexMutex_);
+    Reindex();
     // An open socket wins over released ones, the most specific address
-    // first; of released ones (their last packets may still come) the one
-    // released last: a port given up and taken again names its new owner.
-    std::optional<quorvel_owner> best;
-    for (int i = 0; i < count; ++i) {
-      quorvel_owner value{};
-      if (bpf_map_lookup_elem(map, &keys[i], &value) != 0) continue;
-      if (value.closed_at != 0 && now - value.closed_at > kClosedKeepNanoseconds) continue;
-      if (value.closed_at == 0) {
-        best = value;
-        break;
+    // first, the newest of one address; of released ones (their last packets
+    // may still come) the one released last: a port given up and taken again
+    // names its new owner.
+    std::optional<quorvel_socket_slot> openByKey[3];
+    std::optional<quorvel_socket_slot> released;
+    for (std::int32_t index = firstSlot_[Bucket(udp, port)]; index >= 0; index = nextSlot_[index]) {
+      auto slot = Slot(static_cast<std::size_t>(index));
+      const auto matched = slot ? std::find_if(keys, keys + count,
+                                               [&](const quorvel_owner_key& key) {
+                                                 return std::memcmp(&slot->key, &key, sizeof key) == 0;
+                                               })
+                                : keys + count;
+      if (matched == keys + count) continue;
+      if (const auto releasedAt = udp ? udpReleases_.ReleasedAt(slot->socket) : std::nullopt;
+          releasedAt && slot->state == QUORVEL_SLOT_NAMED) {
+        slot->state = QUORVEL_SLOT_CLOSED;
+        slot->closed_at = *releasedAt;
       }
-      if (!best || value.closed_at > best->closed_at) best = value;
+      auto& newest = openByKey[matched - keys];
+      if (slot->state == QUORVEL_SLOT_NAMED) {
+        if (!newest || slot->socket > newest->socket) newest = slot;
+      } else if (slot->state == QUORVEL_SLOT_CLOSED && now <= slot->closed_at + kClosedKeepNanoseconds &&
+                 (!released || slot->closed_at > released->closed_at)) {
+        released = slot;
+      }
     }
+    const auto firstOpen = std::find_if(openByKey, openByKey + count, [](const auto& slot) { return slot.has_value(); });
+    const auto& best = firstOpen != openByKey + count ? *firstOpen : released;
     if (!best) return false;
     owner.port = port;
     owner.udp = udp;
@@ -163,6 +197,42 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     std::string name;
     std::string path;
   };
+
+  static std::size_t Bucket(bool udp, std::uint16_t port) { return (udp ? 65536u : 0u) + port; }
+
+  // A copy of slot `index` taken while no write was under way; none while
+  // writes keep tearing it.
+  std::optional<quorvel_socket_slot> Slot(std::size_t index) const {
+    const quorvel_socket_slot* shared = table_ + index;
+    for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+      const unsigned before = __atomic_load_n(&shared->sequence, __ATOMIC_ACQUIRE);
+      if (before % 2 != 0) continue;
+      quorvel_socket_slot copy;
+      std::memcpy(&copy, shared, sizeof copy);
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if (__atomic_load_n(&shared->sequence, __ATOMIC_RELAXED) == before) return copy;
+    }
+    return std::nullopt;
+  }
+
+  // Lists of the named slots by protocol and port, made again once a socket
+  // was named since; a slot's later close needs no new list, a slot taken
+  // over is told by its key.
+  void Reindex() {
+    const std::uint64_t changes = OwnerEvents();
+    if (indexedAt_ == changes) return;
+    for (const std::size_t bucket : usedBuckets_) firstSlot_[bucket] = -1;
+    usedBuckets_.clear();
+    for (std::size_t i = 0; i < QUORVEL_SOCKET_SLOTS; ++i) {
+      const auto slot = Slot(i);
+      if (!slot || (slot->state != QUORVEL_SLOT_NAMED && slot->state != QUORVEL_SLOT_CLOSED)) continue;
+      const std::size_t bucket = Bucket(slot->key.protocol == kUdp, slot->key.port);
+      if (firstSlot_[bucket] < 0) usedBuckets_.push_back(bucket);
+      nextSlot_[i] = firstSlot_[bucket];
+      firstSlot_[bucket] = static_cast<std::int32_t>(i);
+    }
+    indexedAt_ = changes;
+  }
 
   static int OnEvent(void* context, void* data, std::size_t size) {
     if (size < sizeof(quorvel_process)) return 0;
@@ -213,9 +283,19 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     return std::string(target);
   }
 
+  static constexpr std::size_t kTableBytes = sizeof(quorvel_socket_slot) * QUORVEL_SOCKET_SLOTS;
+  static constexpr int kCopyAttempts = 8;
+
   socket_owners_bpf* skeleton_;
+  const quorvel_socket_slot* table_ = nullptr;
+  std::mutex indexMutex_;
+  std::vector<std::int32_t> firstSlot_ = std::vector<std::int32_t>(2 * 65536, -1);
+  std::vector<std::int32_t> nextSlot_ = std::vector<std::int32_t>(QUORVEL_SOCKET_SLOTS, -1);
+  std::vector<std::size_t> usedBuckets_;
+  std::optional<std::uint64_t> indexedAt_;
   const unsigned int networkNamespace_ = OwnNetworkNamespace();
   ring_buffer* ring_ = nullptr;
+  UdpReleases udpReleases_;
   std::thread reader_;
   std::atomic<bool> running_{false};
   const long ticksPerSecond_ = sysconf(_SC_CLK_TCK) > 0 ? sysconf(_SC_CLK_TCK) : 100;
@@ -225,42 +305,10 @@ class BpfSocketTracker final : public SocketOwnerTracker {
 
 int Quiet(libbpf_print_level, const char*, va_list) { return 0; }
 
-// Where the cgroup hierarchy's root is mounted; empty when it is not.
-std::string UnifiedCgroupMount() {
-  std::ifstream file("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(file, line)) {
-    const auto separator = line.find(" - ");
-    if (separator == std::string::npos || line.compare(separator + 3, 8, "cgroup2 ") != 0) continue;
-    std::istringstream fields(line.substr(0, separator));
-    std::string id, parent, device, root, mountPoint;
-    if (fields >> id >> parent >> device >> root >> mountPoint && root == "/") return mountPoint;
-  }
-  return "";
-}
-
-// The root cgroup, whose socket hooks see every process's sockets. Where
-// it is not mounted (`ip netns exec` mounts a fresh /sys without it), it is
-// mounted in a mount namespace of this process's own, which nobody else
-// sees; that needs CAP_SYS_ADMIN. -1 when it cannot be had.
-int OpenRootCgroup() {
-  const std::string mounted = UnifiedCgroupMount();
-  if (!mounted.empty()) return open(mounted.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  constexpr const char* kMountPoint = "/sys/fs/cgroup";
-  if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-      mount("cgroup2", kMountPoint, "cgroup2", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0) {
-    return -1;
-  }
-  const int cgroup = open(kMountPoint, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  umount2(kMountPoint, MNT_DETACH);  // the open directory keeps the cgroup
-  return cgroup;
-}
-
 bool KernelHasTracepoint(const char* name) { return libbpf_find_vmlinux_btf_id(name, BPF_TRACE_RAW_TP) > 0; }
 
 // Loads and attaches the hooks. Those for UDP are left out where the kernel
-// lacks them: UDP owners then come from the tables, or keep their ports
-// until evicted.
+// lacks them: UDP owners then come from the tables.
 socket_owners_bpf* Load(int& status) {
   socket_owners_bpf* skeleton = socket_owners_bpf__open();
   if (skeleton == nullptr) {
@@ -270,16 +318,10 @@ socket_owners_bpf* Load(int& status) {
   const bool udpTracepoints = KernelHasTracepoint("sock_send_length") && KernelHasTracepoint("sock_recv_length");
   bpf_program__set_autoload(skeleton->progs.udp_sent, udpTracepoints);
   bpf_program__set_autoload(skeleton->progs.udp_received, udpTracepoints);
-  const int cgroup = udpTracepoints ? OpenRootCgroup() : -1;
-  bpf_program__set_autoload(skeleton->progs.udp_release, cgroup >= 0);
   // Sockets of other namespaces (containers, other tests) change nothing
   // this capture asks about.
-  skeleton->rodata->counted_namespace = OwnNetworkNamespace();
+  skeleton->rodata->watched_namespace = OwnNetworkNamespace();
   status = socket_owners_bpf__load(skeleton);
-  if (status == 0 && cgroup >= 0) {
-    skeleton->links.udp_release = bpf_program__attach_cgroup(skeleton->progs.udp_release, cgroup);
-  }
-  if (cgroup >= 0) close(cgroup);
   if (status == 0) status = socket_owners_bpf__attach(skeleton);
   if (status == 0) return skeleton;
   socket_owners_bpf__destroy(skeleton);
@@ -300,7 +342,7 @@ std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error, co
     return nullptr;
   }
   auto tracker = std::make_unique<BpfSocketTracker>(skeleton);
-  if (!tracker->OpenEvents(error)) return nullptr;
+  if (!tracker->MapTable(error) || !tracker->OpenEvents(error) || !tracker->FollowUdpReleases(error)) return nullptr;
   if (!loaded()) {
     error = "quorvel-capture could not give up its rights";
     return nullptr;

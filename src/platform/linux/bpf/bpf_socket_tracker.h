@@ -9,8 +9,7 @@
 namespace quorvel {
 
 // Loads and attaches the socket-owner BPF program (needs CAP_BPF and
-// CAP_PERFMON, or root; the UDP release hook CAP_NET_ADMIN, and CAP_SYS_ADMIN
-// where the cgroup hierarchy is not mounted). Null, with `error` saying why, when the kernel, the
+// CAP_PERFMON, or root). Null, with `error` saying why, when the kernel, the
 // rights or the build do not allow it; owners then come from the tables alone.
 // `loaded` runs once the hooks are in, before the reading thread starts, so
 // that rights it gives up are given up by every thread.

@@ -4,8 +4,9 @@
 #define QUORVEL_SOCKET_OWNER_RECORD_H
 
 #define QUORVEL_OWNER_NAME_BYTES 64
-#define QUORVEL_OWNER_ENTRIES 65536
 #define QUORVEL_PROCESS_ENTRIES 8192
+/* The socket table: a power of two. */
+#define QUORVEL_SOCKET_SLOTS 8192
 
 /* A local endpoint: protocol (6 or 17), family (4: IPv4, IPv4-mapped IPv6
    included; 6: IPv6), port in host order and the bound address (IPv4 in the
@@ -20,12 +21,19 @@ struct quorvel_owner_key {
   unsigned int network_namespace;
 };
 
-/* Who gave the endpoint its port. */
-struct quorvel_owner {
+enum quorvel_slot_state { QUORVEL_SLOT_FREE, QUORVEL_SLOT_CONNECTING, QUORVEL_SLOT_NAMED, QUORVEL_SLOT_CLOSED };
+
+/* A socket and who gave it its port: one slot of the socket table, which
+   the reader maps into its memory. The writer makes `sequence` odd while it
+   writes the slot, so that a reader can tell a torn copy. */
+struct quorvel_socket_slot {
+  struct quorvel_owner_key key;   /* valid once named */
+  unsigned int sequence;
+  unsigned int pid;
   unsigned long long socket;      /* the socket's cookie: tells sockets apart */
   unsigned long long start_time;  /* process start, ns since boot */
-  unsigned long long closed_at;   /* CLOCK_MONOTONIC ns when the socket was released; 0 while open */
-  unsigned int pid;
+  unsigned long long closed_at;   /* CLOCK_MONOTONIC ns when the socket was released */
+  unsigned int state;             /* enum quorvel_slot_state */
   unsigned int reserved;
 };
 
