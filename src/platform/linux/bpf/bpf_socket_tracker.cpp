@@ -305,19 +305,15 @@ class BpfSocketTracker final : public SocketOwnerTracker {
 
 int Quiet(libbpf_print_level, const char*, va_list) { return 0; }
 
-bool KernelHasTracepoint(const char* name) { return libbpf_find_vmlinux_btf_id(name, BPF_TRACE_RAW_TP) > 0; }
-
-// Loads and attaches the hooks. Those for UDP are left out where the kernel
-// lacks them: UDP owners then come from the tables.
-socket_owners_bpf* Load(int& status) {
+// Loads and attaches the hooks, those for UDP only when `udp`.
+socket_owners_bpf* Load(bool udp, int& status) {
   socket_owners_bpf* skeleton = socket_owners_bpf__open();
   if (skeleton == nullptr) {
     status = -errno;
     return nullptr;
   }
-  const bool udpTracepoints = KernelHasTracepoint("sock_send_length") && KernelHasTracepoint("sock_recv_length");
-  bpf_program__set_autoload(skeleton->progs.udp_sent, udpTracepoints);
-  bpf_program__set_autoload(skeleton->progs.udp_received, udpTracepoints);
+  bpf_program__set_autoload(skeleton->progs.udp_sent, udp);
+  bpf_program__set_autoload(skeleton->progs.udp_received, udp);
   // Sockets of other namespaces (containers, other tests) change nothing
   // this capture asks about.
   skeleton->rodata->watched_namespace = OwnNetworkNamespace();
@@ -326,6 +322,14 @@ socket_owners_bpf* Load(int& status) {
   if (status == 0) return skeleton;
   socket_owners_bpf__destroy(skeleton);
   return nullptr;
+}
+
+// The UDP hooks are left out where the kernel lacks their tracepoints: UDP
+// owners then come from the tables. Tried rather than looked up first, as
+// each lookup reads the kernel's whole type information again.
+socket_owners_bpf* Load(int& status) {
+  socket_owners_bpf* skeleton = Load(true, status);
+  return skeleton != nullptr ? skeleton : Load(false, status);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "vmlinux.h"
 
 #include <bpf/bpf_endian.h>
+#include <bpf/bpf_core_read.h>
 #include <bpf/bpf_helpers.h>
 #include <bpf/bpf_tracing.h>
 
@@ -93,7 +94,8 @@ static __always_inline int make_key(const struct sock *sk, struct quorvel_owner_
   const __u16 port = sk->__sk_common.skc_num;
   const __u16 protocol = sk->sk_protocol;
   if (port == 0 || (protocol != IPPROTO_TCP && protocol != IPPROTO_UDP)) return 0;
-  key->network_namespace = sk->__sk_common.skc_net.net->ns.inum;
+  // Only sockets of the watched namespace get this far.
+  key->network_namespace = watched_namespace ? watched_namespace : sk->__sk_common.skc_net.net->ns.inum;
   if (family == AF_INET) {
     const __u32 address = sk->__sk_common.skc_rcv_saddr;
     __builtin_memcpy(key->address, &address, 4);
@@ -165,7 +167,9 @@ static __always_inline void take_owner(struct quorvel_socket_slot *slot, __u64 s
   if (known && known->start_time == start_time) return;
 
   struct quorvel_process process = {.start_time = start_time, .pid = pid};
-  const unsigned char *name = task->mm ? task->mm->exe_file->f_path.dentry->d_name.name : 0;
+  // Read with probes: once per process, and the verifier's check of each
+  // typed pointer load on this path would cost more than the reads.
+  const unsigned char *name = BPF_CORE_READ(task, mm, exe_file, f_path.dentry, d_name.name);
   if (!name || bpf_probe_read_kernel_str(process.name, sizeof process.name, name) <= 0) {
     bpf_get_current_comm(process.name, sizeof process.name);
   }
