@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/linux/bpf/socket_owner_record.h"
-#include "platform/linux/bpf/udp_releases.h"
+#include "platform/linux/udp_releases.h"
 #include "socket_owners.skel.h"
 
 namespace quorvel {

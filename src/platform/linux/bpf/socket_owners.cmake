@@ -31,8 +31,7 @@ if(QUORVEL_CLANG AND QUORVEL_BPFTOOL AND LIBBPF_FOUND AND EXISTS "${QUORVEL_KERN
     DEPENDS "${out}/socket_owners.bpf.o"
     VERBATIM)
   file(MAKE_DIRECTORY "${out}")
-  add_library(quorvel_socket_events STATIC "${bpf_dir}/bpf_socket_tracker.cpp" "${bpf_dir}/udp_releases.cpp"
-              "${out}/socket_owners.skel.h")
+  add_library(quorvel_socket_events STATIC "${bpf_dir}/bpf_socket_tracker.cpp" "${out}/socket_owners.skel.h")
   target_include_directories(quorvel_socket_events PRIVATE "${out}")
   target_link_libraries(quorvel_socket_events PUBLIC quorvel_core PRIVATE PkgConfig::LIBBPF)
   message(STATUS "Socket owners from kernel events: built")

@@ -1,4 +1,4 @@
-#include "platform/linux/bpf/udp_releases.h"
+#include "platform/linux/udp_releases.h"
 
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
