@@ -31,6 +31,8 @@ bool UdpReleases::Open(std::string& error) {
   address.nl_groups = GroupBit(SKNLGRP_INET_UDP_DESTROY) | GroupBit(SKNLGRP_INET6_UDP_DESTROY);
   if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     error = std::string("cannot follow UDP socket releases: ") + std::strerror(errno);
+    if (socket_ >= 0) close(socket_);
+    socket_ = -1;
     return false;
   }
   // A burst of releases must not overflow the queue between two reads; the
@@ -43,7 +45,7 @@ bool UdpReleases::Open(std::string& error) {
 }
 
 void UdpReleases::Read(std::uint64_t now, std::uint64_t keep) {
-  for (;;) {
+  while (socket_ >= 0) {
     const ssize_t received = recv(socket_, buffer_.data(), buffer_.size(), 0);
     if (received < 0 && errno == ENOBUFS) continue;  // notices were lost; read on
     if (received <= 0) return;

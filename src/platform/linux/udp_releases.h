@@ -23,7 +23,7 @@ class UdpReleases {
 
   // Starts listening; false with `error` when the kernel refuses.
   bool Open(std::string& error);
-  // Readable when notices wait.
+  // Readable when notices wait; -1 when not listening.
   int Descriptor() const { return socket_; }
   // Takes the waiting notices as released at `now` (CLOCK_MONOTONIC ns);
   // forgets releases older than `keep` once many are held.

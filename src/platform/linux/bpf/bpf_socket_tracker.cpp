@@ -112,7 +112,12 @@ class BpfSocketTracker final : public SocketOwnerTracker {
     return ring_ != nullptr;
   }
 
-  bool FollowUdpReleases(std::string& error) { return udpReleases_.Open(error); }
+  // Without the notices (a kernel without socket diagnostics) a released
+  // UDP socket names its port until another socket takes its slot.
+  void FollowUdpReleases() {
+    std::string ignored;
+    udpReleases_.Open(ignored);
+  }
 
   void StartReading() {
     running_ = true;
@@ -346,7 +351,8 @@ std::unique_ptr<SocketOwnerTracker> StartBpfSocketTracker(std::string& error, co
     return nullptr;
   }
   auto tracker = std::make_unique<BpfSocketTracker>(skeleton);
-  if (!tracker->MapTable(error) || !tracker->OpenEvents(error) || !tracker->FollowUdpReleases(error)) return nullptr;
+  if (!tracker->MapTable(error) || !tracker->OpenEvents(error)) return nullptr;
+  tracker->FollowUdpReleases();
   if (!loaded()) {
     error = "quorvel-capture could not give up its rights";
     return nullptr;

@@ -37,8 +37,7 @@ char LICENSE[] SEC("license") = "GPL";
 // the reader: recording a socket takes no lock, no allocation and one
 // memory line, and reading it no system call. Cookies are handed out in
 // runs on each CPU, so sockets made one after another fill neighbouring
-// slots. A socket whose slot a later one took is left to the socket tables
-// (once named, its close is missed).
+// slots. A socket whose slot a later one took is left to the socket tables.
 struct {
   __uint(type, BPF_MAP_TYPE_ARRAY);
   __uint(map_flags, BPF_F_MMAPABLE);
