@@ -208,14 +208,19 @@ class BpfSocketTracker final : public SocketOwnerTracker {
   // A copy of slot `index` taken while no write was under way; none while
   // writes keep tearing it.
   std::optional<quorvel_socket_slot> Slot(std::size_t index) const {
-    const quorvel_socket_slot* shared = table_ + index;
+    static_assert(sizeof(quorvel_socket_slot) % sizeof(std::uint64_t) == 0);
+    const auto* shared = reinterpret_cast<const std::uint64_t*>(table_ + index);
+    const auto* sequence = &table_[index].sequence;
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
-      const unsigned before = __atomic_load_n(&shared->sequence, __ATOMIC_ACQUIRE);
+      const unsigned before = __atomic_load_n(sequence, __ATOMIC_ACQUIRE);
       if (before % 2 != 0) continue;
+      // Acquire loads keep the second read of the sequence after them.
+      std::uint64_t words[sizeof(quorvel_socket_slot) / sizeof(std::uint64_t)];
+      for (std::size_t i = 0; i < std::size(words); ++i) words[i] = __atomic_load_n(shared + i, __ATOMIC_ACQUIRE);
+      if (__atomic_load_n(sequence, __ATOMIC_RELAXED) != before) continue;
       quorvel_socket_slot copy;
-      std::memcpy(&copy, shared, sizeof copy);
-      std::atomic_thread_fence(std::memory_order_acquire);
-      if (__atomic_load_n(&shared->sequence, __ATOMIC_RELAXED) == before) return copy;
+      std::memcpy(&copy, words, sizeof copy);
+      return copy;
     }
     return std::nullopt;
   }
