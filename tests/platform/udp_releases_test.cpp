@@ -7,9 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <string>
+#include <cstring>
 
 namespace quorvel {
 namespace {
@@ -32,8 +33,7 @@ std::uint64_t CloseBoundSocket(int type) {
 // program's notices may come first); a TCP socket's release is not asked for.
 TEST(UdpReleasesTest, ReleasedUdpSocketsAreKnownByTheirCookie) {
   UdpReleases releases;
-  std::string error;
-  ASSERT_TRUE(releases.Open(error)) << error;
+  ASSERT_TRUE(releases.Open()) << std::strerror(errno);
   const std::uint64_t udp = CloseBoundSocket(SOCK_DGRAM);
   const std::uint64_t tcp = CloseBoundSocket(SOCK_STREAM);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

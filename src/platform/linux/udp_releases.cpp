@@ -24,15 +24,16 @@ UdpReleases::~UdpReleases() {
   if (socket_ >= 0) close(socket_);
 }
 
-bool UdpReleases::Open(std::string& error) {
+bool UdpReleases::Open() {
   socket_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_SOCK_DIAG);
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
   address.nl_groups = GroupBit(SKNLGRP_INET_UDP_DESTROY) | GroupBit(SKNLGRP_INET6_UDP_DESTROY);
   if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    error = std::string("cannot follow UDP socket releases: ") + std::strerror(errno);
+    const int reason = errno;
     if (socket_ >= 0) close(socket_);
     socket_ = -1;
+    errno = reason;
     return false;
   }
   // A burst of releases must not overflow the queue between two reads; the

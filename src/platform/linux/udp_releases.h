@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -21,8 +20,8 @@ class UdpReleases {
   UdpReleases(const UdpReleases&) = delete;
   UdpReleases& operator=(const UdpReleases&) = delete;
 
-  // Starts listening; false with `error` when the kernel refuses.
-  bool Open(std::string& error);
+  // Starts listening; false (errno says why) when the kernel refuses.
+  bool Open();
   // Readable when notices wait; -1 when not listening.
   int Descriptor() const { return socket_; }
   // Takes the waiting notices as released at `now` (CLOCK_MONOTONIC ns);

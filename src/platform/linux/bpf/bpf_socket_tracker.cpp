@@ -114,10 +114,7 @@ class BpfSocketTracker final : public SocketOwnerTracker {
 
   // Without the notices (a kernel without socket diagnostics) a released
   // UDP socket names its port until another socket takes its slot.
-  void FollowUdpReleases() {
-    std::string ignored;
-    udpReleases_.Open(ignored);
-  }
+  void FollowUdpReleases() { udpReleases_.Open(); }
 
   void StartReading() {
     running_ = true;
